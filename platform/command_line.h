@@ -1,0 +1,38 @@
+// The program's command line and the location of its executable file.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// One stretch of a command line: where it starts and how long it is.
+struct CommandLineStretch {
+  std::size_t start = 0;
+  std::size_t length = 0;
+};
+
+// The tokenizer over a given command line. The first stretch is the
+// program's own name and is never handed out; the parameters are numbered
+// from 0. FindParameter gives the stretch of parameter `cursor` and moves
+// the cursor on by one, or nothing (cursor unchanged) when there is none.
+std::optional<CommandLineStretch> FindParameter(std::string_view commandLine, std::int32_t& cursor);
+// The number of parameters: the stretches minus one (-1 for a blank line).
+std::int32_t CountParameters(std::string_view commandLine);
+
+// The parameters of this process's command line, through one process-wide
+// cursor that starts at 0. A missing parameter is the empty text.
+std::string NextProgramParameter();
+std::string ParameterAt(std::int32_t index);  // index >= 0 moves the cursor there first
+std::int32_t ParameterCount();
+
+// The command line of this process as one text, program name first.
+std::string ProgramCommandLine();
+
+// The full path of the program's executable file; empty when it cannot be had.
+std::string ProgramFilePath();
+
+// The directory part of a path up to and including its last "\" or "/"
+// (the scan stops at the first "|"); one leading double quote is skipped.
+// The empty text when the path holds no separator.
+std::string DirectoryPart(std::string_view path);
