@@ -32,7 +32,9 @@ std::int64_t DaysFromCivil(std::int64_t year, std::int64_t month, std::int64_t d
   return era * 146097 + dayOfEra - 719468;
 }
 
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char FoldAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool MatchesAt(std::string_view text, std::size_t position, std::string_view find,
                bool caseInsensitive) {
@@ -111,4 +113,6 @@ std::string ReplaceAll(std::string& text, std::string_view find, std::string_vie
   return result;
 }
 
-bool TextEquals(std::string_view a, std::string_view b) { return a == b; }
+bool TextEquals(std::string_view a, std::string_view b) {
+  return a == b;
+}
