@@ -26,10 +26,13 @@ std::string NextProgramParameter();
 std::string ParameterAt(std::int32_t index);  // index >= 0 moves the cursor there first
 std::int32_t ParameterCount();
 
-// The command line of this process as one text, program name first.
+// The command line of this process as one text, program name first. On
+// Linux the arguments are joined with blanks, each one that holds a blank
+// (or is empty) enclosed in double quotes.
 std::string ProgramCommandLine();
 
-// The full path of the program's executable file; empty when it cannot be had.
+// The full path of the program's executable file, however long; empty when
+// it cannot be had.
 std::string ProgramFilePath();
 
 // The directory part of a path up to and including its last "\" or "/"

@@ -1,0 +1,82 @@
+#include "platform/command_line.h"
+
+namespace {
+
+// The number of the parameter that NextProgramParameter hands out next.
+std::int32_t g_parameterCursor = 0;
+
+constexpr char kBlank = ' ';
+constexpr char kQuote = '"';
+
+// Walks the stretches of the command line. With a cursor, stops at the
+// parameter whose number equals it; without one, runs to the end and
+// gives the number of the last stretch.
+struct TokenizerResult {
+  std::optional<CommandLineStretch> found;
+  std::int32_t lastNumber = -1;
+};
+
+TokenizerResult Tokenize(std::string_view line, const std::int32_t* cursor) {
+  std::int32_t number = -1;  // the program's own name
+  std::size_t at = 0;
+  while (at < line.size()) {
+    // Only the blank separates; a tab is an ordinary character.
+    while (at < line.size() && line[at] == kBlank) ++at;
+    if (at == line.size()) break;
+    CommandLineStretch stretch;
+    if (line[at] == kQuote) {
+      stretch.start = at + 1;
+      const std::size_t close = line.find(kQuote, stretch.start);
+      const std::size_t end = close == std::string_view::npos ? line.size() : close;
+      stretch.length = end - stretch.start;
+      // The walk goes on right after the closing quote, blank or not.
+      at = close == std::string_view::npos ? line.size() : close + 1;
+    } else {
+      stretch.start = at;
+      const std::size_t blank = line.find(kBlank, at);
+      const std::size_t end = blank == std::string_view::npos ? line.size() : blank;
+      stretch.length = end - stretch.start;
+      at = blank == std::string_view::npos ? line.size() : blank + 1;
+    }
+    if (cursor != nullptr && number == *cursor) return TokenizerResult{stretch, number};
+    ++number;
+  }
+  return TokenizerResult{std::nullopt, number};
+}
+
+}  // namespace
+
+std::optional<CommandLineStretch> FindParameter(std::string_view commandLine,
+                                                std::int32_t& cursor) {
+  const TokenizerResult result = Tokenize(commandLine, &cursor);
+  if (result.found) ++cursor;
+  return result.found;
+}
+
+std::int32_t CountParameters(std::string_view commandLine) {
+  return Tokenize(commandLine, nullptr).lastNumber;
+}
+
+std::string NextProgramParameter() {
+  const std::string line = ProgramCommandLine();
+  const std::optional<CommandLineStretch> stretch = FindParameter(line, g_parameterCursor);
+  if (!stretch) return std::string();
+  return line.substr(stretch->start, stretch->length);
+}
+
+std::string ParameterAt(std::int32_t index) {
+  if (index >= 0) g_parameterCursor = index;
+  return NextProgramParameter();
+}
+
+std::int32_t ParameterCount() { return CountParameters(ProgramCommandLine()); }
+
+std::string DirectoryPart(std::string_view path) {
+  const std::size_t start = (!path.empty() && path[0] == kQuote) ? 1 : 0;
+  std::size_t end = start;  // right after the last separator seen
+  for (std::size_t i = 0; i < path.size() && path[i] != '|'; ++i) {
+    if (path[i] == '\\' || path[i] == '/') end = i + 1;
+  }
+  if (end <= start) return std::string();
+  return std::string(path.substr(start, end - start));
+}

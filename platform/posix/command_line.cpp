@@ -1,0 +1,56 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "platform/command_line.h"
+
+namespace {
+
+std::string ReadWholeFile(const char* name) {
+  std::string content;
+  const int fd = open(name, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return content;
+  char block[4096];
+  ssize_t got;
+  while ((got = read(fd, block, sizeof block)) > 0) content.append(block, static_cast<size_t>(got));
+  close(fd);
+  return content;
+}
+
+}  // namespace
+
+std::string ProgramCommandLine() {
+  // The kernel keeps the arguments as NUL-terminated strings in a row.
+  const std::string arguments = ReadWholeFile("/proc/self/cmdline");
+  std::string line;
+  std::size_t start = 0;
+  while (start < arguments.size()) {
+    std::size_t end = arguments.find('\0', start);
+    if (end == std::string::npos) end = arguments.size();
+    const std::string_view argument(arguments.data() + start, end - start);
+    if (!line.empty()) line += ' ';
+    if (argument.empty() || argument.find(' ') != std::string_view::npos) {
+      line += '"';
+      line += argument;
+      line += '"';
+    } else {
+      line += argument;
+    }
+    start = end + 1;
+  }
+  return line;
+}
+
+std::string ProgramFilePath() {
+  std::string path(256, '\0');
+  for (;;) {
+    const ssize_t got = readlink("/proc/self/exe", path.data(), path.size());
+    if (got < 0) return std::string();
+    if (static_cast<std::size_t>(got) < path.size()) {
+      path.resize(static_cast<std::size_t>(got));
+      return path;
+    }
+    path.resize(path.size() * 2);  // the path may have been cut: ask again with more room
+  }
+}
