@@ -1,0 +1,212 @@
+#include "core/launch_sequence.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/config_generation.h"
+#include "core/default_template.h"
+#include "platform/command_line.h"
+#include "platform/directory_services.h"
+#include "platform/file_channels.h"
+#include "platform/program_launcher.h"
+#include "platform/system.h"
+#include "platform/text_utilities.h"
+
+namespace {
+
+constexpr ChannelId kTemplateWriteChannel = 3;
+constexpr ChannelId kConfigWriteChannel = 2;
+
+constexpr std::uint32_t kOneOkButton = 0;
+constexpr std::uint32_t kYesNoButtons = 4;
+constexpr std::int32_t kAnsweredNo = 7;
+
+constexpr std::string_view kHelpSwitches[] = {"--help", "-h", "/h", "-?", "/?"};
+
+constexpr char kTemplateFileName[] = "trennwick_template.txt";
+constexpr char kConfigFileName[] = "trennwick.vmx";
+constexpr char kTemporaryDirectoryPrefix[] = "trennwick_temp_";
+// A second run in the same second, or a directory left behind, takes the
+// next free suffix ("_2", "_3", ...) up to this many candidates.
+constexpr int kTemporaryDirectoryCandidates = 100;
+
+constexpr char kErrorTitle[] = "Fehler";
+constexpr char kInfoTitle[] = "Info";
+constexpr char kHelpTitle[] = "Trennwick f\xFCr VMWARE  --> Info";
+constexpr char kChooserTitle[] = "Trennwick f\xFCr VMWARE  -->  ISO-Image ausw\xE4hlen";
+constexpr char kImageFilter[] = "ISO-Image (*.iso)|*.iso|Alle Dateien (*.*)|*.*";
+
+// Line breaks inside a box text are single carriage returns.
+constexpr char kHelpText[] =
+    "Trennwick f\xFCr VMWare\r"
+    "Version 1 vom 26.2.2008\r"
+    "\r"
+    "L\xE4sst beim Starten eine ISO-Datei (Abbild einer CD oder DVD) ausw\xE4hlen und erstellt "
+    "ein tempor\xE4res\r"
+    "Verzeichnis mit einer VMWare-Konfigdatei. Mit dieser wird dann von dem ISO-File gebootet. \r"
+    "Das Tempor\xE4re Verzeichnis wird nach Beenden der VMware-Session automatisch wieder "
+    "gel\xF6scht.\r"
+    "\r"
+    "Die beiliegende Template-Datei kann an eigene Bed\xFCrfnisse angepasst werden. Fehlt sie, "
+    "wird sie automatisch erstellt.\r"
+    "\r"
+    "Freeware. Benutzung auf eigene Gefahr\r"
+    "Updates und Infos auf " TRENNWICK_WEB_ADDRESS "\r";
+
+constexpr char kNoFileChosen[] = "Keine Datei ausgew\xE4hlt. Programm wird beendet.";
+constexpr char kCannotMakeTemporaryDirectory[] = "Kann Tempdir nicht erstellen";
+constexpr char kCannotWriteConfig[] = "Kann die neue Konfig nicht schreiben";
+
+std::string TemplateQuestion(const std::string& templatePath) {
+  return "Das Templatefile wurde im Arbeitsverzeichnis nicht gefunden:\r" + templatePath +
+         "\rEs wurde neu erstellt und kann ggf. angepasst werden.\r"
+         "Soll nun mit der Standardkonfig fortgefahren werden?";
+}
+
+std::string TemplateUnreadable(const std::string& templatePath) {
+  return "Kann die VM-Ware-Datei nicht lesen: '" + templatePath + "'.";
+}
+
+std::string ImagePathUnusable(const std::string& imagePath) {
+  return "Der Pfad des ISO-Images kann nicht in die Konfig \xFC" "bernommen werden: '" + imagePath +
+         "'.\rEr darf keine Anf\xFChrungszeichen und keine Steuerzeichen enthalten.";
+}
+
+std::string ConfigCannotBeOpened(const std::string& configPath) {
+  return "Kann die Konfiguration nicht \xF6" "ffnen: '" + configPath +
+         "'.\rDazu wird ein Programm f\xFCr .vmx-Dateien (VMware Player) ben\xF6tigt.";
+}
+
+std::string TemporaryDirectoryStays(const std::string& directory) {
+  return "Kann das tempor\xE4re Verzeichnis nicht l\xF6schen: '" + directory + "'.";
+}
+
+bool IsHelpSwitch(const std::string& parameter) {
+  for (std::string_view helpSwitch : kHelpSwitches) {
+    if (TextEquals(parameter, helpSwitch)) return true;
+  }
+  return false;
+}
+
+// The image path goes between double quotes on one line of the
+// configuration, so a quote or a control byte would end the value early or
+// start a line of its own.
+bool FitsIntoConfig(const std::string& imagePath) {
+  for (unsigned char c : imagePath) {
+    if (c == '"' || c < 0x20) return false;
+  }
+  return true;
+}
+
+// Writes the built-in template beside the program. A file whose writing
+// failed is deleted again, so that no truncated template is ever left to
+// spoil later runs.
+void WriteDefaultTemplate(const std::string& templatePath, const std::string& templateText) {
+  if (CreateChannel(kTemplateWriteChannel, templatePath) == 0) return;
+  WriteText(kTemplateWriteChannel, templateText);
+  if (CloseChannel(kTemplateWriteChannel) == 0) RemoveFile(templatePath);
+}
+
+// Creates a temporary directory that belongs to this run alone, ending with
+// a separator. A directory that exists already may be another run's, so it
+// is never used; nothing when no directory could be created.
+std::optional<std::string> MakeOwnTemporaryDirectory(LauncherServices& services,
+                                                     const std::string& stamp) {
+  const std::string base = services.TemporaryRoot() + kTemporaryDirectoryPrefix + stamp;
+  for (int candidate = 1; candidate <= kTemporaryDirectoryCandidates; ++candidate) {
+    const std::string directory =
+        (candidate == 1 ? base : base + "_" + FormatInteger(candidate)) +
+        system_facts::kPathSeparator;
+    if (services.MakeDirectory(directory) != 0) return directory;
+    // Only a name that is taken is worth another try; otherwise the root
+    // itself is missing or refuses us.
+    if (QueryFileSize(directory) == -1) break;
+  }
+  return std::nullopt;
+}
+
+bool WriteConfig(const std::string& configPath, const std::string& config) {
+  if (CreateEmptyChannel(kConfigWriteChannel, configPath) == 0) return false;
+  WriteTextLine(kConfigWriteChannel, config);
+  return CloseChannel(kConfigWriteChannel) != 0;
+}
+
+void RemoveTemporaryDirectory(LauncherServices& services, const std::string& directory) {
+  if (services.RemoveDirectoryTree(directory, "", RemoveRecursive) == 0) {
+    services.ShowMessage(kErrorTitle, TemporaryDirectoryStays(directory), kOneOkButton);
+  }
+}
+
+int RunOnce(LauncherServices& services) {
+  const std::string templateText = DefaultTemplateText();
+
+  if (IsHelpSwitch(services.NextProgramParameter())) {
+    services.ShowMessage(kHelpTitle, kHelpText, kOneOkButton);
+    return kExitHelpShown;
+  }
+
+  const std::string stamp = FormatInteger(services.CurrentDateValue());
+  const std::string programDirectory = DirectoryPart(services.ProgramFilePath());
+  const std::string templatePath = programDirectory + kTemplateFileName;
+
+  if (QueryFileSize(templatePath) == -1) {
+    WriteDefaultTemplate(templatePath, templateText);
+    if (services.ShowMessage(kInfoTitle, TemplateQuestion(templatePath), kYesNoButtons) ==
+        kAnsweredNo) {
+      return kExitNormal;
+    }
+  }
+
+  const std::string imagePath =
+      services.ChooseFileToOpen(kChooserTitle, programDirectory, kImageFilter, 0);
+  if (imagePath.empty()) {
+    services.ShowMessage(kErrorTitle, kNoFileChosen, kOneOkButton);
+    return kExitNormal;
+  }
+  if (!FitsIntoConfig(imagePath)) {
+    services.ShowMessage(kErrorTitle, ImagePathUnusable(imagePath), kOneOkButton);
+    return kExitNormal;
+  }
+
+  const std::optional<std::string> config = GenerateConfig(templatePath, imagePath);
+  if (!config) {
+    services.ShowMessage(kErrorTitle, TemplateUnreadable(templatePath), kOneOkButton);
+    return kExitTemplateUnreadable;
+  }
+
+  const std::optional<std::string> directory = MakeOwnTemporaryDirectory(services, stamp);
+  if (!directory) {
+    services.ShowMessage(kErrorTitle, kCannotMakeTemporaryDirectory, kOneOkButton);
+    services.ShowMessage(kErrorTitle, kCannotWriteConfig, kOneOkButton);
+    return kExitNormal;
+  }
+
+  const std::string configPath = *directory + kConfigFileName;
+  if (!WriteConfig(configPath, *config)) {
+    services.ShowMessage(kErrorTitle, kCannotWriteConfig, kOneOkButton);
+    RemoveTemporaryDirectory(services, *directory);
+    return kExitNormal;
+  }
+
+  // The doubled separator is harmless to the file system and is what the
+  // player has always been handed.
+  const std::string launchPath = *directory + system_facts::kPathSeparator + kConfigFileName;
+  if (services.LaunchProgram(launchPath, "", *directory, LaunchWaitForEnd) == 0) {
+    services.ShowMessage(kErrorTitle, ConfigCannotBeOpened(configPath), kOneOkButton);
+  }
+  // One second more, so that the ended player has released its files.
+  services.Pause(1000);
+  RemoveTemporaryDirectory(services, *directory);
+  return kExitNormal;
+}
+
+}  // namespace
+
+int LauncherMain(LauncherServices& services) {
+  InitChannelTable();
+  services.StartServices();
+  const int exitCode = RunOnce(services);
+  CloseAllChannels();
+  return exitCode;
+}
