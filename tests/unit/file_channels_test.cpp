@@ -149,6 +149,7 @@ TEST_F(FileChannels, ReadingAFileTakesOneSystemReadPerBufferAndOneAtTheEnd) {
     seam.reads = 0;
     EXPECT_EQ(ReadLines(1).size(), size / 100 + (size % 100 != 0 ? 1 : 0));
     EXPECT_EQ(seam.reads, static_cast<int>((size + 4095) / 4096 + 1)) << size;
+    CloseChannel(1);
   }
 }
 
