@@ -23,12 +23,19 @@ inline constexpr ChannelId kNewUnnumberedChannel = -1;
 
 inline constexpr std::int32_t kChannelBufferSize = 4096;
 
+// The table grows to any channel number up to this one; an open of a larger
+// number (or of one below -1) fails.
+inline constexpr ChannelId kHighestChannelNumber = 65535;
+
 // Sets up the one channel table; runs once before any channel operation.
+// Run again, it closes every channel and starts with a fresh table.
 void InitChannelTable();
 
 // The open operations close whatever is open on the number first. The
 // result is nonzero on success: the identifier for -1, else a nonzero value
-// that callers use only as success.
+// that callers use only as success. A write after reads on one channel
+// lands at the next unread byte; a read after writes, behind the written
+// bytes.
 ChannelId OpenChannelForReading(ChannelId channel, const std::string& fileName);
 // Opens or creates for writing; an existing file is written over from its
 // first byte and not shortened.
