@@ -10,6 +10,7 @@
 #include "core/config_generation.h"
 #include "core/default_template.h"
 #include "platform/directory_services.h"
+#include "platform/file_channels_system.h"
 #include "platform/program_launcher.h"
 #include "platform/system.h"
 #include "test_directory.h"
@@ -347,6 +348,55 @@ TEST_F(LaunchSequence, FailedRemovalIsReported) {
   EXPECT_EQ(services.boxes[0].title, "Fehler");
   EXPECT_EQ(services.boxes[0].text,
             "Kann das tempor\xE4re Verzeichnis nicht l\xF6schen: '" + directory + "'.");
+}
+
+// Disk full, a share gone away, a bad sector: the file layer's system
+// calls fail under the run.
+class LaunchSequenceWithFailingFiles : public LaunchSequence {
+ protected:
+  void SetUp() override { saved_ = fileChannelSystem; }
+  void TearDown() override { fileChannelSystem = saved_; }
+
+  static std::int32_t FailingWrite(SystemFile, const void*, std::int32_t) { return -1; }
+  static std::int32_t FailingRead(SystemFile, void*, std::int32_t) { return -1; }
+
+ private:
+  FileChannelSystem saved_{};
+};
+
+TEST_F(LaunchSequenceWithFailingFiles, LostConfigWriteIsReportedAndNothingIsLaunched) {
+  PlaceDefaultTemplate();
+  fileChannelSystem.writeFile = &FailingWrite;
+  EXPECT_EQ(LauncherMain(services), 0);
+  ASSERT_EQ(services.boxes.size(), 1u);
+  EXPECT_EQ(services.boxes[0].title, "Fehler");
+  EXPECT_EQ(services.boxes[0].text, "Kann die neue Konfig nicht schreiben");
+  EXPECT_TRUE(services.launches.empty());
+  EXPECT_EQ(services.removals.size(), 1u);
+  EXPECT_TRUE(TemporaryEntries().empty());
+}
+
+TEST_F(LaunchSequenceWithFailingFiles, TemplateWhoseWritingFailedIsNotLeftBehind) {
+  fileChannelSystem.writeFile = &FailingWrite;
+  services.answers = {6};  // Yes, go on with the default
+  EXPECT_EQ(LauncherMain(services), 2);
+  EXPECT_FALSE(fs::exists(services.TemplateFile()));
+  ASSERT_EQ(services.boxes.size(), 2u);
+  EXPECT_EQ(services.boxes[0].title, "Info");
+  EXPECT_EQ(services.boxes[1].text,
+            "Kann die VM-Ware-Datei nicht lesen: '" + services.TemplateFile().string() + "'.");
+  EXPECT_TRUE(services.madeDirectories.empty());
+}
+
+TEST_F(LaunchSequenceWithFailingFiles, TemplateReadErrorEndsLikeAnUnreadableTemplate) {
+  PlaceDefaultTemplate();
+  fileChannelSystem.readFile = &FailingRead;
+  EXPECT_EQ(LauncherMain(services), 2);
+  ASSERT_EQ(services.boxes.size(), 1u);
+  EXPECT_EQ(services.boxes[0].text,
+            "Kann die VM-Ware-Datei nicht lesen: '" + services.TemplateFile().string() + "'.");
+  EXPECT_TRUE(services.launches.empty());
+  EXPECT_EQ(ReadBytes(services.TemplateFile()), DefaultTemplateText());
 }
 
 }  // namespace
