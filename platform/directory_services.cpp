@@ -1,0 +1,103 @@
+#include "platform/directory_services.h"
+
+#include "platform/directory_services_system.h"
+#include "platform/system.h"
+
+#include <string_view>
+#include <vector>
+
+namespace {
+
+// The pattern of an empty one; both systems read it as every entry, names
+// without a dot included.
+constexpr char kEveryEntry[] = "*.*";
+
+constexpr char kSeparator = system_facts::kPathSeparator;
+
+bool IsTrailingFiller(char c) {
+  return c == ' ' || c == '\\' || c == '/';
+}
+
+// Texts beyond the room are refused, not cut: a cut path can name another
+// directory, and a cut entry name another file.
+bool FitsPathRoom(std::size_t length) {
+  return length <= DirectorySystem().pathRoom;
+}
+
+// The system reads a path up to its first NUL, so a text holding one would
+// name something shorter than the caller gave.
+bool HoldsNul(std::string_view text) {
+  return text.find('\0') != std::string_view::npos;
+}
+
+// A pattern names entries of one directory; a separator in it could make
+// the system's search look into another one.
+bool IsNamePattern(std::string_view pattern) {
+  return !HoldsNul(pattern) && pattern.find_first_of("\\/") == std::string_view::npos;
+}
+
+enum class EntryStep { Leave, Descend, RemoveLink, DeleteFile };
+
+EntryStep ChooseEntryStep(const DirectoryEntry& entry, std::uint32_t flags) {
+  if (entry.isDirectory) {
+    if ((flags & RemoveRecursive) == 0 || entry.name == "." || entry.name == "..") {
+      return EntryStep::Leave;
+    }
+    // Entering a link would delete what lies outside the tree.
+    return entry.isLink ? EntryStep::RemoveLink : EntryStep::Descend;
+  }
+  return entry.isLink ? EntryStep::RemoveLink : EntryStep::DeleteFile;
+}
+
+std::int32_t RemoveLevel(const WalkedDirectory* parent, const std::string& name,
+                         WalkedDirectory& directory, const std::string& pattern,
+                         std::uint32_t flags) {
+  DirectorySystemCalls& calls = DirectorySystem();
+  if (!FitsPathRoom(directory.text.size() + pattern.size())) return 0;
+  if (!calls.openDirectory(parent, name, directory)) return 0;
+  std::vector<DirectoryEntry> entries;
+  if (!calls.findEntries(directory, pattern, entries)) return 0;
+
+  const bool reset = (flags & RemoveResetAttributes) != 0;
+  // Before its entries go rather than after: a POSIX directory must be
+  // writable for them to be unlinked.
+  if (reset) calls.makeDirectoryNormal(directory);
+  for (const DirectoryEntry& entry : entries) {
+    if (!FitsPathRoom(directory.text.size() + entry.name.size())) continue;
+    switch (ChooseEntryStep(entry, flags)) {
+      case EntryStep::Leave:
+        break;
+      case EntryStep::Descend: {
+        WalkedDirectory child(directory.text + entry.name + kSeparator);
+        RemoveLevel(&directory, entry.name, child, pattern, flags);
+        break;
+      }
+      case EntryStep::RemoveLink:
+        calls.removeLink(directory, entry);
+        break;
+      case EntryStep::DeleteFile:
+        if (reset) calls.makeFileNormal(directory, entry.name);
+        calls.deleteFile(directory, entry.name);
+        break;
+    }
+  }
+  return calls.removeDirectory(parent, name, directory) ? 1 : 0;
+}
+
+}  // namespace
+
+std::int32_t MakeDirectory(const std::string& path) {
+  std::string name = path;
+  while (!name.empty() && IsTrailingFiller(name.back())) name.pop_back();
+  if (name.empty() || HoldsNul(name) || !FitsPathRoom(name.size())) return 0;
+  return DirectorySystem().createDirectory(name) ? 1 : 0;
+}
+
+std::int32_t RemoveDirectoryTree(const std::string& path, const std::string& pattern,
+                                 std::uint32_t flags) {
+  if (path.empty() || HoldsNul(path)) return 0;
+  const std::string effectivePattern = pattern.empty() ? kEveryEntry : pattern;
+  if (!IsNamePattern(effectivePattern)) return 0;
+  WalkedDirectory top(path.back() == kSeparator ? path : path + kSeparator);
+  return RemoveLevel(nullptr, path, top, effectivePattern, flags);
+}

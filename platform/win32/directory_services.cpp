@@ -1,0 +1,105 @@
+#include <windows.h>
+
+#include "platform/directory_services.h"
+#include "platform/directory_services_system.h"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// One FindFirstFileA search, closed on every path out.
+class FileSearch {
+ public:
+  FileSearch(const std::string& searchText, WIN32_FIND_DATAA& data)
+      : handle_(FindFirstFileA(searchText.c_str(), &data)) {}
+  FileSearch(const FileSearch&) = delete;
+  FileSearch& operator=(const FileSearch&) = delete;
+  ~FileSearch() {
+    if (Found()) FindClose(handle_);
+  }
+  bool Found() const { return handle_ != INVALID_HANDLE_VALUE; }
+  bool Next(WIN32_FIND_DATAA& data) { return FindNextFileA(handle_, &data) != 0; }
+
+ private:
+  HANDLE handle_;
+};
+
+bool IsReparsePoint(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool CreateOneDirectory(const std::string& path) {
+  return CreateDirectoryA(path.c_str(), nullptr) != 0;
+}
+
+// Windows walks by path text, so there is nothing to hold open. Levels below
+// the top were found by a search that already told links apart; the top is
+// looked at here, without its trailing separators, which would make the
+// system look through a link. A drive's root is no link.
+bool OpenDirectory(const WalkedDirectory* parent, const std::string& name, WalkedDirectory&) {
+  if (parent != nullptr) return true;
+  std::string path = name;
+  while (!path.empty() && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+  if (path.empty() || path.back() == ':') return true;
+  return !IsReparsePoint(GetFileAttributesA(path.c_str()));
+}
+
+bool FindEntries(const WalkedDirectory& directory, const std::string& pattern,
+                 std::vector<DirectoryEntry>& entries) {
+  WIN32_FIND_DATAA data;
+  FileSearch search(directory.text + pattern, data);
+  if (!search.Found()) return false;
+  do {
+    DirectoryEntry entry;
+    entry.name = data.cFileName;
+    entry.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    entry.isLink = IsReparsePoint(data.dwFileAttributes);
+    entries.push_back(entry);
+  } while (search.Next(data));
+  return true;
+}
+
+bool MakeFileNormal(const WalkedDirectory& directory, const std::string& name) {
+  return SetFileAttributesA((directory.text + name).c_str(), FILE_ATTRIBUTE_NORMAL) != 0;
+}
+
+bool DeleteOneFile(const WalkedDirectory& directory, const std::string& name) {
+  return DeleteFileA((directory.text + name).c_str()) != 0;
+}
+
+// A junction or directory symbolic link goes with RemoveDirectoryA, which
+// removes the link and leaves its target alone; a file link with DeleteFileA.
+bool RemoveLink(const WalkedDirectory& directory, const DirectoryEntry& entry) {
+  const std::string fullName = directory.text + entry.name;
+  if (entry.isDirectory) return RemoveDirectoryA(fullName.c_str()) != 0;
+  return DeleteFileA(fullName.c_str()) != 0;
+}
+
+bool MakeDirectoryNormal(const WalkedDirectory& directory) {
+  return SetFileAttributesA(directory.text.c_str(), FILE_ATTRIBUTE_NORMAL) != 0;
+}
+
+bool RemoveOneDirectory(const WalkedDirectory*, const std::string&,
+                        const WalkedDirectory& directory) {
+  return RemoveDirectoryA(directory.text.c_str()) != 0;
+}
+
+}  // namespace
+
+WalkedDirectory::~WalkedDirectory() = default;
+
+DirectorySystemCalls& DirectorySystem() {
+  static DirectorySystemCalls calls = {
+      .pathRoom = MAX_PATH,
+      .createDirectory = CreateOneDirectory,
+      .openDirectory = OpenDirectory,
+      .findEntries = FindEntries,
+      .makeFileNormal = MakeFileNormal,
+      .deleteFile = DeleteOneFile,
+      .removeLink = RemoveLink,
+      .makeDirectoryNormal = MakeDirectoryNormal,
+      .removeDirectory = RemoveOneDirectory,
+  };
+  return calls;
+}
