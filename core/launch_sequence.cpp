@@ -69,13 +69,15 @@ std::string TemplateUnreadable(const std::string& templatePath) {
 }
 
 std::string ImagePathUnusable(const std::string& imagePath) {
-  return "Der Pfad des ISO-Images kann nicht in die Konfig \xFC" "bernommen werden: '" + imagePath +
-         "'.\rEr darf keine Anf\xFChrungszeichen und keine Steuerzeichen enthalten.";
+  return "Der Pfad des ISO-Images kann nicht in die Konfig \xFC"
+         "bernommen werden: '" +
+         imagePath + "'.\rEr darf keine Anf\xFChrungszeichen und keine Steuerzeichen enthalten.";
 }
 
 std::string ConfigCannotBeOpened(const std::string& configPath) {
-  return "Kann die Konfiguration nicht \xF6" "ffnen: '" + configPath +
-         "'.\rDazu wird ein Programm f\xFCr .vmx-Dateien (VMware Player) ben\xF6tigt.";
+  return "Kann die Konfiguration nicht \xF6"
+         "ffnen: '" +
+         configPath + "'.\rDazu wird ein Programm f\xFCr .vmx-Dateien (VMware Player) ben\xF6tigt.";
 }
 
 std::string TemporaryDirectoryStays(const std::string& directory) {
@@ -115,9 +117,8 @@ std::optional<std::string> MakeOwnTemporaryDirectory(LauncherServices& services,
                                                      const std::string& stamp) {
   const std::string base = services.TemporaryRoot() + kTemporaryDirectoryPrefix + stamp;
   for (int candidate = 1; candidate <= kTemporaryDirectoryCandidates; ++candidate) {
-    const std::string directory =
-        (candidate == 1 ? base : base + "_" + FormatInteger(candidate)) +
-        system_facts::kPathSeparator;
+    const std::string directory = (candidate == 1 ? base : base + "_" + FormatInteger(candidate)) +
+                                  system_facts::kPathSeparator;
     if (services.MakeDirectory(directory) != 0) return directory;
     // Only a name that is taken is worth another try; otherwise the root
     // itself is missing or refuses us.

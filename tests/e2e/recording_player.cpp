@@ -17,7 +17,8 @@ int main(int argc, char** argv) {
   {
     std::ofstream arguments(folder / "arguments.txt", std::ios::binary);
     for (int i = 1; i < argc; ++i) arguments << argv[i] << '\n';
-    std::ofstream(folder / "directory.txt", std::ios::binary) << fs::current_path().string() << '\n';
+    std::ofstream(folder / "directory.txt", std::ios::binary)
+        << fs::current_path().string() << '\n';
   }
   std::error_code error;
   fs::copy_file(argv[1], folder / "config.vmx", fs::copy_options::overwrite_existing, error);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/default_template.h"
+#include "platform/text_utilities.h"
 #include "test_directory.h"
 
 namespace {

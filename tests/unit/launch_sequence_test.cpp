@@ -13,6 +13,7 @@
 #include "platform/file_channels_system.h"
 #include "platform/program_launcher.h"
 #include "platform/system.h"
+#include "platform/text_utilities.h"
 #include "test_directory.h"
 
 namespace {
@@ -126,7 +127,8 @@ class ScriptedServices : public LauncherServices {
 // The configuration bytes that the default template gives for an image.
 std::string DefaultConfigFor(const std::string& image) {
   std::string config;
-  for (char c : DefaultTemplateText()) config += (c == '\r') ? std::string("\r\n") : std::string(1, c);
+  for (char c : DefaultTemplateText())
+    config += (c == '\r') ? std::string("\r\n") : std::string(1, c);
   config = ReplaceAll(config, kImagePlaceholder, "ide1:0.fileName = \"" + image + "\"");
   return config + "\r\n";
 }
@@ -138,7 +140,8 @@ class LaunchSequence : public ::testing::Test {
 
   std::vector<fs::path> TemporaryEntries() const {
     std::vector<fs::path> entries;
-    for (const auto& entry : fs::directory_iterator(services.temporaryRoot)) entries.push_back(entry.path());
+    for (const auto& entry : fs::directory_iterator(services.temporaryRoot))
+      entries.push_back(entry.path());
     return entries;
   }
 
@@ -149,12 +152,14 @@ class LaunchSequence : public ::testing::Test {
 TEST_F(LaunchSequence, HelpSwitchShowsTheInfoBoxAndEndsWithOne) {
   const std::string expectedText =
       "Trennwick f\xFCr VMWare\rVersion 1 vom 26.2.2008\r\r"
-      "L\xE4sst beim Starten eine ISO-Datei (Abbild einer CD oder DVD) ausw\xE4hlen und erstellt ein "
+      "L\xE4sst beim Starten eine ISO-Datei (Abbild einer CD oder DVD) ausw\xE4hlen und erstellt "
+      "ein "
       "tempor\xE4res\r"
       "Verzeichnis mit einer VMWare-Konfigdatei. Mit dieser wird dann von dem ISO-File gebootet. \r"
       "Das Tempor\xE4re Verzeichnis wird nach Beenden der VMware-Session automatisch wieder "
       "gel\xF6scht.\r\r"
-      "Die beiliegende Template-Datei kann an eigene Bed\xFCrfnisse angepasst werden. Fehlt sie, wird "
+      "Die beiliegende Template-Datei kann an eigene Bed\xFCrfnisse angepasst werden. Fehlt sie, "
+      "wird "
       "sie automatisch erstellt.\r\r"
       "Freeware. Benutzung auf eigene Gefahr\r"
       "Updates und Infos auf " TRENNWICK_WEB_ADDRESS "\r";
@@ -273,8 +278,8 @@ TEST_F(LaunchSequence, DirectoryNamedLikeTheTemplateIsAReadError) {
 
 TEST_F(LaunchSequence, ImagePathThatWouldBreakTheConfigIsRefused) {
   PlaceDefaultTemplate();
-  for (const std::string image : {std::string("/isos/a\"b.iso"), std::string("/isos/a\nb.iso"),
-                                  std::string("/isos/a\rb.iso"), std::string("/isos/\x1F.iso")}) {
+  for (const std::string& image : {std::string("/isos/a\"b.iso"), std::string("/isos/a\nb.iso"),
+                                   std::string("/isos/a\rb.iso"), std::string("/isos/\x1F.iso")}) {
     ScriptedServices run(where);
     run.chosenImage = image;
     EXPECT_EQ(LauncherMain(run), 0);

@@ -12,7 +12,8 @@ class TestDirectory {
  public:
   TestDirectory() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string("trennwick_test_") + info->test_suite_name() + "_" + info->name();
+    std::string name =
+        std::string("trennwick_test_") + info->test_suite_name() + "_" + info->name();
     path_ = std::filesystem::temp_directory_path() / name;
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
