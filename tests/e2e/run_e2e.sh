@@ -80,3 +80,255 @@ type_to() {
   xdotool type --clearmodifiers --delay 5 "$text"
 }
 
+# ------------------------------------------------------- system specifics
+case "$system" in
+  linux)
+    temp_root=/tmp
+    program_name=trennwick
+    # A desktop of its own: the recording player is the default
+    # application for application/x-vmware-vm, which *.vmx files have.
+    setup_system() {
+      export HOME="$work/home" XDG_DATA_HOME="$work/xdg/data" XDG_CONFIG_HOME="$work/xdg/config"
+      export XDG_DATA_DIRS="$XDG_DATA_HOME:/usr/local/share:/usr/share"
+      export XDG_CACHE_HOME="$work/xdg/cache" GSETTINGS_BACKEND=memory NO_AT_BRIDGE=1
+      export ASAN_OPTIONS=detect_leaks=0  # GTK keeps its caches until exit
+      mkdir -p "$HOME" "$XDG_DATA_HOME/mime/packages" "$XDG_DATA_HOME/applications" "$XDG_CONFIG_HOME"
+      cat >"$XDG_DATA_HOME/mime/packages/trennwick-e2e.xml" <<'XML'
+<?xml version="1.0" encoding="UTF-8"?>
+<mime-info xmlns="http://www.freedesktop.org/standards/shared-mime-info">
+  <mime-type type="application/x-vmware-vm">
+    <comment>VMware virtual machine</comment>
+    <glob pattern="*.vmx"/>
+  </mime-type>
+</mime-info>
+XML
+      update-mime-database "$XDG_DATA_HOME/mime" >/dev/null
+      cat >"$XDG_DATA_HOME/applications/trennwick-e2e-player.desktop" <<DESKTOP
+[Desktop Entry]
+Type=Application
+Name=Recording player
+Exec=$player %f
+MimeType=application/x-vmware-vm;
+NoDisplay=true
+DESKTOP
+      printf '[Default Applications]\napplication/x-vmware-vm=trennwick-e2e-player.desktop\n' \
+        >"$XDG_CONFIG_HOME/mimeapps.list"
+      export TRENNWICK_E2E_RECORD="$work/record"
+      image_path="$image_dir/test image.iso"
+      sep=/
+    }
+    run_program() { "$@"; }
+    choose_file() {
+      local window
+      window=$(wait_window 'ISO-Image ausw.*hlen$') || return 1
+      keys_to "$window" ctrl+l
+      type_to "$window" "$1"
+      sleep 0.3
+      xdotool key Return
+    }
+    same_path() { [ "$1" = "$2" ]; }
+    ;;
+  windows)
+    export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C
+    temp_root="$WINEPREFIX/drive_c/tmp"
+    program_name=trennwick.exe
+    to_windows() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
+    setup_system() {
+      /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
+      /usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1
+      mkdir -p "$temp_root"
+      # The recording player opens .vmx files, as VMware Player would.
+      /usr/lib/wine/wine64 reg add 'HKCR\.vmx' /ve /d TrennwickE2E.vmx /f >/dev/null 2>&1
+      /usr/lib/wine/wine64 reg add 'HKCR\TrennwickE2E.vmx\shell\open\command' /ve \
+        /d "\"$(to_windows "$player")\" \"%1\"" /f >/dev/null 2>&1
+      export TRENNWICK_E2E_RECORD
+      TRENNWICK_E2E_RECORD=$(to_windows "$work/record")
+      image_path=$(to_windows "$image_dir/test image.iso")
+      sep='\'
+    }
+    stop_system() {
+      /usr/lib/wine/wineserver -k 2>/dev/null
+      /usr/lib/wine/wineserver -w 2>/dev/null
+    }
+    run_program() { /usr/lib/wine/wine64 "$@"; }
+    choose_file() {
+      local window
+      window=$(wait_window 'ISO-Image ausw.*hlen$') || return 1
+      type_to "$window" "$1"
+      sleep 0.3
+      xdotool key Return
+    }
+    same_path() { [ "${1,,}" = "${2,,}" ]; }
+    ;;
+  *)
+    echo "usage: run_e2e.sh linux|windows PROGRAM PLAYER WORK_DIR" >&2
+    exit 2
+    ;;
+esac
+
+# ------------------------------------------------------------- the runs
+# A fresh program folder holding only the program.
+new_program_folder() {
+  local folder="$work/$1"
+  mkdir -p "$folder"
+  cp "$program" "$folder/$program_name"
+  printf '%s\n' "$folder"
+}
+
+# Starts the program in the background; its pid goes to $run_pid.
+start_run() {
+  rm -f "$work/exit_code"
+  (run_program "$@" >"$work/program.log" 2>&1; echo $? >"$work/exit_code") &
+  run_pid=$!
+}
+
+# Waits for the run to end (60 s at most) and prints its exit code.
+run_exit_code() {
+  for _ in $(seq 600); do
+    if [ -s "$work/exit_code" ]; then
+      cat "$work/exit_code"
+      return 0
+    fi
+    sleep 0.1
+  done
+  kill "$run_pid" 2>/dev/null
+  printf 'timeout\n'
+}
+
+answer_box() {
+  local title=$1 key=$2 window
+  if ! window=$(wait_window "$title"); then
+    fail "no window titled '$title'"
+    return 1
+  fi
+  keys_to "$window" "$key"
+}
+
+expect_exit() {
+  local expected=$1 got
+  got=$(run_exit_code)
+  [ "$got" = "$expected" ] || fail "exit code $got, expected $expected"
+}
+
+temporary_directories() { find "$temp_root" -maxdepth 1 -name 'trennwick_temp_*' 2>/dev/null | sort; }
+
+# The configuration that the golden template gives for an image path.
+expected_config() {
+  IMAGE="$1" perl -0777 -pe 's/\r/\r\n/g;
+    s/\Qide1:0.fileName = "***isofile.iso***"\E/ide1:0.fileName = "$ENV{IMAGE}"/gi;
+    $_ .= "\r\n"' "$golden_template"
+}
+
+case_help() {
+  current_case=help
+  local folder
+  folder=$(new_program_folder help)
+  start_run "$folder/$program_name" --help
+  answer_box '^Trennwick f.*r VMWARE  --> Info$' Return
+  expect_exit 1
+  [ ! -e "$folder/trennwick_template.txt" ] || fail "help wrote the template"
+
+  current_case=help-capitals
+  start_run "$folder/$program_name" --HELP
+  answer_box '^Info$' n
+  expect_exit 0
+}
+
+case_first_run() {
+  current_case=first-run
+  local folder
+  folder=$(new_program_folder first)
+  start_run "$folder/$program_name"
+  answer_box '^Info$' n
+  expect_exit 0
+  cmp -s "$folder/trennwick_template.txt" "$golden_template" ||
+    fail "the template written is not the default template"
+
+  current_case=second-run
+  start_run "$folder/$program_name"
+  if window=$(wait_window 'ISO-Image ausw.*hlen$'); then
+    xdotool search --onlyvisible --name '^Info$' >/dev/null 2>&1 && fail "asked again"
+    keys_to "$window" Escape
+    answer_box '^Fehler$' Return
+  else
+    fail "no open-file dialog"
+  fi
+  expect_exit 0
+}
+
+case_cancel() {
+  current_case=cancel
+  local folder before
+  folder=$(new_program_folder cancel)
+  cp "$golden_template" "$folder/trennwick_template.txt"
+  before=$(temporary_directories)
+  start_run "$folder/$program_name"
+  if window=$(wait_window 'ISO-Image ausw.*hlen$'); then
+    keys_to "$window" Escape
+    answer_box '^Fehler$' Return
+  else
+    fail "no open-file dialog"
+  fi
+  expect_exit 0
+  [ "$(temporary_directories)" = "$before" ] || fail "a temporary directory was made"
+}
+
+case_normal_run() {
+  current_case=normal-run
+  local folder before after config_path
+  folder=$(new_program_folder normal)
+  cp "$golden_template" "$folder/trennwick_template.txt"
+  rm -f "$work/record/"*
+  before=$(temporary_directories)
+  start_run "$folder/$program_name"
+  choose_file "$image_path" || fail "no open-file dialog"
+  expect_exit 0
+  after=$(temporary_directories)
+  [ "$after" = "$before" ] || fail "the temporary directory is still there: $after"
+  [ -f "$work/record/ended.txt" ] || fail "the program did not wait for the player"
+  expected_config "$image_path" >"$work/expected.vmx"
+  cmp -s "$work/record/config.vmx" "$work/expected.vmx" ||
+    fail "the player got another configuration than the template gives"
+  # The player was handed the configuration in its temporary directory and
+  # ran there.
+  local argument directory
+  argument=$(head -n1 "$work/record/arguments.txt" 2>/dev/null | tr -d '\r')
+  directory=$(head -n1 "$work/record/directory.txt" 2>/dev/null | tr -d '\r')
+  case "$argument" in
+    *trennwick_temp_*trennwick.vmx) ;;
+    *) fail "the player was handed '$argument'" ;;
+  esac
+  config_path="${argument%trennwick.vmx}"
+  config_path="${config_path%"$sep"}"
+  config_path="${config_path%"$sep"}"
+  same_path "$directory" "$config_path" || fail "the player ran in '$directory', not '$config_path'"
+}
+
+case_template_is_a_directory() {
+  current_case=template-directory
+  local folder
+  folder=$(new_program_folder directory)
+  mkdir "$folder/trennwick_template.txt"
+  start_run "$folder/$program_name"
+  choose_file "$image_path" || fail "no open-file dialog"
+  answer_box '^Fehler$' Return
+  expect_exit 2
+  [ -d "$folder/trennwick_template.txt" ] || fail "the directory was replaced"
+}
+
+start_display
+setup_system
+case_help
+case_first_run
+case_cancel
+case_normal_run
+case_template_is_a_directory
+declare -F stop_system >/dev/null && stop_system
+stop_display
+
+if [ "$failures" -eq 0 ]; then
+  log "end-to-end ($system): every case passed"
+  exit 0
+fi
+log "end-to-end ($system): $failures failure(s); screenshots in $work"
+exit 1
