@@ -34,9 +34,10 @@ bool CreateOneDirectory(const std::string& path) {
 }
 
 // Windows walks by path text, so there is nothing to hold open. Levels below
-// the top were found by a search that already told links apart; the top is
-// looked at here, without its trailing separators, which would make the
-// system look through a link. A drive's root is no link.
+// the top were found by a search that already told links apart; the top,
+// named by the caller, is looked at here by its name without trailing
+// separators, so that the attributes are those of the entry itself. A
+// drive's root is no link.
 bool OpenDirectory(const WalkedDirectory* parent, const std::string& name, WalkedDirectory&) {
   if (parent != nullptr) return true;
   std::string path = name;
