@@ -1,6 +1,7 @@
 // The shell fallback on Windows: a file that is no program opens with the
 // program that HKEY_CLASSES_ROOT associates with its extension. The tests
-// register the probe for an extension of their own.
+// register the probe for an extension of their own, one per test, so that
+// tests running side by side do not meet.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -19,8 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 using std::chrono::steady_clock;
 
-constexpr char kExtension[] = ".trennwickprobe";
-constexpr char kProgId[] = "Trennwick.ProbeDocument";
 constexpr int kSleepMilliseconds = 300;
 
 bool SetDefaultValue(const std::string& key, const std::string& value) {
@@ -46,26 +45,30 @@ std::vector<std::string> RecordLines(const fs::path& file) {
 class ShellFallback : public testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() /
-            ("trennwick_shell_" + std::to_string(steady_clock::now().time_since_epoch().count()));
+    const std::string stamp = std::to_string(steady_clock::now().time_since_epoch().count());
+    extension_ = ".trennwick" + stamp;
+    progId_ = "Trennwick.Probe" + stamp;
+    root_ = fs::temp_directory_path() / ("trennwick_shell_" + stamp);
     documents_ = root_ / "docs";
     fs::create_directories(documents_);
     recordFile_ = root_ / "record.txt";
     const std::string command = "\"" + launch_test::ProbePath() + "\" --sleep " +
                                 std::to_string(kSleepMilliseconds) + " --record \"" +
                                 recordFile_.string() + "\" \"%1\"";
-    ASSERT_TRUE(SetDefaultValue(kExtension, kProgId));
-    ASSERT_TRUE(SetDefaultValue(std::string(kProgId) + "\\shell\\open\\command", command));
-    document_ = (documents_ / (std::string("trennwick") + kExtension)).string();
+    ASSERT_TRUE(SetDefaultValue(extension_, progId_));
+    ASSERT_TRUE(SetDefaultValue(progId_ + "\\shell\\open\\command", command));
+    document_ = (documents_ / ("trennwick" + extension_)).string();
     std::ofstream(document_) << "config.version = \"8\"\n";
   }
   void TearDown() override {
-    RegDeleteTreeA(HKEY_CLASSES_ROOT, kExtension);
-    RegDeleteTreeA(HKEY_CLASSES_ROOT, kProgId);
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, extension_.c_str());
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, progId_.c_str());
     std::error_code error;
     fs::remove_all(root_, error);
   }
 
+  std::string extension_;
+  std::string progId_;
   fs::path root_;
   fs::path documents_;
   fs::path recordFile_;
@@ -77,7 +80,7 @@ TEST_F(ShellFallback, OpensTheDocumentInTheGivenDirectoryAndWaits) {
   fs::create_directory(work);
   // The driver's form: the directory with its backslash, then one more.
   const std::string directory = work.string() + "\\";
-  const std::string launchPath = documents_.string() + "\\\\trennwick" + kExtension;
+  const std::string launchPath = documents_.string() + "\\\\trennwick" + extension_;
   const auto start = steady_clock::now();
   EXPECT_EQ(LaunchProgram(launchPath, "", directory, LaunchWaitForEnd), 1);
   EXPECT_GE(steady_clock::now() - start, std::chrono::milliseconds(kSleepMilliseconds));
