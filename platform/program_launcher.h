@@ -9,6 +9,12 @@
 // desktop with the verb "Open" (Windows: the shell's file association;
 // Linux: the default application for the file's content type).
 //
+// On POSIX the command line is cut back into arguments (quoted stretches
+// are one argument, see SplitLaunchCommandLine), a hidden program starts a
+// session of its own instead of getting no window, and the desktop
+// application gets the file alone, in the working directory, with neither
+// the parameters nor the show value.
+//
 // Failures are results: 0 when nothing was started. The launcher shows
 // nothing and writes nothing.
 #pragma once

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 namespace launch_test {
 
 // The probe's build path is a Linux path; Wine shows the Linux root as Z:.
@@ -51,10 +53,41 @@ int WaitForExitCode(std::intptr_t process) {
   return static_cast<int>(code);
 }
 
+// GetProcessHandleCount gives 0 under Wine; the system's handle table,
+// filtered by this process, counts everywhere.
 int OpenHandleCount() {
-  DWORD count = 0;
-  if (!GetProcessHandleCount(GetCurrentProcess(), &count)) return -1;
-  return static_cast<int>(count);
+  struct HandleEntry {
+    ULONG ownerProcessId;
+    BYTE objectType;
+    BYTE flags;
+    USHORT value;
+    PVOID object;
+    ACCESS_MASK access;
+  };
+  struct HandleTable {
+    ULONG count;
+    HandleEntry entries[1];
+  };
+  using QuerySystemInformation = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+  constexpr ULONG kSystemHandleInformation = 16;
+  constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+  const auto query = reinterpret_cast<QuerySystemInformation>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+  if (query == nullptr) return -1;
+  std::vector<unsigned char> buffer(1 << 16);
+  LONG status;
+  while ((status = query(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()),
+                         nullptr)) == kInfoLengthMismatch) {
+    buffer.resize(buffer.size() * 2);
+  }
+  if (status < 0) return -1;
+  const auto* table = reinterpret_cast<const HandleTable*>(buffer.data());
+  const DWORD self = GetCurrentProcessId();
+  int count = 0;
+  for (ULONG i = 0; i < table->count; ++i) {
+    if (table->entries[i].ownerProcessId == self) ++count;
+  }
+  return count;
 }
 
 int LeakTestLaunches() {
