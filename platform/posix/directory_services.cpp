@@ -6,28 +6,13 @@
 
 #include "platform/directory_services.h"
 #include "platform/directory_services_system.h"
+#include "platform/posix/system_handles.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace {
-
-// A directory stream, closed (with the descriptor it took over) on every
-// path out.
-class DirectoryStream {
- public:
-  explicit DirectoryStream(DIR* stream) : stream_(stream) {}
-  DirectoryStream(const DirectoryStream&) = delete;
-  DirectoryStream& operator=(const DirectoryStream&) = delete;
-  ~DirectoryStream() {
-    if (stream_ != nullptr) closedir(stream_);
-  }
-  DIR* get() const { return stream_; }
-
- private:
-  DIR* stream_;
-};
 
 // The top of the walk is named by a path; without its trailing slashes, so
 // that O_NOFOLLOW refuses a link there instead of the slash resolving it.

@@ -10,42 +10,9 @@
 
 #include "platform/file_channels.h"
 #include "platform/file_channels_system.h"
+#include "platform/posix/system_handles.h"
 
 namespace {
-
-// Owns a file descriptor until it is handed over.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  int get() const { return fd_; }
-  int Release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
-
-class DirectoryStream {
- public:
-  explicit DirectoryStream(DIR* stream) : stream_(stream) {}
-  DirectoryStream(const DirectoryStream&) = delete;
-  DirectoryStream& operator=(const DirectoryStream&) = delete;
-  ~DirectoryStream() {
-    if (stream_ != nullptr) closedir(stream_);
-  }
-  DIR* get() const { return stream_; }
-
- private:
-  DIR* stream_;
-};
 
 // The sharing rules of the Windows build, on open-file-description locks:
 // a channel that may write holds a write lock, a reading one a read lock.

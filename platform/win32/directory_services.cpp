@@ -2,28 +2,12 @@
 
 #include "platform/directory_services.h"
 #include "platform/directory_services_system.h"
+#include "platform/win32/system_handles.h"
 
 #include <string>
 #include <vector>
 
 namespace {
-
-// One FindFirstFileA search, closed on every path out.
-class FileSearch {
- public:
-  FileSearch(const std::string& searchText, WIN32_FIND_DATAA& data)
-      : handle_(FindFirstFileA(searchText.c_str(), &data)) {}
-  FileSearch(const FileSearch&) = delete;
-  FileSearch& operator=(const FileSearch&) = delete;
-  ~FileSearch() {
-    if (Found()) FindClose(handle_);
-  }
-  bool Found() const { return handle_ != INVALID_HANDLE_VALUE; }
-  bool Next(WIN32_FIND_DATAA& data) { return FindNextFileA(handle_, &data) != 0; }
-
- private:
-  HANDLE handle_;
-};
 
 bool IsReparsePoint(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;

@@ -2,26 +2,13 @@
 
 #include "platform/file_channels.h"
 #include "platform/file_channels_system.h"
+#include "platform/win32/system_handles.h"
 
 namespace {
 
 // The room of a path in the ANSI file functions; a longer name would be
 // cut and then name a different file.
 constexpr std::size_t kPathRoom = MAX_PATH;
-
-class FindSearch {
- public:
-  explicit FindSearch(HANDLE search) : search_(search) {}
-  FindSearch(const FindSearch&) = delete;
-  FindSearch& operator=(const FindSearch&) = delete;
-  ~FindSearch() {
-    if (Found()) FindClose(search_);
-  }
-  bool Found() const { return search_ != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE search_;
-};
 
 SystemFile ToSystemFile(HANDLE handle) {
   // Both count as failure; a zero handle is never a channel's file.
@@ -105,7 +92,7 @@ std::int64_t QueryFileSize(const std::string& fileName) {
   if (name.empty()) return -1;
 
   WIN32_FIND_DATAA found;
-  const FindSearch search(FindFirstFileA(name.c_str(), &found));
+  const FileSearch search(name, found);
   if (search.Found()) {
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return -2;
     return static_cast<std::int64_t>((static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) |

@@ -10,6 +10,7 @@
 
 #include "platform/program_launcher.h"
 #include "platform/program_launcher_system.h"
+#include "platform/win32/system_handles.h"
 
 // The structure sizes the 32-bit program hands to the system.
 static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOA) == 68);
@@ -27,20 +28,6 @@ HANDLE AsHandle(LaunchHandle handle) {
 LaunchHandle AsLaunchHandle(HANDLE handle) {
   return reinterpret_cast<LaunchHandle>(handle);
 }
-
-// A handle that is closed when it goes out of scope.
-class ScopedHandle {
- public:
-  explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
-  ScopedHandle(const ScopedHandle&) = delete;
-  ScopedHandle& operator=(const ScopedHandle&) = delete;
-  ~ScopedHandle() {
-    if (handle_ != nullptr) CloseHandle(handle_);
-  }
-
- private:
-  HANDLE handle_;
-};
 
 const char* DirectoryOrNone(const std::string& directory) {
   return directory.empty() ? nullptr : directory.c_str();
