@@ -192,17 +192,30 @@ guint MnemonicKeyval(const char* label) {
   return gdk_unicode_to_keyval(g_unichar_tolower(g_utf8_get_char(mark + 1)));
 }
 
+// A message box grows to show its whole title, as on Windows; the window
+// manager would otherwise cut a title longer than the text.
+void WideEnoughForTitle(GtkWidget* box, const std::string& caption) {
+  constexpr int kFrameButtonsWidth = 120;  // the frame's icon and buttons, roughly
+  PangoLayout* layout = gtk_widget_create_pango_layout(box, caption.c_str());
+  int width = 0;
+  pango_layout_get_pixel_size(layout, &width, nullptr);
+  g_object_unref(layout);
+  gtk_widget_set_size_request(box, width + kFrameButtonsWidth, -1);
+}
+
 std::int32_t ShowBox(const char* text, const char* title, std::uint32_t flags) {
   if ((flags & kBoxTypeMask) >= std::size(kBoxTypes)) return 0;
   if (!GtkReady()) return 0;
   const BoxType& type = kBoxTypes[flags & kBoxTypeMask];
   const std::string message = Utf8FromWindows1252(LinesBrokenAtLineFeeds(text));
+  BoxKeys keys{};  // outlives the box, whose key handler reads it
   DialogWidget box(gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, MessageTypeOf(flags),
                                           GTK_BUTTONS_NONE, "%s", message.c_str()));
-  gtk_window_set_title(box.window(), Utf8FromWindows1252(title).c_str());
+  const std::string caption = Utf8FromWindows1252(title);
+  gtk_window_set_title(box.window(), caption.c_str());
   PlaceAsProgramWindow(box.window());
+  WideEnoughForTitle(box.get(), caption);
 
-  BoxKeys keys{};
   GtkWidget* buttons[3] = {};
   for (const BoxButton& button : type.buttons) {
     if (button.label == nullptr) break;
