@@ -4,13 +4,18 @@
 # stand in for the .vmx handler, and checks exit codes, the bytes of the
 # files written, and that nothing is left behind.
 #
-# usage: run_e2e.sh linux|windows PROGRAM PLAYER WORK_DIR
+# On Linux, given the QEMU player too, a last case boots a CD image built
+# from source through the whole road and reads its token from the guest's
+# serial port.
+#
+# usage: run_e2e.sh linux|windows PROGRAM PLAYER WORK_DIR [QEMU_PLAYER]
 set -uo pipefail
 
 system=$1
 program=$2
 player=$3
 work=$4
+qemu_player=${5:-}
 here=$(cd "$(dirname "$0")" && pwd)
 golden_template="$here/expected/trennwick_template.txt"
 
@@ -93,15 +98,7 @@ case "$system" in
       export XDG_CACHE_HOME="$work/xdg/cache" GSETTINGS_BACKEND=memory NO_AT_BRIDGE=1
       export ASAN_OPTIONS=detect_leaks=0  # GTK keeps its caches until exit
       mkdir -p "$HOME" "$XDG_DATA_HOME/mime/packages" "$XDG_DATA_HOME/applications" "$XDG_CONFIG_HOME"
-      cat >"$XDG_DATA_HOME/mime/packages/trennwick-e2e.xml" <<'XML'
-<?xml version="1.0" encoding="UTF-8"?>
-<mime-info xmlns="http://www.freedesktop.org/standards/shared-mime-info">
-  <mime-type type="application/x-vmware-vm">
-    <comment>VMware virtual machine</comment>
-    <glob pattern="*.vmx"/>
-  </mime-type>
-</mime-info>
-XML
+      cp "$here/../../player/desktop/trennwick-vmx.xml" "$XDG_DATA_HOME/mime/packages/"
       update-mime-database "$XDG_DATA_HOME/mime" >/dev/null
       cat >"$XDG_DATA_HOME/applications/trennwick-e2e-player.desktop" <<DESKTOP
 [Desktop Entry]
@@ -111,11 +108,22 @@ Exec=$player %f
 MimeType=application/x-vmware-vm;
 NoDisplay=true
 DESKTOP
-      printf '[Default Applications]\napplication/x-vmware-vm=trennwick-e2e-player.desktop\n' \
-        >"$XDG_CONFIG_HOME/mimeapps.list"
+      # The QEMU player, headless: the guest talks through its serial port.
+      cat >"$XDG_DATA_HOME/applications/trennwick-e2e-qemu.desktop" <<DESKTOP
+[Desktop Entry]
+Type=Application
+Name=QEMU player
+Exec=env -u DISPLAY -u WAYLAND_DISPLAY $qemu_player %f
+MimeType=application/x-vmware-vm;
+NoDisplay=true
+DESKTOP
+      open_vmx_with trennwick-e2e-player.desktop
       export TRENNWICK_E2E_RECORD="$work/record"
       image_path="$image_dir/test image.iso"
       sep=/
+    }
+    open_vmx_with() {
+      printf '[Default Applications]\napplication/x-vmware-vm=%s\n' "$1" >"$XDG_CONFIG_HOME/mimeapps.list"
     }
     run_program() { "$@"; }
     choose_file() {
@@ -316,6 +324,30 @@ case_template_is_a_directory() {
   [ -d "$folder/trennwick_template.txt" ] || fail "the directory was replaced"
 }
 
+# The whole road: a CD image built from source boots in QEMU, writes a
+# token to its serial port and powers the guest off; the player ends, and
+# the program removes its temporary directory.
+case_boot() {
+  current_case=boot
+  local folder before token serial="$work/serial.txt"
+  token="trennwick-$RANDOM$RANDOM$RANDOM"
+  "$here/../../player/boot/make_boot_iso" "$here/../../player/boot/token_boot.asm" \
+    "$image_dir/token.iso" "$token" || { fail "cannot build the CD image"; return; }
+  folder=$(new_program_folder boot)
+  { cat "$golden_template"
+    printf 'serial0.present = "TRUE"\rserial0.fileType = "file"\rserial0.fileName = "%s"\r' "$serial"
+  } >"$folder/trennwick_template.txt"
+  rm -f "$serial"
+  open_vmx_with trennwick-e2e-qemu.desktop
+  before=$(temporary_directories)
+  start_run "$folder/$program_name"
+  choose_file "$image_dir/token.iso" || fail "no open-file dialog"
+  expect_exit 0
+  grep -q "$token" "$serial" 2>/dev/null || fail "the guest's token did not arrive (serial: $(cat "$serial" 2>/dev/null))"
+  [ "$(temporary_directories)" = "$before" ] || fail "the temporary directory is still there"
+  open_vmx_with trennwick-e2e-player.desktop
+}
+
 start_display
 setup_system
 case_help
@@ -323,6 +355,7 @@ case_first_run
 case_cancel
 case_normal_run
 case_template_is_a_directory
+[ "$system" = linux ] && [ -n "$qemu_player" ] && case_boot
 declare -F stop_system >/dev/null && stop_system
 stop_display
 
