@@ -54,8 +54,16 @@ TEST_F(FileAssociationRegistry, RegistersReadsBackAndUnregisters) {
 }
 
 TEST_F(FileAssociationRegistry, RefusesWhenTheSystemHasAHandler) {
-  // The system's own handler of text files.
-  EXPECT_EQ(RegisterFileAssociation(".txt", kProgId, kCommand), AssociationResult::kHandlerExists);
+  // A machine-wide handler, seen through HKEY_CLASSES_ROOT.
+  const std::string machineKey = "Software\\Classes\\" + kExtension;
+  const std::string handler = "Other.Handler";
+  ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, machineKey.c_str(), nullptr, REG_SZ,
+                            handler.c_str(), static_cast<DWORD>(handler.size() + 1)),
+            ERROR_SUCCESS);
+  const AssociationResult machineResult = RegisterFileAssociation(kExtension, kProgId, kCommand);
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, machineKey.c_str());
+  EXPECT_EQ(machineResult, AssociationResult::kHandlerExists);
+  EXPECT_EQ(UserClassDefault(kExtension), "<missing>");
   EXPECT_EQ(UserClassDefault(kProgId + "\\shell\\open\\command"), "<missing>");
   // A user key without any value counts as a handler as well.
   HKEY key = nullptr;
