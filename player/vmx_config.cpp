@@ -1,0 +1,68 @@
+#include "player/vmx_config.h"
+
+#include "platform/file_channels.h"
+
+namespace {
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+}  // namespace
+
+std::string LowerAscii(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
+const std::string* VmxConfig::Find(std::string_view key) const {
+  const auto found = settings.find(LowerAscii(key));
+  return found == settings.end() ? nullptr : &found->second;
+}
+
+bool ParseVmxLine(std::string_view line, VmxConfig& config) {
+  line = Trim(line);
+  if (line.empty() || line.front() == '#') return false;
+  const std::size_t equals = line.find('=');
+  if (equals == std::string_view::npos) return false;
+  const std::string_view key = Trim(line.substr(0, equals));
+  if (key.empty()) return false;
+  std::string_view value = Trim(line.substr(equals + 1));
+  if (!value.empty() && value.front() == '"') {
+    // The value runs to the next quote; whatever follows it is a comment.
+    const std::size_t close = value.find('"', 1);
+    if (close == std::string_view::npos) return false;
+    value = value.substr(1, close - 1);
+  }
+  config.settings[LowerAscii(key)] = std::string(value);
+  return true;
+}
+
+VmxConfig ParseVmxText(std::string_view text) {
+  VmxConfig config;
+  while (!text.empty()) {
+    const std::size_t end = text.find_first_of("\r\n");
+    ParseVmxLine(text.substr(0, end), config);
+    if (end == std::string_view::npos) break;
+    text.remove_prefix(end + 1);
+  }
+  return config;
+}
+
+VmxReadResult ReadVmxFile(const std::string& fileName, VmxConfig& config) {
+  const ChannelId channel = OpenChannelForReading(kNewUnnumberedChannel, fileName);
+  if (channel == 0) return VmxReadResult::kCannotOpen;
+  while (ChannelAtEnd(channel) == 0) ParseVmxLine(ReadLine(channel), config);
+  const bool failed = ChannelReadFailed(channel);
+  CloseChannel(channel);
+  return failed ? VmxReadResult::kReadFailed : VmxReadResult::kRead;
+}

@@ -1,0 +1,31 @@
+// A VMware configuration (.vmx) as the player understands it: lines of
+// `key = "value"`, "#" comments and blank lines. Keys are compared without
+// regard to case and a later setting of a key wins over an earlier one.
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+
+struct VmxConfig {
+  // Keys in lower case (A-Z only), values as written between the quotes.
+  std::map<std::string, std::string> settings;
+
+  // The value of `key` (any case), or null when it is not set.
+  const std::string* Find(std::string_view key) const;
+};
+
+// Takes one line into `config`. Comments, blank lines and lines that are no
+// setting (no "=", no key, an unclosed quote) change nothing; the result
+// says whether the line was a setting.
+bool ParseVmxLine(std::string_view line, VmxConfig& config);
+
+VmxConfig ParseVmxText(std::string_view text);
+
+enum class VmxReadResult { kRead, kCannotOpen, kReadFailed };
+
+// Reads the file on a channel of its own; the file is only read.
+VmxReadResult ReadVmxFile(const std::string& fileName, VmxConfig& config);
+
+// Lower case of A-Z only, the other bytes unchanged (Windows-1252 safe).
+std::string LowerAscii(std::string_view text);

@@ -1,0 +1,119 @@
+#include "platform/file_association.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <utility>
+
+#include "platform/file_association_system.h"
+
+namespace {
+
+// A registry in memory: keys of both roots with their default values.
+class FileAssociationLogic : public ::testing::Test {
+ protected:
+  using Key = std::pair<RegistryRoot, std::string>;
+
+  void SetUp() override {
+    saved_ = fileAssociationSystem;
+    current = this;
+    fileAssociationSystem.supported = true;
+    fileAssociationSystem.readDefault = [](RegistryRoot root, const std::string& key,
+                                           std::string* value) {
+      const auto found = current->keys.find({root, key});
+      if (found == current->keys.end() || found->second.empty()) return false;
+      *value = found->second;
+      return true;
+    };
+    fileAssociationSystem.keyExists = [](RegistryRoot root, const std::string& key) {
+      return current->keys.count({root, key}) > 0;
+    };
+    fileAssociationSystem.writeDefault = [](RegistryRoot root, const std::string& key,
+                                            const std::string& value) {
+      if (current->writesLeft-- == 0) return false;
+      current->keys[{root, key}] = value;
+      return true;
+    };
+    fileAssociationSystem.deleteTree = [](RegistryRoot root, const std::string& key) {
+      for (auto it = current->keys.begin(); it != current->keys.end();) {
+        const bool below = it->first.first == root &&
+                           (it->first.second == key || it->first.second.rfind(key + "\\", 0) == 0);
+        it = below ? current->keys.erase(it) : std::next(it);
+      }
+      return true;
+    };
+    fileAssociationSystem.notifyChanged = [] { ++current->notifications; };
+  }
+  void TearDown() override { fileAssociationSystem = saved_; }
+
+  static inline FileAssociationLogic* current = nullptr;
+  std::map<Key, std::string> keys;
+  int writesLeft = 1000;
+  int notifications = 0;
+
+ private:
+  FileAssociationSystem saved_;
+};
+
+const std::string kCommand = "\"C:\\p\\trennwick-player.exe\" \"%1\"";
+constexpr RegistryRoot kUser = RegistryRoot::kUserClasses;
+
+TEST_F(FileAssociationLogic, RegistersWhereNoHandlerExistsAndUnregistersExactlyThat) {
+  EXPECT_EQ(RegisterFileAssociation(".vmx", "T.vmx", kCommand), AssociationResult::kDone);
+  EXPECT_EQ(keys[Key(kUser, ".vmx")], "T.vmx");
+  EXPECT_EQ(keys[Key(kUser, "T.vmx\\shell\\open\\command")], kCommand);
+  EXPECT_EQ(notifications, 1);
+  // Now a handler exists: ours.
+  EXPECT_EQ(RegisterFileAssociation(".vmx", "T.vmx", kCommand), AssociationResult::kHandlerExists);
+  EXPECT_EQ(UnregisterFileAssociation(".vmx", "T.vmx", kCommand), AssociationResult::kDone);
+  EXPECT_TRUE(keys.empty());
+  EXPECT_EQ(UnregisterFileAssociation(".vmx", "T.vmx", kCommand), AssociationResult::kNotOurs);
+}
+
+TEST_F(FileAssociationLogic, LeavesAnExistingHandlerAlone) {
+  keys[{RegistryRoot::kClassesRoot, ".vmx"}] = "VMware.Document";
+  EXPECT_EQ(RegisterFileAssociation(".vmx", "T.vmx", kCommand), AssociationResult::kHandlerExists);
+  keys.clear();
+  keys[{kUser, ".vmx"}] = "";  // a user key, even without a default value
+  EXPECT_EQ(RegisterFileAssociation(".vmx", "T.vmx", kCommand), AssociationResult::kHandlerExists);
+  EXPECT_EQ(keys.size(), 1u);
+  EXPECT_EQ(notifications, 0);
+  // An empty default value under HKCR alone is no handler.
+  keys.clear();
+  keys[{RegistryRoot::kClassesRoot, ".vmx"}] = "";
+  EXPECT_EQ(RegisterFileAssociation(".vmx", "T.vmx", kCommand), AssociationResult::kDone);
+}
+
+TEST_F(FileAssociationLogic, UnregistersOnlyValuesThatAreStillOurs) {
+  ASSERT_EQ(RegisterFileAssociation(".vmx", "T.vmx", kCommand), AssociationResult::kDone);
+  keys[{kUser, ".vmx"}] = "Other.vmx";  // taken over by another program since
+  EXPECT_EQ(UnregisterFileAssociation(".vmx", "T.vmx", kCommand), AssociationResult::kDone);
+  EXPECT_EQ(keys[Key(kUser, ".vmx")], "Other.vmx");
+  EXPECT_EQ(keys.count({kUser, "T.vmx\\shell\\open\\command"}), 0u);
+
+  keys.clear();
+  keys[{kUser, ".vmx"}] = "T.vmx";
+  keys[{kUser, "T.vmx\\shell\\open\\command"}] = "\"D:\\moved\\player.exe\" \"%1\"";
+  EXPECT_EQ(UnregisterFileAssociation(".vmx", "T.vmx", kCommand), AssociationResult::kDone);
+  EXPECT_EQ(keys.count({kUser, ".vmx"}), 0u);
+  EXPECT_EQ(keys.count({kUser, "T.vmx\\shell\\open\\command"}), 1u);
+}
+
+TEST_F(FileAssociationLogic, LeavesNothingBehindWhenAWriteFails) {
+  for (int writes : {0, 1}) {
+    keys.clear();
+    writesLeft = writes;
+    EXPECT_EQ(RegisterFileAssociation(".vmx", "T.vmx", kCommand), AssociationResult::kFailed);
+    EXPECT_TRUE(keys.empty()) << writes;
+  }
+  EXPECT_EQ(notifications, 0);
+}
+
+TEST_F(FileAssociationLogic, SaysWhenTheSystemHasNoRegistry) {
+  fileAssociationSystem.supported = false;
+  EXPECT_EQ(RegisterFileAssociation(".vmx", "T.vmx", kCommand), AssociationResult::kNotSupported);
+  EXPECT_EQ(UnregisterFileAssociation(".vmx", "T.vmx", kCommand), AssociationResult::kNotSupported);
+}
+
+}  // namespace

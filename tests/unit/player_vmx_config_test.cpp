@@ -1,0 +1,81 @@
+#include "player/vmx_config.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/file_channels.h"
+#include "test_directory.h"
+
+namespace {
+
+std::string ValueOf(const VmxConfig& config, const std::string& key) {
+  const std::string* value = config.Find(key);
+  return value == nullptr ? "<unset>" : *value;
+}
+
+TEST(VmxConfig, ReadsSettingsAndSkipsCommentsAndBlanks) {
+  const VmxConfig config = ParseVmxText(
+      "#!/usr/bin/vmplayer\r\n# memsize = \"1\"\r\n\r\n   \r\nmemsize = \"768\"\r\n"
+      "\tdisplayName=\"CD Boot\"  \r\n#serial0.present = \"TRUE\"\r\n");
+  EXPECT_EQ(config.settings.size(), 2u);
+  EXPECT_EQ(ValueOf(config, "memsize"), "768");
+  EXPECT_EQ(ValueOf(config, "displayName"), "CD Boot");
+  EXPECT_EQ(ValueOf(config, "serial0.present"), "<unset>");
+}
+
+TEST(VmxConfig, KeysIgnoreCaseAndTheLaterSettingWins) {
+  const VmxConfig config =
+      ParseVmxText("MemSize = \"512\"\nmemsize = \"768\"\nIDE1:0.FileName = \"a\"\n");
+  EXPECT_EQ(ValueOf(config, "MEMSIZE"), "768");
+  EXPECT_EQ(ValueOf(config, "ide1:0.filename"), "a");
+  EXPECT_EQ(config.settings.size(), 2u);
+}
+
+TEST(VmxConfig, TakesTheValueBetweenItsQuotesOnly) {
+  const VmxConfig config = ParseVmxText(
+      "a = \"x = y\" # trailing\nb = \"\"\nc = unquoted value \nd = \"=\"\ne = \"C:\\\\iso\\\\a "
+      "b.iso\"\n");
+  EXPECT_EQ(ValueOf(config, "a"), "x = y");
+  EXPECT_EQ(ValueOf(config, "b"), "");
+  EXPECT_EQ(ValueOf(config, "c"), "unquoted value");
+  EXPECT_EQ(ValueOf(config, "d"), "=");
+  EXPECT_EQ(ValueOf(config, "e"), "C:\\\\iso\\\\a b.iso");
+}
+
+TEST(VmxConfig, IgnoresLinesThatAreNoSetting) {
+  VmxConfig config;
+  EXPECT_FALSE(ParseVmxLine("no equals sign", config));
+  EXPECT_FALSE(ParseVmxLine(" = \"no key\"", config));
+  EXPECT_FALSE(ParseVmxLine("open = \"never closed", config));
+  EXPECT_FALSE(ParseVmxLine("   # comment = \"x\"", config));
+  EXPECT_TRUE(config.settings.empty());
+  EXPECT_TRUE(ParseVmxLine("key = \"v\"", config));
+  // A broken later line leaves the earlier value alone.
+  EXPECT_FALSE(ParseVmxLine("key = \"broken", config));
+  EXPECT_EQ(ValueOf(config, "key"), "v");
+}
+
+TEST(VmxConfig, ReadsAFileWithAHugeLine) {
+  TestDirectory directory;
+  const std::string huge(10 * 1024 * 1024, 'x');
+  WriteBytes(directory.path() / "a.vmx",
+             "memsize = \"64\"\r\nhuge = \"" + huge + "\"\r\n" + huge + "\r\nnumvcpus = \"2\"");
+  InitChannelTable();
+  VmxConfig config;
+  ASSERT_EQ(ReadVmxFile(directory.Name("a.vmx"), config), VmxReadResult::kRead);
+  EXPECT_EQ(ValueOf(config, "memsize"), "64");
+  EXPECT_EQ(ValueOf(config, "huge").size(), huge.size());
+  EXPECT_EQ(ValueOf(config, "numvcpus"), "2");
+}
+
+TEST(VmxConfig, ReportsAFileThatCannotBeOpened) {
+  TestDirectory directory;
+  InitChannelTable();
+  VmxConfig config;
+  EXPECT_EQ(ReadVmxFile(directory.Name("missing.vmx"), config), VmxReadResult::kCannotOpen);
+  // A directory may open on some systems but never reads as a file.
+  EXPECT_NE(ReadVmxFile(directory.path().string(), config), VmxReadResult::kRead);
+}
+
+}  // namespace
