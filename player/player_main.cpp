@@ -34,7 +34,11 @@ int Fail(const std::string& text, int exitCode) {
 }
 
 std::string OpenCommand() {
-  return "\"" + ProgramFilePath() + "\" \"%1\"";
+  // Built in steps: g++ 12 warns falsely on literal + temporary here.
+  std::string command = "\"";
+  command += ProgramFilePath();
+  command += "\" \"%1\"";
+  return command;
 }
 
 int Associate(bool registering) {
