@@ -8,6 +8,10 @@
 # from source through the whole road and reads its token from the guest's
 # serial port.
 #
+# With TRENNWICK_E2E_MEASURE=N the boot case runs N more times and is
+# timed from the confirmed dialog to the guest's token, against QEMU
+# started by hand with the same arguments; the medians are printed.
+#
 # usage: run_e2e.sh linux|windows PROGRAM PLAYER WORK_DIR [QEMU_PLAYER]
 set -uo pipefail
 
@@ -16,6 +20,10 @@ program=$2
 player=$3
 work=$4
 qemu_player=${5:-}
+# The desktop starts the players from other directories.
+program=$(realpath "$program")
+player=$(realpath "$player")
+[ -z "$qemu_player" ] || qemu_player=$(realpath "$qemu_player")
 here=$(cd "$(dirname "$0")" && pwd)
 golden_template="$here/expected/trennwick_template.txt"
 
@@ -32,6 +40,9 @@ log() { printf '%s\n' "$*"; }
 fail() {
   failures=$((failures + 1))
   log "FAIL [$current_case]: $*"
+  log "  windows shown: $(xdotool search --onlyvisible --name . 2>/dev/null |
+    while read -r w; do printf '[%s] ' "$(xdotool getwindowname "$w")"; done)"
+  log "  program output: $(tail -n 5 "$work/program.log" 2>/dev/null)"
   import -window root "$work/failure-${current_case}-${failures}.png" 2>/dev/null || true
 }
 
@@ -348,6 +359,65 @@ case_boot() {
   open_vmx_with trennwick-e2e-player.desktop
 }
 
+now() { date +%s.%N; }
+
+# Waits up to 60 s for the token in the serial file; prints the time then.
+token_time() {
+  for _ in $(seq 12000); do
+    grep -q "$1" "$2" 2>/dev/null && { now; return 0; }
+    sleep 0.005
+  done
+  return 1
+}
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+# The boot case N times through the whole road, then QEMU by hand with the
+# arguments the player gave it, each timed up to the guest's token.
+measure_boot() {
+  local runs=$1 wrapper="$work/qemu-wrapper" serial="$work/serial.txt" token="measure-token"
+  current_case=measure
+  mkdir -p "$wrapper"
+  printf '#!/bin/sh\nprintf "%%s\\0" "$@" >"%s/qemu-arguments"\nexec %s "$@"\n' \
+    "$work" "$(command -v qemu-system-x86_64)" >"$wrapper/qemu-system-x86_64"
+  chmod +x "$wrapper/qemu-system-x86_64"
+  "$here/../../player/boot/make_boot_iso" "$here/../../player/boot/token_boot.asm" \
+    "$image_dir/token.iso" "$token"
+  local folder
+  folder=$(new_program_folder measure)
+  { cat "$golden_template"
+    printf 'serial0.present = "TRUE"\rserial0.fileType = "file"\rserial0.fileName = "%s"\r' "$serial"
+  } >"$folder/trennwick_template.txt"
+  open_vmx_with trennwick-e2e-qemu.desktop
+  local road=() by_hand=() start end
+  for _ in $(seq "$runs"); do
+    rm -f "$serial"
+    PATH="$wrapper:$PATH" start_run "$folder/$program_name"
+    choose_file "$image_dir/token.iso" || fail "no open-file dialog"
+    start=$(now)
+    end=$(token_time "$token" "$serial") || fail "no token"
+    expect_exit 0
+    road+=("$(echo "$end - $start" | bc)")
+  done
+  local arguments=()
+  while IFS= read -r -d '' argument; do arguments+=("$argument"); done <"$work/qemu-arguments"
+  for _ in $(seq "$runs"); do
+    rm -f "$serial"
+    start=$(now)
+    env -u DISPLAY qemu-system-x86_64 "${arguments[@]}" >/dev/null 2>&1 &
+    end=$(token_time "$token" "$serial") || fail "no token by hand"
+    wait $!
+    by_hand+=("$(echo "$end - $start" | bc)")
+  done
+  open_vmx_with trennwick-e2e-player.desktop
+  local road_median hand_median
+  road_median=$(printf '%s\n' "${road[@]}" | median)
+  hand_median=$(printf '%s\n' "${by_hand[@]}" | median)
+  log "boot time, dialog confirmed to token: ${road[*]} s; median $road_median s"
+  log "boot time, QEMU by hand to token:     ${by_hand[*]} s; median $hand_median s"
+  log "ratio: $(echo "scale=2; $road_median / $hand_median" | bc)"
+}
+
 start_display
 setup_system
 case_help
@@ -355,7 +425,10 @@ case_first_run
 case_cancel
 case_normal_run
 case_template_is_a_directory
-[ "$system" = linux ] && [ -n "$qemu_player" ] && case_boot
+if [ "$system" = linux ] && [ -n "$qemu_player" ]; then
+  case_boot
+  [ -n "${TRENNWICK_E2E_MEASURE:-}" ] && measure_boot "$TRENNWICK_E2E_MEASURE"
+fi
 declare -F stop_system >/dev/null && stop_system
 stop_display
 
