@@ -140,7 +140,8 @@ DESKTOP
     choose_file() {
       local window
       window=$(wait_window 'ISO-Image ausw.*hlen$') || return 1
-      keys_to "$window" ctrl+l
+      # A typed "/" opens the chooser's location entry and lands in it, so
+      # no keystroke depends on an earlier one having been handled.
       type_to "$window" "$1"
       sleep 0.3
       xdotool key Return
