@@ -137,15 +137,6 @@ DESKTOP
       printf '[Default Applications]\napplication/x-vmware-vm=%s\n' "$1" >"$XDG_CONFIG_HOME/mimeapps.list"
     }
     run_program() { "$@"; }
-    choose_file() {
-      local window
-      window=$(wait_window 'ISO-Image ausw.*hlen$') || return 1
-      # A typed "/" opens the chooser's location entry and lands in it, so
-      # no keystroke depends on an earlier one having been handled.
-      type_to "$window" "$1"
-      sleep 0.3
-      xdotool key Return
-    }
     same_path() { [ "$1" = "$2" ]; }
     ;;
   windows)
@@ -171,13 +162,6 @@ DESKTOP
       /usr/lib/wine/wineserver -w 2>/dev/null
     }
     run_program() { /usr/lib/wine/wine64 "$@"; }
-    choose_file() {
-      local window
-      window=$(wait_window 'ISO-Image ausw.*hlen$') || return 1
-      type_to "$window" "$1"
-      sleep 0.3
-      xdotool key Return
-    }
     same_path() { [ "${1,,}" = "${2,,}" ]; }
     ;;
   *)
@@ -187,6 +171,17 @@ DESKTOP
 esac
 
 # ------------------------------------------------------------- the runs
+# Types the image path into the open-file dialog and confirms it. Wine's
+# dialog has its file-name field focused; in GTK's chooser a typed "/"
+# opens the location entry and lands in it.
+choose_file() {
+  local window
+  window=$(wait_window 'ISO-Image ausw.*hlen$') || return 1
+  type_to "$window" "$1"
+  sleep 0.3
+  xdotool key Return
+}
+
 # A fresh program folder holding only the program.
 new_program_folder() {
   local folder="$work/$1"
@@ -336,6 +331,17 @@ case_template_is_a_directory() {
   [ -d "$folder/trennwick_template.txt" ] || fail "the directory was replaced"
 }
 
+# A CD image whose guest writes the token to its first serial port, and
+# beside the program a template that sends that port into a file.
+prepare_token_boot() {
+  local folder=$1 token=$2 serial=$3
+  "$here/../../player/boot/make_boot_iso" "$here/../../player/boot/token_boot.asm" \
+    "$image_dir/token.iso" "$token" || return 1
+  { cat "$golden_template"
+    printf 'serial0.present = "TRUE"\rserial0.fileType = "file"\rserial0.fileName = "%s"\r' "$serial"
+  } >"$folder/trennwick_template.txt"
+}
+
 # The whole road: a CD image built from source boots in QEMU, writes a
 # token to its serial port and powers the guest off; the player ends, and
 # the program removes its temporary directory.
@@ -343,12 +349,8 @@ case_boot() {
   current_case=boot
   local folder before token serial="$work/serial.txt"
   token="trennwick-$RANDOM$RANDOM$RANDOM"
-  "$here/../../player/boot/make_boot_iso" "$here/../../player/boot/token_boot.asm" \
-    "$image_dir/token.iso" "$token" || { fail "cannot build the CD image"; return; }
   folder=$(new_program_folder boot)
-  { cat "$golden_template"
-    printf 'serial0.present = "TRUE"\rserial0.fileType = "file"\rserial0.fileName = "%s"\r' "$serial"
-  } >"$folder/trennwick_template.txt"
+  prepare_token_boot "$folder" "$token" "$serial" || { fail "cannot build the CD image"; return; }
   rm -f "$serial"
   open_vmx_with trennwick-e2e-qemu.desktop
   before=$(temporary_directories)
@@ -382,13 +384,9 @@ measure_boot() {
   printf '#!/bin/sh\nprintf "%%s\\0" "$@" >"%s/qemu-arguments"\nexec %s "$@"\n' \
     "$work" "$(command -v qemu-system-x86_64)" >"$wrapper/qemu-system-x86_64"
   chmod +x "$wrapper/qemu-system-x86_64"
-  "$here/../../player/boot/make_boot_iso" "$here/../../player/boot/token_boot.asm" \
-    "$image_dir/token.iso" "$token"
   local folder
   folder=$(new_program_folder measure)
-  { cat "$golden_template"
-    printf 'serial0.present = "TRUE"\rserial0.fileType = "file"\rserial0.fileName = "%s"\r' "$serial"
-  } >"$folder/trennwick_template.txt"
+  prepare_token_boot "$folder" "$token" "$serial" || { fail "cannot build the CD image"; return; }
   open_vmx_with trennwick-e2e-qemu.desktop
   local road=() after_dialog=() by_hand=() start made end before
   for _ in $(seq "$runs"); do
