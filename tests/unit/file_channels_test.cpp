@@ -2,10 +2,10 @@
 
 #include "platform/file_channels_system.h"
 #include "platform/system.h"
+#include "test_directory.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -58,30 +58,22 @@ class FileChannels : public ::testing::Test {
     seam = SeamRecord{};
     fileChannelSystem.readFile = &RecordingRead;
     fileChannelSystem.writeFile = &RecordingWrite;
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    directory_ = fs::temp_directory_path() /
-                 ("trennwick_channels_" + std::string(test->name()) + "_" +
-                  std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-    fs::create_directory(directory_);
     InitChannelTable();
   }
 
   void TearDown() override {
     fileChannelSystem = saved_;
-    CloseAllChannels();
-    std::error_code ignored;
-    fs::remove_all(directory_, ignored);
+    CloseAllChannels();  // before the directory goes: open files would keep it on Windows
   }
 
-  std::string Path(const std::string& name) const { return (directory_ / name).string(); }
+  std::string Path(const std::string& name) const { return directory_.Name(name); }
 
   void MakeFile(const std::string& name, const std::string& bytes) const {
-    std::ofstream(directory_ / name, std::ios::binary) << bytes;
+    WriteBytes(directory_.path() / name, bytes);
   }
 
   std::string FileBytes(const std::string& name) const {
-    std::ifstream in(directory_ / name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return ReadBytes(directory_.path() / name);
   }
 
   Lines LinesOfFile(const std::string& bytes) {
@@ -94,7 +86,7 @@ class FileChannels : public ::testing::Test {
   }
 
   FileChannelSystem saved_{};
-  fs::path directory_;
+  TestDirectory directory_;
 };
 
 void ExpectLineRules(const std::function<Lines(const std::string&)>& linesOf) {
@@ -257,11 +249,11 @@ TEST_F(FileChannels, UnnumberedChannelsAreIdentifiedAndClosedOldestLast) {
 TEST_F(FileChannels, MissingFilesAndDirectoriesFailToOpen) {
   EXPECT_EQ(OpenChannelForReading(1, Path("missing.txt")), 0);
   EXPECT_EQ(OpenChannelExclusive(1, Path("missing.txt")), 0);
-  const std::string inMissingDirectory = (directory_ / "missing" / "file.txt").string();
+  const std::string inMissingDirectory = (directory_.path() / "missing" / "file.txt").string();
   EXPECT_EQ(CreateChannel(2, inMissingDirectory), 0);
   EXPECT_EQ(CreateEmptyChannel(2, inMissingDirectory), 0);
-  EXPECT_FALSE(fs::exists(directory_ / "missing"));
-  EXPECT_EQ(OpenChannelForReading(1, directory_.string()), 0);
+  EXPECT_FALSE(fs::exists(directory_.path() / "missing"));
+  EXPECT_EQ(OpenChannelForReading(1, directory_.path().string()), 0);
 }
 
 TEST_F(FileChannels, AWriterSharesWithNobodyAndReadersShareWithReaders) {
@@ -342,7 +334,7 @@ TEST_F(FileChannels, QueryFileSizeTellsFilesDirectoriesAndMissingNames) {
   const char separator = system_facts::kPathSeparator;
   MakeFile("empty.txt", "");
   MakeFile("hundred.txt", std::string(100, 'h'));
-  fs::create_directory(directory_ / "subdir");
+  fs::create_directory(directory_.path() / "subdir");
   EXPECT_EQ(QueryFileSize(Path("missing.txt")), -1);
   EXPECT_EQ(QueryFileSize(Path("empty.txt")), 0);
   EXPECT_EQ(QueryFileSize(Path("hundred.txt")), 100);
@@ -365,11 +357,11 @@ TEST_F(FileChannels, QueryFileSizeTellsFilesDirectoriesAndMissingNames) {
 TEST_F(FileChannels, QueryFileSizeGivesTheFullSizeBeyondFourGibibytes) {
   const std::uint64_t size = (std::uint64_t{5} << 30) + 7;
   {
-    std::ofstream out(directory_ / "large.bin", std::ios::binary);
+    std::ofstream out(directory_.path() / "large.bin", std::ios::binary);
     out.seekp(static_cast<std::streamoff>(size - 1));
     out.put('x');
   }
-  ASSERT_EQ(fs::file_size(directory_ / "large.bin"), size);
+  ASSERT_EQ(fs::file_size(directory_.path() / "large.bin"), size);
   EXPECT_EQ(QueryFileSize(Path("large.bin")), static_cast<std::int64_t>(size));
 }
 
@@ -384,7 +376,7 @@ TEST_F(FileChannels, QueryFileSizeNamesDrivesOnWindows) {
 TEST_F(FileChannels, RemoveFileDeletesOneFile) {
   MakeFile("doomed.txt", "x");
   EXPECT_TRUE(RemoveFile(Path("doomed.txt")));
-  EXPECT_FALSE(fs::exists(directory_ / "doomed.txt"));
+  EXPECT_FALSE(fs::exists(directory_.path() / "doomed.txt"));
   EXPECT_FALSE(RemoveFile(Path("doomed.txt")));
   EXPECT_FALSE(RemoveFile(""));
 }

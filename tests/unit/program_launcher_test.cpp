@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -15,6 +14,7 @@
 
 #include "platform/program_launcher_system.h"
 #include "platform/system.h"
+#include "test_directory.h"
 #include "tests/unit/launch_test_support.h"
 
 namespace {
@@ -298,29 +298,6 @@ TEST_F(LaunchSteps, ADocumentForARunningProgramLeavesNothingToWaitFor) {
 
 // --- Real programs: the probe of tests/unit/probe ---
 
-// A fresh directory below the system's temporary directory, removed at the end.
-class TemporaryDirectory {
- public:
-  TemporaryDirectory() {
-    static std::atomic<int> counter{0};
-    const auto stamp = steady_clock::now().time_since_epoch().count();
-    path_ = fs::temp_directory_path() /
-            ("trennwick_launch_" + std::to_string(stamp) + "_" + std::to_string(++counter));
-    fs::create_directories(path_);
-  }
-  TemporaryDirectory(const TemporaryDirectory&) = delete;
-  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
-  ~TemporaryDirectory() {
-    std::error_code error;
-    fs::remove_all(path_, error);
-  }
-  const fs::path& Path() const { return path_; }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  fs::path path_;
-};
-
 // What the probe wrote with --record.
 struct ProbeRecord {
   std::string directory;
@@ -349,8 +326,8 @@ long MillisecondsSince(steady_clock::time_point start) {
 }
 
 TEST(LaunchProbe, WaitForEndReturnsOnlyAfterTheProgramEnded) {
-  TemporaryDirectory temporary;
-  const std::string recordFile = temporary.File("record.txt");
+  TestDirectory temporary;
+  const std::string recordFile = temporary.Name("record.txt");
   const auto start = steady_clock::now();
   EXPECT_EQ(LaunchProgram(launch_test::ProbePath(), "--sleep 300 --record " + Quoted(recordFile),
                           "", LaunchWaitForEnd),
@@ -360,8 +337,8 @@ TEST(LaunchProbe, WaitForEndReturnsOnlyAfterTheProgramEnded) {
 }
 
 TEST(LaunchProbe, WithoutWaitForEndTheCallReturnsWhileTheProgramRuns) {
-  TemporaryDirectory temporary;
-  const std::string recordFile = temporary.File("record.txt");
+  TestDirectory temporary;
+  const std::string recordFile = temporary.Name("record.txt");
   const std::intptr_t result =
       LaunchProgram(launch_test::ProbePath(), "--sleep 1000 --record " + Quoted(recordFile), "",
                     LaunchKeepProcess);
@@ -373,9 +350,9 @@ TEST(LaunchProbe, WithoutWaitForEndTheCallReturnsWhileTheProgramRuns) {
 }
 
 TEST(LaunchProbe, ParametersAndWorkingDirectoryArriveAsGiven) {
-  TemporaryDirectory temporary;
-  const std::string recordFile = temporary.File("record.txt");
-  const fs::path workDirectory = temporary.Path() / "work";
+  TestDirectory temporary;
+  const std::string recordFile = temporary.Name("record.txt");
+  const fs::path workDirectory = temporary.path() / "work";
   fs::create_directory(workDirectory);
   ASSERT_EQ(LaunchProgram(launch_test::ProbePath(),
                           "--record " + Quoted(recordFile) + " plain \"two words\"",
@@ -389,8 +366,8 @@ TEST(LaunchProbe, ParametersAndWorkingDirectoryArriveAsGiven) {
 }
 
 TEST(LaunchProbe, AQuotedProgramTextCarriesItsOwnArguments) {
-  TemporaryDirectory temporary;
-  const std::string recordFile = temporary.File("record.txt");
+  TestDirectory temporary;
+  const std::string recordFile = temporary.Name("record.txt");
   ASSERT_EQ(LaunchProgram(Quoted(launch_test::ProbePath()) + " --record " + Quoted(recordFile),
                           "tail", "", LaunchWaitForEnd),
             1);
@@ -400,13 +377,13 @@ TEST(LaunchProbe, AQuotedProgramTextCarriesItsOwnArguments) {
 }
 
 TEST(LaunchProbe, AProgramPathWithBlanksStartsAndAHiddenOneToo) {
-  TemporaryDirectory temporary;
+  TestDirectory temporary;
   const fs::path probe = launch_test::ProbePath();
-  const fs::path folder = temporary.Path() / "with blank";
+  const fs::path folder = temporary.path() / "with blank";
   fs::create_directory(folder);
   const fs::path copy = folder / probe.filename();
   fs::copy_file(probe, copy);
-  const std::string recordFile = temporary.File("record.txt");
+  const std::string recordFile = temporary.Name("record.txt");
   ASSERT_EQ(LaunchProgram(copy.string(), "--record " + Quoted(recordFile), "",
                           LaunchWaitForEnd | LaunchHidden),
             1);
@@ -414,8 +391,8 @@ TEST(LaunchProbe, AProgramPathWithBlanksStartsAndAHiddenOneToo) {
 }
 
 TEST(LaunchProbe, AKeptProcessCarriesItsProcessIdAndExitCode) {
-  TemporaryDirectory temporary;
-  const std::string recordFile = temporary.File("record.txt");
+  TestDirectory temporary;
+  const std::string recordFile = temporary.Name("record.txt");
   const std::intptr_t result =
       LaunchProgram(launch_test::ProbePath(), "--exit 3 --record " + Quoted(recordFile), "",
                     LaunchKeepProcess | LaunchWaitForEnd);
@@ -449,14 +426,14 @@ TEST(LaunchProbe, ThePipesFeedInputAndCaptureOutputAndErrors) {
 }
 
 TEST(LaunchProbe, AMissingProgramStartsNothing) {
-  TemporaryDirectory temporary;
-  const std::string missing = temporary.File("missing.exe");
+  TestDirectory temporary;
+  const std::string missing = temporary.Name("missing.exe");
   EXPECT_EQ(LaunchProgram(missing), 0);
   EXPECT_EQ(LaunchProgram(missing, "", "", LaunchWaitForEnd | LaunchKeepProcess), 0);
   EXPECT_EQ(LaunchProgram(missing, "", "", LaunchCaptureOutput | LaunchKeepProcess), 0);
   EXPECT_EQ(LaunchProgram(missing, "", "", LaunchChainInput), 0);
   // A working directory that does not exist stops a direct start as well.
-  EXPECT_EQ(LaunchProgram(launch_test::ProbePath(), "", temporary.File("nowhere"), LaunchFeedInput),
+  EXPECT_EQ(LaunchProgram(launch_test::ProbePath(), "", temporary.Name("nowhere"), LaunchFeedInput),
             0);
 }
 
