@@ -2,6 +2,10 @@
 // both go out unchanged.
 #include "platform/shown_text.h"
 
-std::string ShownText(std::string_view ownText) { return std::string(ownText); }
+std::string ShownText(std::string_view ownText) {
+  return std::string(ownText);
+}
 
-std::string ShownFileName(std::string_view fileName) { return std::string(fileName); }
+std::string ShownFileName(std::string_view fileName) {
+  return std::string(fileName);
+}
