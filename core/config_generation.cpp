@@ -1,6 +1,20 @@
 #include "core/config_generation.h"
 
+#include <utility>
+
+#include "core/default_template.h"
 #include "platform/text_utilities.h"
+
+namespace {
+
+constexpr char kConfigLineEnd[] = "\r\n";
+
+std::string WithImage(std::string joinedLines, const std::string& imagePath) {
+  const std::string replacement = "ide1:0.fileName = \"" + imagePath + "\"";
+  return ReplaceAll(joinedLines, kImagePlaceholder, replacement, CaseInsensitive);
+}
+
+}  // namespace
 
 std::optional<std::string> GenerateConfig(const std::string& templatePath,
                                           const std::string& imagePath) {
@@ -9,11 +23,21 @@ std::optional<std::string> GenerateConfig(const std::string& templatePath,
   // The end test comes before every line, so an empty file gives no line.
   while (ChannelAtEnd(kTemplateReadChannel) == 0) {
     config += ReadLine(kTemplateReadChannel);
-    config += "\r\n";
+    config += kConfigLineEnd;
   }
   const bool readFailed = ChannelReadFailed(kTemplateReadChannel);
   CloseChannel(kTemplateReadChannel);
   if (readFailed) return std::nullopt;
-  const std::string replacement = "ide1:0.fileName = \"" + imagePath + "\"";
-  return ReplaceAll(config, kImagePlaceholder, replacement, CaseInsensitive);
+  return WithImage(std::move(config), imagePath);
+}
+
+std::string GenerateDefaultConfig(const std::string& imagePath) {
+  // The lines hold no line end of their own, so reading the written file
+  // would give exactly these lines back.
+  std::string config;
+  for (std::string_view line : DefaultTemplateLines()) {
+    config += line;
+    config += kConfigLineEnd;
+  }
+  return WithImage(std::move(config), imagePath);
 }

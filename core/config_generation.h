@@ -19,3 +19,7 @@ inline constexpr char kImagePlaceholder[] = "ide1:0.fileName = \"***isofile.iso*
 // become a configuration.
 std::optional<std::string> GenerateConfig(const std::string& templatePath,
                                           const std::string& imagePath);
+
+// The configuration of the built-in template, for a run whose template file
+// could not be written: the same bytes that the written file would give.
+std::string GenerateDefaultConfig(const std::string& imagePath);

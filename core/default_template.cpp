@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "platform/system.h"
+
 namespace {
 
 // The lines in order, without their line ends.
@@ -123,12 +125,16 @@ static_assert(sizeof(kLines) / sizeof(kLines[0]) == 111);
 
 }  // namespace
 
+std::span<const std::string_view> DefaultTemplateLines() {
+  return kLines;
+}
+
 std::string DefaultTemplateText() {
   std::string text;
   for (std::string_view line : kLines) {
     text += line;
-    // Every line ends with a lone carriage return, the last one too.
-    text += '\r';
+    // Every line has its line end, the last one too.
+    text += system_facts::kTemplateLineEnd;
   }
   return text;
 }

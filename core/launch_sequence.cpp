@@ -10,6 +10,7 @@
 #include "platform/directory_services.h"
 #include "platform/file_channels.h"
 #include "platform/program_launcher.h"
+#include "platform/shown_text.h"
 #include "platform/system.h"
 #include "platform/text_utilities.h"
 
@@ -57,31 +58,56 @@ constexpr char kHelpText[] =
 constexpr char kNoFileChosen[] = "Keine Datei ausgew\xE4hlt. Programm wird beendet.";
 constexpr char kCannotMakeTemporaryDirectory[] = "Kann Tempdir nicht erstellen";
 constexpr char kCannotWriteConfig[] = "Kann die neue Konfig nicht schreiben";
+constexpr char kNoDisplay[] =
+    "Trennwick kann kein Fenster zeigen: Es ist keine Anzeige gesetzt (DISPLAY, "
+    "WAYLAND_DISPLAY), oder sie l\xE4sst sich nicht \xF6"
+    "ffnen.\r"
+    "Bitte in einer Desktop-Sitzung starten.";
 
+// The texts that name a path are display texts: the program's own words
+// converted, the path shown as the file system holds it.
 std::string TemplateQuestion(const std::string& templatePath) {
-  return "Das Templatefile wurde im Arbeitsverzeichnis nicht gefunden:\r" + templatePath +
-         "\rEs wurde neu erstellt und kann ggf. angepasst werden.\r"
-         "Soll nun mit der Standardkonfig fortgefahren werden?";
+  return ShownText("Das Templatefile wurde im Arbeitsverzeichnis nicht gefunden:\r") +
+         ShownFileName(templatePath) +
+         ShownText(
+             "\rEs wurde neu erstellt und kann ggf. angepasst werden.\r"
+             "Soll nun mit der Standardkonfig fortgefahren werden?");
+}
+
+std::string TemplateNotWritten(const std::string& templatePath) {
+  return ShownText("Das Templatefile konnte nicht angelegt werden:\r") +
+         ShownFileName(templatePath) +
+         ShownText("\rSoll mit der eingebauten Standardkonfig fortgefahren werden?");
 }
 
 std::string TemplateUnreadable(const std::string& templatePath) {
-  return "Kann die VM-Ware-Datei nicht lesen: '" + templatePath + "'.";
+  return ShownText("Kann die VM-Ware-Datei nicht lesen: '") + ShownFileName(templatePath) +
+         ShownText("'.");
 }
 
 std::string ImagePathUnusable(const std::string& imagePath) {
-  return "Der Pfad des ISO-Images kann nicht in die Konfig \xFC"
-         "bernommen werden: '" +
-         imagePath + "'.\rEr darf keine Anf\xFChrungszeichen und keine Steuerzeichen enthalten.";
+  return ShownText(
+             "Der Pfad des ISO-Images kann nicht in die Konfig \xFC"
+             "bernommen werden: '") +
+         ShownFileName(imagePath) +
+         ShownText("'.\rEr darf keine Anf\xFChrungszeichen und keine Steuerzeichen enthalten.");
 }
 
 std::string ConfigCannotBeOpened(const std::string& configPath) {
-  return "Kann die Konfiguration nicht \xF6"
-         "ffnen: '" +
-         configPath + "'.\rDazu wird ein Programm f\xFCr .vmx-Dateien (VMware Player) ben\xF6tigt.";
+  return ShownText(
+             "Kann die Konfiguration nicht \xF6"
+             "ffnen: '") +
+         ShownFileName(configPath) +
+         ShownText("'.\rDazu wird ein Programm f\xFCr .vmx-Dateien (VMware Player) ben\xF6tigt.");
 }
 
 std::string TemporaryDirectoryStays(const std::string& directory) {
-  return "Kann das tempor\xE4re Verzeichnis nicht l\xF6schen: '" + directory + "'.";
+  return ShownText("Kann das tempor\xE4re Verzeichnis nicht l\xF6schen: '") +
+         ShownFileName(directory) + ShownText("'.");
+}
+
+void ShowError(LauncherServices& services, const std::string& shownText) {
+  services.ShowMessage(ShownText(kErrorTitle), shownText, kOneOkButton);
 }
 
 bool IsHelpSwitch(const std::string& parameter) {
@@ -101,13 +127,15 @@ bool FitsIntoConfig(const std::string& imagePath) {
   return true;
 }
 
-// Writes the built-in template beside the program. A file whose writing
-// failed is deleted again, so that no truncated template is ever left to
-// spoil later runs.
-void WriteDefaultTemplate(const std::string& templatePath, const std::string& templateText) {
-  if (CreateChannel(kTemplateWriteChannel, templatePath) == 0) return;
+// Writes the built-in template as the template file; true when all of it
+// reached the file. A file whose writing failed is deleted again, so that
+// no truncated template is ever left to spoil later runs.
+bool WriteDefaultTemplate(const std::string& templatePath, const std::string& templateText) {
+  if (CreateChannel(kTemplateWriteChannel, templatePath) == 0) return false;
   WriteText(kTemplateWriteChannel, templateText);
-  if (CloseChannel(kTemplateWriteChannel) == 0) RemoveFile(templatePath);
+  if (CloseChannel(kTemplateWriteChannel) != 0) return true;
+  RemoveFile(templatePath);
+  return false;
 }
 
 // Creates a temporary directory that belongs to this run alone, ending with
@@ -135,57 +163,76 @@ bool WriteConfig(const std::string& configPath, const std::string& config) {
 
 void RemoveTemporaryDirectory(LauncherServices& services, const std::string& directory) {
   if (services.RemoveDirectoryTree(directory, "", RemoveRecursive) == 0) {
-    services.ShowMessage(kErrorTitle, TemporaryDirectoryStays(directory), kOneOkButton);
+    ShowError(services, TemporaryDirectoryStays(directory));
   }
 }
 
 int RunOnce(LauncherServices& services) {
   const std::string templateText = DefaultTemplateText();
 
+  // Without a display nothing could be asked or shown: the help and the
+  // reason go to the error output instead.
+  const bool dialogsCanBeShown = services.CanShowDialogs();
   if (IsHelpSwitch(services.NextProgramParameter())) {
-    services.ShowMessage(kHelpTitle, kHelpText, kOneOkButton);
+    if (!dialogsCanBeShown) {
+      services.WriteErrorOutput(ShownText(kHelpText));
+    } else {
+      services.ShowMessage(ShownText(kHelpTitle), ShownText(kHelpText), kOneOkButton);
+    }
     return kExitHelpShown;
+  }
+  if (!dialogsCanBeShown) {
+    services.WriteErrorOutput(ShownText(kNoDisplay));
+    return kExitNoDisplay;
   }
 
   const std::string stamp = FormatInteger(services.CurrentDateValue());
   const std::string programDirectory = DirectoryPart(services.ProgramFilePath());
-  const std::string templatePath = programDirectory + kTemplateFileName;
+  const ProgramPlaces places = services.PlacesOfProgram(programDirectory);
+  const std::string templatePath = places.templateDirectory + kTemplateFileName;
 
+  // A template that cannot be written (a folder of the user's that is not
+  // writable) is never claimed as created; the run may go on from memory.
+  bool fromBuiltInTemplate = false;
   if (QueryFileSize(templatePath) == -1) {
-    WriteDefaultTemplate(templatePath, templateText);
-    if (services.ShowMessage(kInfoTitle, TemplateQuestion(templatePath), kYesNoButtons) ==
-        kAnsweredNo) {
+    const bool written = WriteDefaultTemplate(templatePath, templateText);
+    const std::string question =
+        written ? TemplateQuestion(templatePath) : TemplateNotWritten(templatePath);
+    if (services.ShowMessage(ShownText(kInfoTitle), question, kYesNoButtons) == kAnsweredNo) {
       return kExitNormal;
     }
+    fromBuiltInTemplate = !written;
   }
 
-  const std::string imagePath =
-      services.ChooseFileToOpen(kChooserTitle, programDirectory, kImageFilter, 0);
+  const std::string imagePath = services.ChooseFileToOpen(
+      ShownText(kChooserTitle), places.startDirectory, ShownText(kImageFilter), 0);
   if (imagePath.empty()) {
-    services.ShowMessage(kErrorTitle, kNoFileChosen, kOneOkButton);
+    ShowError(services, ShownText(kNoFileChosen));
     return kExitNormal;
   }
   if (!FitsIntoConfig(imagePath)) {
-    services.ShowMessage(kErrorTitle, ImagePathUnusable(imagePath), kOneOkButton);
+    ShowError(services, ImagePathUnusable(imagePath));
     return kExitNormal;
   }
 
-  const std::optional<std::string> config = GenerateConfig(templatePath, imagePath);
+  const std::optional<std::string> config = fromBuiltInTemplate
+                                                ? GenerateDefaultConfig(imagePath)
+                                                : GenerateConfig(templatePath, imagePath);
   if (!config) {
-    services.ShowMessage(kErrorTitle, TemplateUnreadable(templatePath), kOneOkButton);
+    ShowError(services, TemplateUnreadable(templatePath));
     return kExitTemplateUnreadable;
   }
 
   const std::optional<std::string> directory = MakeOwnTemporaryDirectory(services, stamp);
   if (!directory) {
-    services.ShowMessage(kErrorTitle, kCannotMakeTemporaryDirectory, kOneOkButton);
-    services.ShowMessage(kErrorTitle, kCannotWriteConfig, kOneOkButton);
+    ShowError(services, ShownText(kCannotMakeTemporaryDirectory));
+    ShowError(services, ShownText(kCannotWriteConfig));
     return kExitNormal;
   }
 
   const std::string configPath = *directory + kConfigFileName;
   if (!WriteConfig(configPath, *config)) {
-    services.ShowMessage(kErrorTitle, kCannotWriteConfig, kOneOkButton);
+    ShowError(services, ShownText(kCannotWriteConfig));
     RemoveTemporaryDirectory(services, *directory);
     return kExitNormal;
   }
@@ -194,7 +241,7 @@ int RunOnce(LauncherServices& services) {
   // player has always been handed.
   const std::string launchPath = *directory + system_facts::kPathSeparator + kConfigFileName;
   if (services.LaunchProgram(launchPath, "", *directory, LaunchWaitForEnd) == 0) {
-    services.ShowMessage(kErrorTitle, ConfigCannotBeOpened(configPath), kOneOkButton);
+    ShowError(services, ConfigCannotBeOpened(configPath));
   }
   // One second more, so that the ended player has released its files.
   services.Pause(1000);

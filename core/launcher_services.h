@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/command_line.h"
 #include "platform/text_utilities.h"
 
 class LauncherServices {
@@ -23,8 +24,17 @@ class LauncherServices {
   // The directory below which each run makes its temporary directory,
   // ending with a separator.
   virtual std::string TemporaryRoot() = 0;
+  // Where the template lies and where the image dialog starts, for the
+  // program in programDirectory.
+  virtual ProgramPlaces PlacesOfProgram(const std::string& programDirectory) = 0;
 
-  // The message box result: 1 OK, 6 Yes, 7 No; 0 when no box could be shown.
+  // False when no box or dialog can be shown at all (no display).
+  virtual bool CanShowDialogs() = 0;
+  // A display text on the error output, for a run that cannot show boxes.
+  virtual void WriteErrorOutput(const std::string& text) = 0;
+
+  // Titles and texts are display texts (ShownText, ShownFileName). The
+  // message box result: 1 OK, 6 Yes, 7 No; 0 when no box could be shown.
   virtual std::int32_t ShowMessage(const std::string& title, const std::string& text,
                                    std::uint32_t flags) = 0;
   // The full path of the chosen file, or the empty text.

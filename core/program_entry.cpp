@@ -19,6 +19,11 @@ class SystemServices final : public LauncherServices {
   DateValue CurrentDateValue() override { return ::CurrentDateValue(); }
   std::string ProgramFilePath() override { return ::ProgramFilePath(); }
   std::string TemporaryRoot() override { return system_facts::kTemporaryRoot; }
+  ProgramPlaces PlacesOfProgram(const std::string& programDirectory) override {
+    return ::PlacesOfProgram(programDirectory);
+  }
+  bool CanShowDialogs() override { return DialogsCanBeShown(); }
+  void WriteErrorOutput(const std::string& text) override { ::WriteErrorOutput(text); }
   std::int32_t ShowMessage(const std::string& title, const std::string& text,
                            std::uint32_t flags) override {
     return ::ShowMessage(title, text, flags);

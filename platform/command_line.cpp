@@ -69,7 +69,9 @@ std::string ParameterAt(std::int32_t index) {
   return NextProgramParameter();
 }
 
-std::int32_t ParameterCount() { return CountParameters(ProgramCommandLine()); }
+std::int32_t ParameterCount() {
+  return CountParameters(ProgramCommandLine());
+}
 
 std::string DirectoryPart(std::string_view path) {
   const std::size_t start = (!path.empty() && path[0] == kQuote) ? 1 : 0;
@@ -79,4 +81,14 @@ std::string DirectoryPart(std::string_view path) {
   }
   if (end <= start) return std::string();
   return std::string(path.substr(start, end - start));
+}
+
+bool IsSameDirectory(std::string_view first, std::string_view second) {
+  const auto withoutSeparators = [](std::string_view path) {
+    while (!path.empty() && (path.back() == '/' || path.back() == '\\')) path.remove_suffix(1);
+    return path;
+  };
+  if (first.empty() || second.empty()) return false;
+  // The root: both are empty once their separators are gone.
+  return withoutSeparators(first) == withoutSeparators(second);
 }

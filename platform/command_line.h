@@ -35,6 +35,26 @@ std::string ProgramCommandLine();
 // it cannot be had.
 std::string ProgramFilePath();
 
+// Where a program that lies in programDirectory (ending with a separator)
+// keeps its template and where its file dialog starts; both end with a
+// separator. A program run from wherever it was put (a build tree, an
+// unpacked folder, any folder on Windows) keeps its template beside itself
+// and starts there. On Linux a program started from the directory it was
+// installed to keeps its template per user in
+// $XDG_CONFIG_HOME/trennwick/ (made with mode 0700, and its parents, when
+// missing; a folder that cannot be made shows later as a template that
+// cannot be written) and starts in the user's download folder, else in
+// the home folder.
+struct ProgramPlaces {
+  std::string templateDirectory;
+  std::string startDirectory;
+};
+ProgramPlaces PlacesOfProgram(const std::string& programDirectory);
+
+// True when both paths name the same directory text, trailing separators
+// aside; an empty path names none.
+bool IsSameDirectory(std::string_view first, std::string_view second);
+
 // The directory part of a path up to and including its last "\" or "/"
 // (the scan stops at the first "|"); one leading double quote is skipped.
 // The empty text when the path holds no separator.

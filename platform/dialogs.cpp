@@ -120,6 +120,18 @@ bool IsValidFileName(std::string_view text) {
   return true;
 }
 
+std::string LinesBrokenAtLineFeeds(std::string_view text) {
+  std::string lines;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r') {
+      lines.push_back(text[i]);
+    } else if (i + 1 >= text.size() || text[i + 1] != '\n') {
+      lines.push_back('\n');
+    }
+  }
+  return lines;
+}
+
 std::string FilterList(std::string_view filter) {
   std::string list(filter);
   std::replace(list.begin(), list.end(), '|', '\0');
@@ -246,6 +258,16 @@ std::string RunFileDialog(const std::string& title, const std::string& initialPa
 
 void InitDialogServices() {
   dialogSystem.initialize();
+}
+
+bool DialogsCanBeShown() {
+  return dialogSystem.displayAvailable();
+}
+
+void WriteErrorOutput(const std::string& text) {
+  std::string lines = LinesBrokenAtLineFeeds(text);
+  if (lines.empty() || lines.back() != '\n') lines.push_back('\n');
+  dialogSystem.writeErrorOutput(lines.data(), lines.size());
 }
 
 std::int32_t ShowMessage(const std::string& title, const std::string& text, std::uint32_t flags) {

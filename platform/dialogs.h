@@ -1,8 +1,16 @@
 // Dialog services: the program's whole user interface. Message boxes and the
 // system's open and save file dialogs, shown modally on the calling thread;
-// each call returns when the user has closed its dialog. Texts are byte
-// strings in the Windows-1252 code page; every text result is a value the
-// caller owns.
+// each call returns when the user has closed its dialog. Every text result
+// is a value the caller owns.
+//
+// What is shown is display text, made by the caller: the program's own
+// texts with ShownText, file names with ShownFileName (platform/
+// shown_text.h). That holds for a box's title and text, a file dialog's
+// title and the display texts of its filter (the filter is passed whole
+// through ShownText; its patterns are ASCII). Windows-1252 on Windows,
+// UTF-8 on Linux, where a text that is no valid UTF-8 is still shown, with
+// replacement characters. Paths (the initial path, the chosen files) are
+// file names as the file system holds them, never converted.
 //
 // Failures are results: 0 from ShowMessage when no box could be shown, the
 // empty text from a file dialog that was cancelled, failed or could not be
@@ -20,6 +28,16 @@
 // Sets up the system's dialog machinery; called once at start-up, before the
 // first dialog.
 void InitDialogServices();
+
+// False when no dialog can be shown at all: on Linux when neither DISPLAY
+// nor WAYLAND_DISPLAY is set, or GTK cannot open the display; always true
+// on Windows.
+bool DialogsCanBeShown();
+
+// A display text, with the line breaks of a box text (CR, or CR LF), on the
+// standard error output, for a program that has no display; a line end is
+// added when the text has none.
+void WriteErrorOutput(const std::string& text);
 
 // flags is the MessageBoxA style (0 one OK button, 4 Yes and No); the result
 // is the MessageBoxA result: 1 OK, 6 Yes, 7 No, ...; 0 when no box could be

@@ -58,6 +58,8 @@ struct DialogSystemCalls {
   // True when the user confirmed a choice.
   bool (*getOpenFileName)(FileDialogRecord* record);
   bool (*getSaveFileName)(FileDialogRecord* record);
+  bool (*displayAvailable)();
+  void (*writeErrorOutput)(const char* bytes, std::size_t size);
 };
 
 extern const DialogSystemCalls kSystemDialogCalls;
@@ -81,6 +83,10 @@ void DisableOwnWindows(bool disable);
 DialogWindow DialogOwnerWindow();
 
 bool IsValidFileName(std::string_view text);
+
+// A box text with its CR and CR LF line breaks turned into LF, for GTK and
+// the error output, which break lines only there.
+std::string LinesBrokenAtLineFeeds(std::string_view text);
 
 // The common body of the three file dialogs.
 std::string RunFileDialog(const std::string& title, const std::string& initialPath,

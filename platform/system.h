@@ -9,9 +9,13 @@ namespace system_facts {
 // Every run's temporary directory lies below this root, on drive C:.
 inline constexpr char kTemporaryRoot[] = "c:\\tmp\\";
 inline constexpr char kPathSeparator = '\\';
+// The written template keeps the lone CR of its defined format.
+inline constexpr char kTemplateLineEnd[] = "\r";
 #else
 inline constexpr char kTemporaryRoot[] = "/tmp/";
 inline constexpr char kPathSeparator = '/';
+// Tools such as cat and most editors break lines only at LF.
+inline constexpr char kTemplateLineEnd[] = "\n";
 #endif
 
 }  // namespace system_facts

@@ -1,9 +1,13 @@
 #include <fcntl.h>
+#include <glib.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstdlib>
 #include <string>
 
 #include "platform/command_line.h"
+#include "platform/file_kind.h"
 
 namespace {
 
@@ -18,7 +22,41 @@ std::string ReadWholeFile(const char* name) {
   return content;
 }
 
+constexpr char kOwnConfigFolder[] = "trennwick";
+constexpr int kOwnFolderMode = 0700;  // the user's template is nobody else's business
+
+// The directory as the kernel names the program's own (links resolved), so
+// that a link such as /bin -> /usr/bin does not hide an installed program.
+std::string ResolvedDirectory(const char* directory) {
+  char resolved[PATH_MAX];
+  if (realpath(directory, resolved) == nullptr) return directory;
+  return resolved;
+}
+
+std::string WithSeparator(std::string directory) {
+  if (directory.empty() || directory.back() != '/') directory += '/';
+  return directory;
+}
+
+// The download folder when the user has one, else the home folder.
+std::string UserStartDirectory() {
+  const char* download = g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD);
+  if (download != nullptr && KindOfFile(download) == FileKind::kDirectory) {
+    return WithSeparator(download);
+  }
+  return WithSeparator(g_get_home_dir());
+}
+
 }  // namespace
+
+ProgramPlaces PlacesOfProgram(const std::string& programDirectory) {
+  if (!IsSameDirectory(programDirectory, ResolvedDirectory(TRENNWICK_INSTALLED_BINDIR))) {
+    return ProgramPlaces{programDirectory, programDirectory};
+  }
+  const std::string configFolder = std::string(g_get_user_config_dir()) + '/' + kOwnConfigFolder;
+  g_mkdir_with_parents(configFolder.c_str(), kOwnFolderMode);
+  return ProgramPlaces{WithSeparator(configFolder), UserStartDirectory()};
+}
 
 std::string ProgramCommandLine() {
   // The kernel keeps the arguments as NUL-terminated strings in a row.

@@ -2,6 +2,7 @@
 // GTK cannot disable foreign toplevels, so every dialog is made modal and no
 // window is ever disabled: the window calls report none, and the owner of a
 // dialog is always none.
+#include <errno.h>
 #include <gtk/gtk.h>
 #include <unistd.h>
 
@@ -31,35 +32,12 @@ bool GtkReady() {
   return state > 0;
 }
 
-// GTK shows UTF-8; the program's texts are Windows-1252.
-std::string Utf8FromWindows1252(std::string_view text) {
-  std::string bytes(text);
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    gsize written = 0;
-    GText converted(
-        g_convert(bytes.data(), bytes.size(), "UTF-8", "WINDOWS-1252", nullptr, &written, nullptr));
-    if (converted) return std::string(converted.get(), written);
-    // The five bytes that Windows-1252 leaves undefined stop the conversion.
-    for (char& c : bytes) {
-      const auto byte = static_cast<unsigned char>(c);
-      if (byte == 0x81 || byte == 0x8D || byte == 0x8F || byte == 0x90 || byte == 0x9D) c = '?';
-    }
-  }
-  return std::string();
-}
-
-// The program breaks the lines of its texts with CR (or CR LF); GTK breaks
-// lines only at LF.
-std::string LinesBrokenAtLineFeeds(std::string_view text) {
-  std::string lines;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r') {
-      lines.push_back(text[i]);
-    } else if (i + 1 >= text.size() || text[i + 1] != '\n') {
-      lines.push_back('\n');
-    }
-  }
-  return lines;
+// GTK shows UTF-8 only. The callers give display texts; one that is
+// nonetheless no valid UTF-8 is shown with replacement characters rather
+// than dropped or left to GTK's warnings.
+std::string ValidUtf8(std::string_view text) {
+  const GText valid(g_utf8_make_valid(text.data(), static_cast<gssize>(text.size())));
+  return std::string(valid.get());
 }
 
 // GTK's own translation of a standard label such as "_Cancel".
@@ -203,18 +181,30 @@ void WideEnoughForTitle(GtkWidget* box, const std::string& caption) {
   gtk_widget_set_size_request(box, width + kFrameButtonsWidth, -1);
 }
 
+// Users copy error texts out of boxes, paths above all.
+void TextSelectable(GtkWidget* box) {
+  GtkWidget* area = gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(box));
+  GList* children = gtk_container_get_children(GTK_CONTAINER(area));
+  for (GList* child = children; child != nullptr; child = child->next) {
+    // Set as a property: the GtkLabel type is hidden here by the helper above.
+    if (GTK_IS_LABEL(child->data)) g_object_set(child->data, "selectable", TRUE, nullptr);
+  }
+  g_list_free(children);
+}
+
 std::int32_t ShowBox(const char* text, const char* title, std::uint32_t flags) {
   if ((flags & kBoxTypeMask) >= std::size(kBoxTypes)) return 0;
   if (!GtkReady()) return 0;
   const BoxType& type = kBoxTypes[flags & kBoxTypeMask];
-  const std::string message = Utf8FromWindows1252(LinesBrokenAtLineFeeds(text));
+  const std::string message = ValidUtf8(LinesBrokenAtLineFeeds(text));
   BoxKeys keys{};  // outlives the box, whose key handler reads it
   DialogWidget box(gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, MessageTypeOf(flags),
                                           GTK_BUTTONS_NONE, "%s", message.c_str()));
-  const std::string caption = Utf8FromWindows1252(title);
+  const std::string caption = ValidUtf8(title);
   gtk_window_set_title(box.window(), caption.c_str());
   PlaceAsProgramWindow(box.window());
   WideEnoughForTitle(box.get(), caption);
+  TextSelectable(box.get());
 
   GtkWidget* buttons[3] = {};
   for (const BoxButton& button : type.buttons) {
@@ -276,12 +266,12 @@ GtkFileFilter* FilterOfPair(const FilterPair& pair) {
     while (!pattern.empty() && pattern.front() == ' ') pattern.remove_prefix(1);
     while (!pattern.empty() && pattern.back() == ' ') pattern.remove_suffix(1);
     if (pattern.empty()) continue;
-    const std::string utf8 = Utf8FromWindows1252(pattern);
+    const std::string utf8 = ValidUtf8(pattern);
     const GText folded(g_utf8_casefold(utf8.c_str(), -1));
     patterns->folded.emplace_back(folded.get());
   }
   GtkFileFilter* filter = gtk_file_filter_new();
-  gtk_file_filter_set_name(filter, Utf8FromWindows1252(pair.displayText).c_str());
+  gtk_file_filter_set_name(filter, ValidUtf8(pair.displayText).c_str());
   gtk_file_filter_add_custom(filter, GTK_FILE_FILTER_DISPLAY_NAME, MatchesPatterns,
                              patterns.release(), ReleasePatterns);
   return filter;
@@ -320,7 +310,7 @@ bool ChooseWithGtk(FileDialogRecord* record, bool save) {
   if (!GtkReady()) return false;
   const char* acceptLabel = GtkLabel(save ? "_Save" : "_Open");
   const std::string title =
-      record->title != nullptr ? Utf8FromWindows1252(record->title) : WithoutMnemonic(acceptLabel);
+      record->title != nullptr ? ValidUtf8(record->title) : WithoutMnemonic(acceptLabel);
   DialogWidget dialog(gtk_file_chooser_dialog_new(
       title.c_str(), nullptr, save ? GTK_FILE_CHOOSER_ACTION_SAVE : GTK_FILE_CHOOSER_ACTION_OPEN,
       GtkLabel("_Cancel"), GTK_RESPONSE_CANCEL, acceptLabel, GTK_RESPONSE_ACCEPT, nullptr));
@@ -416,11 +406,33 @@ bool NotEnabled(DialogWindow /*window*/) {
 
 void EnableNothing(DialogWindow /*window*/, bool /*enable*/) {}
 
+bool IsSet(const char* variable) {
+  const char* value = g_getenv(variable);
+  return value != nullptr && value[0] != '\0';
+}
+
+bool DisplayAvailable() {
+  // Without either variable GTK would only fail later, in the first dialog.
+  if (!IsSet("DISPLAY") && !IsSet("WAYLAND_DISPLAY")) return false;
+  return GtkReady();
+}
+
+void WriteToStandardError(const char* bytes, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = write(STDERR_FILENO, bytes, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return;  // nobody reads it; nothing else to tell
+    bytes += written;
+    size -= static_cast<std::size_t>(written);
+  }
+}
+
 }  // namespace
 
 constexpr DialogSystemCalls kSystemDialogCalls = {
-    Initialize, NoWindow,   NoThreadOrProcess, CurrentProcessId, CurrentThreadId, NoWindows,
-    NotVisible, NotEnabled, EnableNothing,     MessageBoxOfGtk,  OpenFileName,    SaveFileName,
+    Initialize,   NoWindow,     NoThreadOrProcess, CurrentProcessId,     CurrentThreadId,
+    NoWindows,    NotVisible,   NotEnabled,        EnableNothing,        MessageBoxOfGtk,
+    OpenFileName, SaveFileName, DisplayAvailable,  WriteToStandardError,
 };
 
 DialogSystemCalls dialogSystem = kSystemDialogCalls;

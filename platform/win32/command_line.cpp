@@ -24,3 +24,9 @@ std::string ProgramFilePath() {
     path.resize(path.size() * 2);
   }
 }
+
+// The program is portable on Windows: wherever it was unpacked or installed
+// (per user), its folder is its own.
+ProgramPlaces PlacesOfProgram(const std::string& programDirectory) {
+  return ProgramPlaces{programDirectory, programDirectory};
+}

@@ -104,6 +104,23 @@ bool OpenFileName(FileDialogRecord* record) {
   return RunFileDialogOfSystem(record, false);
 }
 
+// A GUI program always has the desktop to show its boxes on.
+bool DisplayAvailable() {
+  return true;
+}
+
+void WriteToStandardError(const char* bytes, std::size_t size) {
+  const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+  if (error == nullptr || error == INVALID_HANDLE_VALUE) return;  // a GUI program often has none
+  while (size > 0) {
+    DWORD written = 0;
+    const DWORD chunk = size > 0x10000 ? 0x10000 : static_cast<DWORD>(size);
+    if (!WriteFile(error, bytes, chunk, &written, nullptr) || written == 0) return;
+    bytes += written;
+    size -= written;
+  }
+}
+
 bool SaveFileName(FileDialogRecord* record) {
   return RunFileDialogOfSystem(record, true);
 }
@@ -111,10 +128,20 @@ bool SaveFileName(FileDialogRecord* record) {
 }  // namespace
 
 constexpr DialogSystemCalls kSystemDialogCalls = {
-    Initialize,       ForegroundWindow, WindowThreadProcessId,
-    CurrentProcessId, CurrentThreadId,  EnumerateWindows,
-    IsVisible,        IsEnabled,        Enable,
-    ShowMessageBox,   OpenFileName,     SaveFileName,
+    Initialize,
+    ForegroundWindow,
+    WindowThreadProcessId,
+    CurrentProcessId,
+    CurrentThreadId,
+    EnumerateWindows,
+    IsVisible,
+    IsEnabled,
+    Enable,
+    ShowMessageBox,
+    OpenFileName,
+    SaveFileName,
+    DisplayAvailable,
+    WriteToStandardError,
 };
 
 DialogSystemCalls dialogSystem = kSystemDialogCalls;

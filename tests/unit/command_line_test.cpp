@@ -89,6 +89,25 @@ TEST(DirectoryPart, KeepsEverythingUpToTheLastSeparator) {
   EXPECT_EQ(DirectoryPart("C:\\a|b\\c"), "C:\\");
 }
 
+TEST(IsSameDirectory, IgnoresOnlyTrailingSeparators) {
+  EXPECT_TRUE(IsSameDirectory("/usr/local/bin/", "/usr/local/bin"));
+  EXPECT_TRUE(IsSameDirectory("/usr/bin//", "/usr/bin"));
+  EXPECT_TRUE(IsSameDirectory("/", "/"));
+  EXPECT_FALSE(IsSameDirectory("/usr/local/bin/", "/usr/bin"));
+  EXPECT_FALSE(IsSameDirectory("/usr/local/bin2/", "/usr/local/bin"));
+  EXPECT_FALSE(IsSameDirectory("/opt/usr/local/bin/", "/usr/local/bin"));
+  EXPECT_FALSE(IsSameDirectory("", ""));
+  EXPECT_FALSE(IsSameDirectory("/usr/bin/", ""));
+}
+
+TEST(PlacesOfProgram, AProgramOutsideTheInstalledDirectoryKeepsEverythingBesideItself) {
+  // The tests run from the build tree, which is never the installed place.
+  const std::string directory = DirectoryPart(ProgramFilePath());
+  const ProgramPlaces places = PlacesOfProgram(directory);
+  EXPECT_EQ(places.templateDirectory, directory);
+  EXPECT_EQ(places.startDirectory, directory);
+}
+
 TEST(DirectoryPart, IsEmptyWithoutASeparator) {
   EXPECT_EQ(DirectoryPart("file.txt"), "");
   EXPECT_EQ(DirectoryPart("C:file.txt"), "");

@@ -55,11 +55,23 @@ TEST_F(ConfigGeneration, TurnsTheDefaultTemplateIntoItsLinesWithCrLf) {
   const std::string image = "C:\\Users\\J\xFCrgen\\Downloads\\debian 12.iso";
   std::string expected = DefaultTemplateText();
   std::string withCrLf;
-  for (char c : expected) withCrLf += (c == '\r') ? std::string("\r\n") : std::string(1, c);
+  // The written template ends its lines with CR (Windows) or LF (Linux).
+  for (char c : expected) {
+    withCrLf += (c == '\r' || c == '\n') ? std::string("\r\n") : std::string(1, c);
+  }
   withCrLf = ReplaceAll(withCrLf, kImagePlaceholder, "ide1:0.fileName = \"" + image + "\"");
   const std::string config = ConfigFor(DefaultTemplateText(), image);
   EXPECT_EQ(config, withCrLf);
   EXPECT_NE(config.find("\r\nide1:0.fileName = \"" + image + "\"\r\n"), std::string::npos);
+}
+
+TEST_F(ConfigGeneration, BuiltInTemplateGivesWhatTheWrittenFileGives) {
+  for (const std::string image : {"C:\\isos\\a.iso",
+                                  "/home/j\xC3\xBCrgen/\xDC"
+                                  "bungen/debian 12.iso",
+                                  ""}) {
+    EXPECT_EQ(GenerateDefaultConfig(image), ConfigFor(DefaultTemplateText(), image)) << image;
+  }
 }
 
 TEST_F(ConfigGeneration, KeepsALongLineWhole) {

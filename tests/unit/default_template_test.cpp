@@ -5,34 +5,42 @@
 #include <string>
 #include <vector>
 
+#include "platform/system.h"
+
 namespace {
 
-std::vector<std::string> SplitAtCarriageReturns(const std::string& text) {
+// Windows keeps the lone CR of the defined format; Linux writes LF, which
+// cat and editors show as lines.
+const char kLineEnd = system_facts::kPathSeparator == '\\' ? '\r' : '\n';
+const char kOtherLineEnd = kLineEnd == '\r' ? '\n' : '\r';
+
+std::vector<std::string> SplitAtLineEnds(const std::string& text) {
   std::vector<std::string> lines;
   std::string line;
   for (char c : text) {
-    if (c == '\r') {
+    if (c == kLineEnd) {
       lines.push_back(line);
       line.clear();
     } else {
       line.push_back(c);
     }
   }
-  EXPECT_TRUE(line.empty()) << "bytes after the last carriage return";
+  EXPECT_TRUE(line.empty()) << "bytes after the last line end";
   return lines;
 }
 
-TEST(DefaultTemplateText, Is111LinesEachEndingWithALoneCarriageReturn) {
+TEST(DefaultTemplateText, Is111LinesEachEndingWithThisSystemsLineEnd) {
   const std::string text = DefaultTemplateText();
   ASSERT_FALSE(text.empty());
-  EXPECT_EQ(text.back(), '\r');
-  EXPECT_EQ(text.find('\n'), std::string::npos);
+  EXPECT_EQ(text.back(), kLineEnd);
+  EXPECT_EQ(text.find(kOtherLineEnd), std::string::npos);
+  EXPECT_EQ(text.find('\0'), std::string::npos);
   for (unsigned char c : text) EXPECT_LT(c, 0x80);
-  EXPECT_EQ(SplitAtCarriageReturns(text).size(), 111u);
+  EXPECT_EQ(SplitAtLineEnds(text).size(), 111u);
 }
 
 TEST(DefaultTemplateText, HoldsTheFixedLinesWhereTheyBelong) {
-  const std::vector<std::string> lines = SplitAtCarriageReturns(DefaultTemplateText());
+  const std::vector<std::string> lines = SplitAtLineEnds(DefaultTemplateText());
   ASSERT_EQ(lines.size(), 111u);
   EXPECT_EQ(lines[0], "#!/usr/bin/vmplayer");
   EXPECT_EQ(lines[3], "config.version = \"8\"");

@@ -79,6 +79,9 @@ struct FakeSystem {
   std::vector<DialogSeen> dialogs;
   std::function<void()> whileOpen;  // runs while a dialog is open
 
+  bool display = true;
+  std::string errorOutput;
+
   FakeWindow* Find(DialogWindow handle) {
     for (FakeWindow& window : windows) {
       if (window.handle == handle) return &window;
@@ -148,6 +151,8 @@ constexpr DialogSystemCalls kFakeCalls = {
     },
     [](FileDialogRecord* record) { return FakeFileDialog(record, false); },
     [](FileDialogRecord* record) { return FakeFileDialog(record, true); },
+    [] { return fake->display; },
+    [](const char* bytes, std::size_t size) { fake->errorOutput.append(bytes, size); },
 };
 
 class DialogsTest : public testing::Test {
@@ -385,6 +390,27 @@ TEST_F(DialogsTest, MessageBoxGetsItsArgumentsAndResultUnchanged) {
 
   InitDialogServices();
   EXPECT_EQ(system_.initializeCalls, 1);
+}
+
+TEST_F(DialogsTest, ErrorOutputBreaksLinesAsTheBoxWouldAndEndsTheLastOne) {
+  WriteErrorOutput("Eins\rZwei\r\nDrei");
+  EXPECT_EQ(system_.errorOutput, "Eins\nZwei\nDrei\n");
+  system_.errorOutput.clear();
+  WriteErrorOutput("Hilfe\r\r");
+  EXPECT_EQ(system_.errorOutput, "Hilfe\n\n");
+  system_.errorOutput.clear();
+  WriteErrorOutput("");
+  EXPECT_EQ(system_.errorOutput, "\n");
+
+  EXPECT_TRUE(DialogsCanBeShown());
+  system_.display = false;
+  EXPECT_FALSE(DialogsCanBeShown());
+}
+
+TEST(LinesBrokenAtLineFeeds, MakesEveryCrOrCrLfOneLf) {
+  EXPECT_EQ(LinesBrokenAtLineFeeds("a\rb\r\nc\n\rd\r"), "a\nb\nc\n\nd\n");
+  EXPECT_EQ(LinesBrokenAtLineFeeds("\r\r\n\r"), "\n\n\n");
+  EXPECT_EQ(LinesBrokenAtLineFeeds("\xC3\x9C"), "\xC3\x9C");
 }
 
 // Windows of this thread and others, as the system lists them.

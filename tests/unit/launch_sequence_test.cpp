@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "platform/directory_services.h"
 #include "platform/file_channels_system.h"
 #include "platform/program_launcher.h"
+#include "platform/shown_text.h"
 #include "platform/system.h"
 #include "platform/text_utilities.h"
 #include "test_directory.h"
@@ -60,6 +62,12 @@ class ScriptedServices : public LauncherServices {
   DateValue CurrentDateValue() override { return now; }
   std::string ProgramFilePath() override { return (programDirectory / "trennwick.exe").string(); }
   std::string TemporaryRoot() override { return temporaryRoot.string() + kSep; }
+  ProgramPlaces PlacesOfProgram(const std::string& directory) override {
+    placesAskedFor = directory;
+    return places.value_or(ProgramPlaces{directory, directory});
+  }
+  bool CanShowDialogs() override { return hasDisplay; }
+  void WriteErrorOutput(const std::string& text) override { errorOutput.push_back(text); }
 
   std::int32_t ShowMessage(const std::string& title, const std::string& text,
                            std::uint32_t flags) override {
@@ -107,6 +115,8 @@ class ScriptedServices : public LauncherServices {
   std::string chosenImage = "D:\\isos\\debian.iso";
   std::intptr_t launchResult = 1;
   bool refuseRemoval = false;
+  bool hasDisplay = true;
+  std::optional<ProgramPlaces> places;  // none: both beside the program
 
   // What the run did.
   int starts = 0;
@@ -119,6 +129,8 @@ class ScriptedServices : public LauncherServices {
   std::vector<RemovalCall> removals;
   std::vector<LaunchCall> launches;
   std::vector<std::uint32_t> pauses;
+  std::string placesAskedFor;
+  std::vector<std::string> errorOutput;
 
   fs::path programDirectory;
   fs::path temporaryRoot;
@@ -127,8 +139,9 @@ class ScriptedServices : public LauncherServices {
 // The configuration bytes that the default template gives for an image.
 std::string DefaultConfigFor(const std::string& image) {
   std::string config;
+  // The template file ends its lines with CR (Windows) or LF (Linux).
   for (char c : DefaultTemplateText())
-    config += (c == '\r') ? std::string("\r\n") : std::string(1, c);
+    config += (c == '\r' || c == '\n') ? std::string("\r\n") : std::string(1, c);
   config = ReplaceAll(config, kImagePlaceholder, "ide1:0.fileName = \"" + image + "\"");
   return config + "\r\n";
 }
@@ -168,8 +181,8 @@ TEST_F(LaunchSequence, HelpSwitchShowsTheInfoBoxAndEndsWithOne) {
     run.firstParameter = helpSwitch;
     EXPECT_EQ(LauncherMain(run), 1) << helpSwitch;
     ASSERT_EQ(run.boxes.size(), 1u) << helpSwitch;
-    EXPECT_EQ(run.boxes[0].title, "Trennwick f\xFCr VMWARE  --> Info");
-    EXPECT_EQ(run.boxes[0].text, expectedText);
+    EXPECT_EQ(run.boxes[0].title, ShownText("Trennwick f\xFCr VMWARE  --> Info"));
+    EXPECT_EQ(run.boxes[0].text, ShownText(expectedText));
     EXPECT_EQ(run.boxes[0].flags, 0u);
     EXPECT_EQ(run.chooserShown, 0);
     EXPECT_EQ(run.starts, 1);
@@ -216,14 +229,122 @@ TEST_F(LaunchSequence, FirstRunGoesOnWithTheNewTemplateOnYes) {
   EXPECT_EQ(services.launches[0].configSeen, DefaultConfigFor(services.chosenImage));
 }
 
+TEST_F(LaunchSequence, TemplateAndChooserUseThePlacesTheSystemGives) {
+  // An installed program: its template in the user's folder, the dialog in
+  // the download folder.
+  const fs::path own = where.path() / "config";
+  fs::create_directories(own);
+  services.places = ProgramPlaces{own.string() + kSep, "/home/anna/Downloads/"};
+  services.answers = {6};
+  EXPECT_EQ(LauncherMain(services), 0);
+  EXPECT_EQ(ReadBytes(own / "trennwick_template.txt"), DefaultTemplateText());
+  EXPECT_FALSE(fs::exists(services.TemplateFile()));
+  ASSERT_EQ(services.boxes.size(), 1u);
+  EXPECT_NE(services.boxes[0].text.find(own.string() + kSep + "trennwick_template.txt\r"),
+            std::string::npos);
+  EXPECT_EQ(services.chooserInitialPath, "/home/anna/Downloads/");
+  ASSERT_EQ(services.launches.size(), 1u);
+
+  // An edited template there is the one used.
+  WriteBytes(own / "trennwick_template.txt", "memsize = \"64\"\n");
+  ScriptedServices next(where);
+  next.places = services.places;
+  EXPECT_EQ(LauncherMain(next), 0);
+  EXPECT_TRUE(next.boxes.empty());
+  ASSERT_EQ(next.launches.size(), 1u);
+  EXPECT_EQ(next.launches[0].configSeen, "memsize = \"64\"\r\n\r\n");
+}
+
+TEST_F(LaunchSequence, TemplateThatCannotBeWrittenIsNotClaimedAsCreated) {
+  // A folder that is missing stands for one that refuses us.
+  const std::string folder = (where.path() / "nowhere").string() + kSep;
+  const std::string templatePath = folder + "trennwick_template.txt";
+  const std::string question = "Das Templatefile konnte nicht angelegt werden:\r" + templatePath +
+                               "\rSoll mit der eingebauten Standardkonfig fortgefahren werden?";
+  services.places = ProgramPlaces{folder, folder};
+  services.answers = {7};  // No
+  EXPECT_EQ(LauncherMain(services), 0);
+  ASSERT_EQ(services.boxes.size(), 1u);
+  EXPECT_EQ(services.boxes[0].title, "Info");
+  EXPECT_EQ(services.boxes[0].flags, 4u);
+  EXPECT_EQ(services.boxes[0].text, question);
+  EXPECT_EQ(services.chooserShown, 0);
+
+  // Yes: the run goes on from the built-in template, without a file.
+  ScriptedServices yes(where);
+  yes.places = services.places;
+  yes.answers = {6};
+  EXPECT_EQ(LauncherMain(yes), 0);
+  ASSERT_EQ(yes.boxes.size(), 1u);
+  EXPECT_EQ(yes.boxes[0].text, question);
+  ASSERT_EQ(yes.launches.size(), 1u);
+  EXPECT_EQ(yes.launches[0].configSeen, DefaultConfigFor(yes.chosenImage));
+  EXPECT_FALSE(fs::exists(templatePath));
+  EXPECT_TRUE(TemporaryEntries().empty());
+}
+
+// Windows shows the ANSI bytes as they are; Linux shows UTF-8, and a file
+// name in Latin-1 bytes with replacement characters.
+TEST_F(LaunchSequence, BoxesShowTheSystemsDisplayTexts) {
+  const bool windows = kSep == '\\';
+  const std::string folder = (where.path() /
+                              "\xDC"
+                              "bungen")
+                                 .string() +
+                             kSep;
+  services.places = ProgramPlaces{folder, folder};
+  services.answers = {7};
+  EXPECT_EQ(LauncherMain(services), 0);
+  ASSERT_EQ(services.boxes.size(), 1u);
+  const std::string shownFolder =
+      where.path().string() + kSep + (windows ? "\xDC" : "\xEF\xBF\xBD") + "bungen" + kSep;
+  EXPECT_EQ(services.boxes[0].text, "Das Templatefile konnte nicht angelegt werden:\r" +
+                                        shownFolder + "trennwick_template.txt\r" +
+                                        "Soll mit der eingebauten Standardkonfig fortgefahren "
+                                        "werden?");
+
+  PlaceDefaultTemplate();
+  ScriptedServices run(where);
+  run.chosenImage = "";
+  EXPECT_EQ(LauncherMain(run), 0);
+  EXPECT_EQ(run.chooserTitle, windows ? "Trennwick f\xFCr VMWARE  -->  ISO-Image ausw\xE4hlen"
+                                      : "Trennwick f\xC3\xBCr VMWARE  -->  ISO-Image "
+                                        "ausw\xC3\xA4hlen");
+  ASSERT_EQ(run.boxes.size(), 1u);
+  EXPECT_EQ(run.boxes[0].text, windows ? "Keine Datei ausgew\xE4hlt. Programm wird beendet."
+                                       : "Keine Datei ausgew\xC3\xA4hlt. Programm wird beendet.");
+}
+
+TEST_F(LaunchSequence, WithoutADisplayOnlyTheErrorOutputIsUsed) {
+  services.hasDisplay = false;
+  EXPECT_EQ(LauncherMain(services), kExitNoDisplay);
+  EXPECT_NE(kExitNoDisplay, 0);
+  ASSERT_EQ(services.errorOutput.size(), 1u);
+  EXPECT_NE(services.errorOutput[0].find("DISPLAY"), std::string::npos);
+  EXPECT_TRUE(services.boxes.empty());
+  EXPECT_EQ(services.chooserShown, 0);
+  EXPECT_FALSE(fs::exists(services.TemplateFile())) << "nothing is written without a display";
+
+  // The help goes there too, and ends as help does.
+  ScriptedServices help(where);
+  help.hasDisplay = false;
+  help.firstParameter = "--help";
+  EXPECT_EQ(LauncherMain(help), 1);
+  EXPECT_TRUE(help.boxes.empty());
+  ASSERT_EQ(help.errorOutput.size(), 1u);
+  EXPECT_EQ(help.errorOutput[0].rfind(ShownText("Trennwick f\xFCr VMWare\r"), 0), 0u);
+}
+
 TEST_F(LaunchSequence, NormalRunOpensTheConfigWaitsAndCleansUp) {
   PlaceDefaultTemplate();
   services.chosenImage = "C:\\Users\\J\xFCrgen\\ISOs\\debian 12 (netinst).iso";
   EXPECT_EQ(LauncherMain(services), 0);
 
   EXPECT_TRUE(services.boxes.empty());
-  EXPECT_EQ(services.chooserTitle, "Trennwick f\xFCr VMWARE  -->  ISO-Image ausw\xE4hlen");
+  EXPECT_EQ(services.chooserTitle,
+            ShownText("Trennwick f\xFCr VMWARE  -->  ISO-Image ausw\xE4hlen"));
   EXPECT_EQ(services.chooserInitialPath, services.programDirectory.string() + kSep);
+  EXPECT_EQ(services.placesAskedFor, services.programDirectory.string() + kSep);
   EXPECT_EQ(services.chooserFilter, "ISO-Image (*.iso)|*.iso|Alle Dateien (*.*)|*.*");
   EXPECT_EQ(services.chooserFilterIndex, 0);
 
@@ -258,7 +379,7 @@ TEST_F(LaunchSequence, CancelledChooserEndsWithoutATemporaryDirectory) {
   EXPECT_EQ(LauncherMain(services), 0);
   ASSERT_EQ(services.boxes.size(), 1u);
   EXPECT_EQ(services.boxes[0].title, "Fehler");
-  EXPECT_EQ(services.boxes[0].text, "Keine Datei ausgew\xE4hlt. Programm wird beendet.");
+  EXPECT_EQ(services.boxes[0].text, ShownText("Keine Datei ausgew\xE4hlt. Programm wird beendet."));
   EXPECT_EQ(services.boxes[0].flags, 0u);
   EXPECT_TRUE(services.madeDirectories.empty());
   EXPECT_TRUE(TemporaryEntries().empty());
@@ -352,7 +473,7 @@ TEST_F(LaunchSequence, FailedRemovalIsReported) {
   ASSERT_EQ(services.boxes.size(), 1u);
   EXPECT_EQ(services.boxes[0].title, "Fehler");
   EXPECT_EQ(services.boxes[0].text,
-            "Kann das tempor\xE4re Verzeichnis nicht l\xF6schen: '" + directory + "'.");
+            ShownText("Kann das tempor\xE4re Verzeichnis nicht l\xF6schen: '") + directory + "'.");
 }
 
 // Disk full, a share gone away, a bad sector: the file layer's system
@@ -383,14 +504,15 @@ TEST_F(LaunchSequenceWithFailingFiles, LostConfigWriteIsReportedAndNothingIsLaun
 
 TEST_F(LaunchSequenceWithFailingFiles, TemplateWhoseWritingFailedIsNotLeftBehind) {
   fileChannelSystem.writeFile = &FailingWrite;
-  services.answers = {6};  // Yes, go on with the default
-  EXPECT_EQ(LauncherMain(services), 2);
+  services.answers = {7};  // No
+  EXPECT_EQ(LauncherMain(services), 0);
   EXPECT_FALSE(fs::exists(services.TemplateFile()));
-  ASSERT_EQ(services.boxes.size(), 2u);
+  ASSERT_EQ(services.boxes.size(), 1u);
   EXPECT_EQ(services.boxes[0].title, "Info");
-  EXPECT_EQ(services.boxes[1].text,
-            "Kann die VM-Ware-Datei nicht lesen: '" + services.TemplateFile().string() + "'.");
-  EXPECT_TRUE(services.madeDirectories.empty());
+  EXPECT_EQ(services.boxes[0].text,
+            "Das Templatefile konnte nicht angelegt werden:\r" + services.TemplateFile().string() +
+                "\rSoll mit der eingebauten Standardkonfig fortgefahren werden?");
+  EXPECT_EQ(services.chooserShown, 0);
 }
 
 TEST_F(LaunchSequenceWithFailingFiles, TemplateReadErrorEndsLikeAnUnreadableTemplate) {
