@@ -25,7 +25,10 @@ program=$(realpath "$program")
 player=$(realpath "$player")
 [ -z "$qemu_player" ] || qemu_player=$(realpath "$qemu_player")
 here=$(cd "$(dirname "$0")" && pwd)
+# The template as each system writes it: Windows keeps the lone CR of the
+# defined format, Linux writes LF.
 golden_template="$here/expected/trennwick_template.txt"
+[ "$system" = linux ] && golden_template="$here/expected/trennwick_template.lf.txt"
 
 rm -rf "$work"
 mkdir -p "$work/record" "$work/images"
@@ -182,10 +185,37 @@ choose_file() {
   xdotool key Return
 }
 
+# Chooses a file in the folder the open-file dialog shows, by its name
+# alone: GTK's location entry (ctrl+L) takes it relative to that folder, so
+# that no byte of the folder's name has to be typed.
+choose_file_here() {
+  local window
+  window=$(wait_window 'ISO-Image ausw.*hlen$') || return 1
+  keys_to "$window" ctrl+l
+  sleep 0.3
+  xdotool type --clearmodifiers --delay 5 "$1"
+  sleep 0.3
+  xdotool key Return
+}
+
+# The text of a message box as the user copies it out: the text is
+# selectable, shift+Tab moves from the button to it, ctrl+A and ctrl+C copy
+# it to the clipboard. Prints it; the box stays open.
+read_box_text() {
+  local window
+  window=$(wait_window "$1") || return 1
+  printf '' | xclip -selection clipboard
+  keys_to "$window" shift+Tab
+  sleep 0.2
+  xdotool key --clearmodifiers ctrl+a ctrl+c
+  sleep 0.3
+  xclip -o -selection clipboard 2>/dev/null
+}
+
 # A fresh program folder holding only the program.
 new_program_folder() {
   local folder="$work/$1"
-  mkdir -p "$folder"
+  mkdir -p "$folder" || return 1
   cp "$program" "$folder/$program_name"
   printf '%s\n' "$folder"
 }
@@ -229,7 +259,7 @@ temporary_directories() { find "$temp_root" -maxdepth 1 -name 'trennwick_temp_*'
 
 # The configuration that the golden template gives for an image path.
 expected_config() {
-  IMAGE="$1" perl -0777 -pe 's/\r/\r\n/g;
+  IMAGE="$1" perl -0777 -pe 's/\r\n|\r|\n/\r\n/g;
     s/\Qide1:0.fileName = "***isofile.iso***"\E/ide1:0.fileName = "$ENV{IMAGE}"/gi;
     $_ .= "\r\n"' "$golden_template"
 }
@@ -329,6 +359,45 @@ case_template_is_a_directory() {
   answer_box '^Fehler$' Return
   expect_exit 2
   [ -d "$folder/trennwick_template.txt" ] || fail "the directory was replaced"
+}
+
+# Paths with umlauts in the boxes, on Linux: a folder named in UTF-8 reads
+# as it is, one in Latin-1 bytes with GLib's replacement characters.
+case_umlaut_paths() {
+  current_case=umlaut-utf8
+  local folder text expected
+  folder=$(new_program_folder "Übungen mit Umlauten äöüß")
+  : >"$folder/test image.iso"
+  # A template that cannot be created: its name leads nowhere.
+  ln -s "$work/nowhere/trennwick_template.txt" "$folder/trennwick_template.txt"
+  rm -f "$work/record/"*
+  start_run "$folder/$program_name"
+  text=$(read_box_text '^Info$')
+  expected=$(printf 'Das Templatefile konnte nicht angelegt werden:\n%s\nSoll mit der eingebauten Standardkonfig fortgefahren werden?' \
+    "$folder/trennwick_template.txt")
+  [ "$text" = "$expected" ] || fail "the box reads '$text', expected '$expected'"
+  answer_box '^Info$' y
+  choose_file_here "test image.iso" || fail "no open-file dialog"
+  expect_exit 0
+  [ ! -e "$work/nowhere" ] || fail "the template's folder was made"
+  expected_config "$folder/test image.iso" >"$work/expected.vmx"
+  cmp -s "$work/record/config.vmx" "$work/expected.vmx" ||
+    fail "the built-in template gave another configuration than the written one does"
+
+  current_case=umlaut-latin1
+  local latin1
+  latin1=$(printf 'Pr\xfcfung \xdcbungen')
+  folder=$(new_program_folder "$latin1") || { fail "cannot make a Latin-1 folder"; return; }
+  : >"$folder/test image.iso"
+  mkdir "$folder/trennwick_template.txt"
+  start_run "$folder/$program_name"
+  choose_file_here "test image.iso" || fail "no open-file dialog"
+  text=$(read_box_text '^Fehler$')
+  expected=$(printf "Kann die VM-Ware-Datei nicht lesen: '%s/Pr\xef\xbf\xbdfung \xef\xbf\xbd%s/trennwick_template.txt'." \
+    "$work" bungen)
+  [ "$text" = "$expected" ] || fail "the box reads '$text', expected '$expected'"
+  answer_box '^Fehler$' Return
+  expect_exit 2
 }
 
 # A CD image whose guest writes the token to its first serial port, and
@@ -433,6 +502,7 @@ case_first_run
 case_cancel
 case_normal_run
 case_template_is_a_directory
+[ "$system" = linux ] && case_umlaut_paths
 if [ "$system" = linux ] && [ -n "$qemu_player" ]; then
   case_boot
   [ -n "${TRENNWICK_E2E_MEASURE:-}" ] && measure_boot "$TRENNWICK_E2E_MEASURE"
