@@ -255,12 +255,22 @@ TEST_F(LaunchSequence, TemplateAndChooserUseThePlacesTheSystemGives) {
   EXPECT_EQ(next.launches[0].configSeen, "memsize = \"64\"\r\n\r\n");
 }
 
+// Windows shows the ANSI bytes of a name as they are; Linux shows UTF-8,
+// and a name in Latin-1 bytes with replacement characters.
+const bool kWindows = kSep == '\\';
+
 TEST_F(LaunchSequence, TemplateThatCannotBeWrittenIsNotClaimedAsCreated) {
-  // A folder that is missing stands for one that refuses us.
-  const std::string folder = (where.path() / "nowhere").string() + kSep;
-  const std::string templatePath = folder + "trennwick_template.txt";
-  const std::string question = "Das Templatefile konnte nicht angelegt werden:\r" + templatePath +
-                               "\rSoll mit der eingebauten Standardkonfig fortgefahren werden?";
+  // A folder that is missing stands for one that refuses us. Joined as
+  // bytes: std::filesystem would recode the name on Windows.
+  const std::string folder = where.path().string() + kSep +
+                             "\xDC"
+                             "bungen" +
+                             kSep;
+  const std::string question = "Das Templatefile konnte nicht angelegt werden:\r" +
+                               where.path().string() + kSep + (kWindows ? "\xDC" : "\xEF\xBF\xBD") +
+                               "bungen" + kSep +
+                               "trennwick_template.txt\r"
+                               "Soll mit der eingebauten Standardkonfig fortgefahren werden?";
   services.places = ProgramPlaces{folder, folder};
   services.answers = {7};  // No
   EXPECT_EQ(LauncherMain(services), 0);
@@ -279,40 +289,21 @@ TEST_F(LaunchSequence, TemplateThatCannotBeWrittenIsNotClaimedAsCreated) {
   EXPECT_EQ(yes.boxes[0].text, question);
   ASSERT_EQ(yes.launches.size(), 1u);
   EXPECT_EQ(yes.launches[0].configSeen, DefaultConfigFor(yes.chosenImage));
-  EXPECT_FALSE(fs::exists(templatePath));
+  EXPECT_FALSE(fs::exists(folder));
   EXPECT_TRUE(TemporaryEntries().empty());
 }
 
-// Windows shows the ANSI bytes as they are; Linux shows UTF-8, and a file
-// name in Latin-1 bytes with replacement characters.
-TEST_F(LaunchSequence, BoxesShowTheSystemsDisplayTexts) {
-  const bool windows = kSep == '\\';
-  // Joined as bytes: std::filesystem would recode the name on Windows.
-  const std::string folder = where.path().string() + kSep +
-                             "\xDC"
-                             "bungen" +
-                             kSep;
-  services.places = ProgramPlaces{folder, folder};
-  services.answers = {7};
-  EXPECT_EQ(LauncherMain(services), 0);
-  ASSERT_EQ(services.boxes.size(), 1u);
-  const std::string shownFolder =
-      where.path().string() + kSep + (windows ? "\xDC" : "\xEF\xBF\xBD") + "bungen" + kSep;
-  EXPECT_EQ(services.boxes[0].text, "Das Templatefile konnte nicht angelegt werden:\r" +
-                                        shownFolder + "trennwick_template.txt\r" +
-                                        "Soll mit der eingebauten Standardkonfig fortgefahren "
-                                        "werden?");
-
+TEST_F(LaunchSequence, OwnTextsAreShownInTheSystemsCodePage) {
   PlaceDefaultTemplate();
-  ScriptedServices run(where);
-  run.chosenImage = "";
-  EXPECT_EQ(LauncherMain(run), 0);
-  EXPECT_EQ(run.chooserTitle, windows ? "Trennwick f\xFCr VMWARE  -->  ISO-Image ausw\xE4hlen"
-                                      : "Trennwick f\xC3\xBCr VMWARE  -->  ISO-Image "
-                                        "ausw\xC3\xA4hlen");
-  ASSERT_EQ(run.boxes.size(), 1u);
-  EXPECT_EQ(run.boxes[0].text, windows ? "Keine Datei ausgew\xE4hlt. Programm wird beendet."
-                                       : "Keine Datei ausgew\xC3\xA4hlt. Programm wird beendet.");
+  services.chosenImage = "";
+  EXPECT_EQ(LauncherMain(services), 0);
+  EXPECT_EQ(services.chooserTitle, kWindows ? "Trennwick f\xFCr VMWARE  -->  ISO-Image ausw\xE4hlen"
+                                            : "Trennwick f\xC3\xBCr VMWARE  -->  ISO-Image "
+                                              "ausw\xC3\xA4hlen");
+  ASSERT_EQ(services.boxes.size(), 1u);
+  EXPECT_EQ(services.boxes[0].text, kWindows
+                                        ? "Keine Datei ausgew\xE4hlt. Programm wird beendet."
+                                        : "Keine Datei ausgew\xC3\xA4hlt. Programm wird beendet.");
 }
 
 TEST_F(LaunchSequence, WithoutADisplayOnlyTheErrorOutputIsUsed) {
