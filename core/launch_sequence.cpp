@@ -191,7 +191,7 @@ int RunOnce(LauncherServices& services) {
   const ProgramPlaces places = services.PlacesOfProgram(programDirectory);
   const std::string templatePath = places.templateDirectory + kTemplateFileName;
 
-  // A template that cannot be written (a folder of the user's that is not
+  // A template that cannot be written (say, in a program folder that is not
   // writable) is never claimed as created; the run may go on from memory.
   bool fromBuiltInTemplate = false;
   if (QueryFileSize(templatePath) == -1) {
