@@ -137,6 +137,8 @@ bool FindEntries(const WalkedDirectory& directory, const std::string& pattern,
     DirectoryEntry entry;
     entry.name = found->d_name;
     entry.isLink = S_ISLNK(status.st_mode);
+    entry.lastChange =
+        static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
     if (entry.isLink) {
       // Only to treat it as a directory is; it is never entered.
       struct stat target;
