@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/command_line.h"
 
@@ -18,26 +19,39 @@ std::string ReadWholeFile(const char* name) {
   return content;
 }
 
-}  // namespace
-
-std::string ProgramCommandLine() {
-  // The kernel keeps the arguments as NUL-terminated strings in a row.
+// The kernel keeps the arguments as NUL-terminated strings in a row.
+std::vector<std::string> ProgramArguments() {
   const std::string arguments = ReadWholeFile("/proc/self/cmdline");
-  std::string line;
+  std::vector<std::string> split;
   std::size_t start = 0;
   while (start < arguments.size()) {
     std::size_t end = arguments.find('\0', start);
     if (end == std::string::npos) end = arguments.size();
-    const std::string_view argument(arguments.data() + start, end - start);
+    split.emplace_back(arguments, start, end - start);
+    start = end + 1;
+  }
+  return split;
+}
+
+}  // namespace
+
+std::vector<std::string> ProgramParameters() {
+  std::vector<std::string> arguments = ProgramArguments();
+  if (!arguments.empty()) arguments.erase(arguments.begin());
+  return arguments;
+}
+
+std::string ProgramCommandLine() {
+  std::string line;
+  for (const std::string& argument : ProgramArguments()) {
     if (!line.empty()) line += ' ';
-    if (argument.empty() || argument.find(' ') != std::string_view::npos) {
+    if (argument.empty() || argument.find(' ') != std::string::npos) {
       line += '"';
       line += argument;
       line += '"';
     } else {
       line += argument;
     }
-    start = end + 1;
   }
   return line;
 }
