@@ -19,6 +19,12 @@ std::string WithImage(std::string joinedLines, const std::string& imagePath) {
 std::optional<std::string> GenerateConfig(const std::string& templatePath,
                                           const std::string& imagePath) {
   if (OpenChannelForReading(kTemplateReadChannel, templatePath) == 0) return std::nullopt;
+  // A FIFO or device would hand over whatever it gives, or nothing until
+  // someone writes to it: no template.
+  if (!ChannelOnRegularFile(kTemplateReadChannel)) {
+    CloseChannel(kTemplateReadChannel);
+    return std::nullopt;
+  }
   std::string config;
   // The end test comes before every line, so an empty file gives no line.
   while (ChannelAtEnd(kTemplateReadChannel) == 0) {

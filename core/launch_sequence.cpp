@@ -27,6 +27,12 @@ constexpr std::string_view kHelpSwitches[] = {"--help", "-h", "/h", "-?", "/?"};
 
 constexpr char kTemplateFileName[] = "trennwick_template.txt";
 constexpr char kConfigFileName[] = "trennwick.vmx";
+// VMware keeps this beside a configuration while its machine runs.
+constexpr char kMachineLockName[] = "trennwick.vmx.lck";
+// Whose lock it is cannot be read, so a lock that nobody has touched for
+// this long counts as left behind and no longer holds the run.
+constexpr std::int64_t kStaleLockMilliseconds = 10 * 60 * 1000;
+constexpr std::uint32_t kLockLookInterval = 1000;
 constexpr char kTemporaryDirectoryPrefix[] = "trennwick_temp_";
 // A second run in the same second, or a directory left behind, takes the
 // next free suffix ("_2", "_3", ...) up to this many candidates.
@@ -91,6 +97,11 @@ std::string ImagePathUnusable(const std::string& imagePath) {
              "bernommen werden: '") +
          ShownFileName(imagePath) +
          ShownText("'.\rEr darf keine Anf\xFChrungszeichen und keine Steuerzeichen enthalten.");
+}
+
+std::string ImageIsNoFile(const std::string& imagePath) {
+  return ShownText("Das ISO-Image kann nicht verwendet werden: '") + ShownFileName(imagePath) +
+         ShownText("'.\rEs muss eine vorhandene Datei oder ein CD-Laufwerk sein.");
 }
 
 std::string ConfigCannotBeOpened(const std::string& configPath) {
@@ -161,6 +172,28 @@ bool WriteConfig(const std::string& configPath, const std::string& config) {
   return CloseChannel(kConfigWriteChannel) != 0;
 }
 
+// A player may hand the machine on to another process and end at once; the
+// machine then still reads from the directory, as its lock shows. Waits,
+// looking every second, until the lock is gone or has stood unchanged for
+// the stale limit.
+void WaitWhileTheMachineHoldsTheDirectory(LauncherServices& services,
+                                          const std::string& directory) {
+  std::optional<TreeStamp> seen;
+  std::int64_t unchangedSince = 0;
+  for (;;) {
+    const std::optional<TreeStamp> lock = StampOfEntry(directory, kMachineLockName);
+    if (!lock) return;
+    const std::int64_t now = services.ElapsedMilliseconds();
+    if (lock != seen) {
+      seen = lock;
+      unchangedSince = now;
+    } else if (now - unchangedSince >= kStaleLockMilliseconds) {
+      return;
+    }
+    services.Pause(kLockLookInterval);
+  }
+}
+
 void RemoveTemporaryDirectory(LauncherServices& services, const std::string& directory) {
   if (services.RemoveDirectoryTree(directory, "", RemoveRecursive) == 0) {
     ShowError(services, TemporaryDirectoryStays(directory));
@@ -210,6 +243,12 @@ int RunOnce(LauncherServices& services) {
     ShowError(services, ShownText(kNoFileChosen));
     return kExitNormal;
   }
+  // A FIFO, a directory or a vanished file would hang or fail the player.
+  const FileKind imageKind = services.KindOfFile(imagePath);
+  if (imageKind != FileKind::kRegular && imageKind != FileKind::kBlockDevice) {
+    services.ShowMessage(ShownText(kErrorTitle), ImageIsNoFile(imagePath), kOneOkButton);
+    return kExitNormal;
+  }
   if (!FitsIntoConfig(imagePath)) {
     ShowError(services, ImagePathUnusable(imagePath));
     return kExitNormal;
@@ -245,6 +284,7 @@ int RunOnce(LauncherServices& services) {
   }
   // One second more, so that the ended player has released its files.
   services.Pause(1000);
+  WaitWhileTheMachineHoldsTheDirectory(services, *directory);
   RemoveTemporaryDirectory(services, *directory);
   return kExitNormal;
 }

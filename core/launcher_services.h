@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/command_line.h"
+#include "platform/file_kind.h"
 #include "platform/text_utilities.h"
 
 class LauncherServices {
@@ -51,4 +52,9 @@ class LauncherServices {
   virtual std::intptr_t LaunchProgram(const std::string& program, const std::string& parameters,
                                       const std::string& directory, std::uint32_t flags) = 0;
   virtual void Pause(std::uint32_t milliseconds) = 0;
+  // Milliseconds from a fixed start that never goes back, for waits.
+  virtual std::int64_t ElapsedMilliseconds() = 0;
+
+  // What the path names (links followed).
+  virtual FileKind KindOfFile(const std::string& path) = 0;
 };

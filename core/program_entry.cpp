@@ -1,4 +1,6 @@
 // The program: the launch sequence with the real services of this system.
+#include <chrono>
+
 #include "core/launch_sequence.h"
 #include "platform/command_line.h"
 #include "platform/dialogs.h"
@@ -42,6 +44,12 @@ class SystemServices final : public LauncherServices {
     return ::LaunchProgram(program, parameters, directory, flags);
   }
   void Pause(std::uint32_t milliseconds) override { ::Pause(milliseconds); }
+  std::int64_t ElapsedMilliseconds() override {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  }
+  FileKind KindOfFile(const std::string& path) override { return ::KindOfFile(path); }
 };
 
 }  // namespace

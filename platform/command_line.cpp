@@ -1,5 +1,7 @@
 #include "platform/command_line.h"
 
+#include <vector>
+
 namespace {
 
 // The number of the parameter that NextProgramParameter hands out next.
@@ -57,11 +59,21 @@ std::int32_t CountParameters(std::string_view commandLine) {
   return Tokenize(commandLine, nullptr).lastNumber;
 }
 
+std::vector<std::string> ParametersOfCommandLine(std::string_view commandLine) {
+  std::vector<std::string> parameters;
+  std::int32_t cursor = 0;
+  while (const std::optional<CommandLineStretch> stretch = FindParameter(commandLine, cursor)) {
+    parameters.emplace_back(commandLine.substr(stretch->start, stretch->length));
+  }
+  return parameters;
+}
+
 std::string NextProgramParameter() {
-  const std::string line = ProgramCommandLine();
-  const std::optional<CommandLineStretch> stretch = FindParameter(line, g_parameterCursor);
-  if (!stretch) return std::string();
-  return line.substr(stretch->start, stretch->length);
+  const std::vector<std::string> parameters = ProgramParameters();
+  if (g_parameterCursor < 0 || static_cast<std::size_t>(g_parameterCursor) >= parameters.size()) {
+    return std::string();
+  }
+  return parameters[static_cast<std::size_t>(g_parameterCursor++)];
 }
 
 std::string ParameterAt(std::int32_t index) {
@@ -70,7 +82,7 @@ std::string ParameterAt(std::int32_t index) {
 }
 
 std::int32_t ParameterCount() {
-  return CountParameters(ProgramCommandLine());
+  return static_cast<std::int32_t>(ProgramParameters().size());
 }
 
 std::string DirectoryPart(std::string_view path) {

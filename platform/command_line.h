@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // One stretch of a command line: where it starts and how long it is.
 struct CommandLineStretch {
@@ -25,6 +26,15 @@ std::int32_t CountParameters(std::string_view commandLine);
 std::string NextProgramParameter();
 std::string ParameterAt(std::int32_t index);  // index >= 0 moves the cursor there first
 std::int32_t ParameterCount();
+
+// Every parameter of a command line, in order, as FindParameter hands them out.
+std::vector<std::string> ParametersOfCommandLine(std::string_view commandLine);
+
+// The parameters of this process, program name left out, each exactly as
+// the program was given it: on Windows the stretches of its one command
+// line; on Linux the arguments themselves, which no joining into one line
+// could give back (an argument that holds both a blank and a quote, say).
+std::vector<std::string> ProgramParameters();
 
 // The command line of this process as one text, program name first. On
 // Linux the arguments are joined with blanks, each one that holds a blank

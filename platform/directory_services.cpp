@@ -84,7 +84,58 @@ std::int32_t RemoveLevel(const WalkedDirectory* parent, const std::string& name,
   return calls.removeDirectory(parent, name, directory) ? 1 : 0;
 }
 
+// Deep enough for any lock a player keeps; a deeper tree is not looked into
+// further, which only makes its changes there unseen.
+constexpr int kDeepestStampLevel = 8;
+
+void AddToStamp(const DirectoryEntry& entry, TreeStamp& stamp) {
+  ++stamp.entries;
+  // Wrapping is harmless: the sum is only compared.
+  stamp.changeSum = static_cast<std::int64_t>(static_cast<std::uint64_t>(stamp.changeSum) +
+                                              static_cast<std::uint64_t>(entry.lastChange));
+  if (entry.lastChange > stamp.newestChange) stamp.newestChange = entry.lastChange;
+}
+
+void StampLevel(const WalkedDirectory& parent, const std::string& name, int level,
+                TreeStamp& stamp) {
+  DirectorySystemCalls& calls = DirectorySystem();
+  WalkedDirectory directory(parent.text + name + kSeparator);
+  if (!calls.openDirectory(&parent, name, directory)) return;
+  std::vector<DirectoryEntry> entries;
+  if (!calls.findEntries(directory, kEveryEntry, entries)) return;
+  for (const DirectoryEntry& entry : entries) {
+    // ".." changes with the parent, which is not the entry's own.
+    if (entry.name == ".." || entry.name == ".") continue;
+    AddToStamp(entry, stamp);
+    if (entry.isDirectory && !entry.isLink && level < kDeepestStampLevel) {
+      StampLevel(directory, entry.name, level + 1, stamp);
+    }
+  }
+}
+
 }  // namespace
+
+std::optional<TreeStamp> StampOfEntry(const std::string& directory, const std::string& name) {
+  if (directory.empty() || HoldsNul(directory) || !IsNamePattern(name) ||
+      name.find_first_of("*?") != std::string::npos) {
+    return std::nullopt;
+  }
+  DirectorySystemCalls& calls = DirectorySystem();
+  WalkedDirectory top(directory.back() == kSeparator ? directory : directory + kSeparator);
+  if (!FitsPathRoom(top.text.size() + name.size())) return std::nullopt;
+  if (!calls.openDirectory(nullptr, directory, top)) return std::nullopt;
+  std::vector<DirectoryEntry> entries;
+  if (!calls.findEntries(top, name, entries)) return std::nullopt;
+  for (const DirectoryEntry& entry : entries) {
+    // The search matches letters of either case; the name is exact.
+    if (entry.name != name) continue;
+    TreeStamp stamp;
+    AddToStamp(entry, stamp);
+    if (entry.isDirectory && !entry.isLink) StampLevel(top, entry.name, 1, stamp);
+    return stamp;
+  }
+  return std::nullopt;
+}
 
 std::int32_t MakeDirectory(const std::string& path) {
   std::string name = path;

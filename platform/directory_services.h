@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // RemoveDirectoryTree flags; other bits are ignored.
@@ -31,3 +32,17 @@ std::int32_t MakeDirectory(const std::string& path);
 // empty directory. What cannot be deleted stays, and the walk goes on.
 std::int32_t RemoveDirectoryTree(const std::string& path, const std::string& pattern,
                                  std::uint32_t flags = 0);
+
+// What a look at an entry and everything below it saw: how many entries and
+// their modification times, folded. Two looks that give equal stamps saw no
+// change. Links are counted, never followed.
+struct TreeStamp {
+  std::int64_t entries = 0;
+  std::int64_t changeSum = 0;
+  std::int64_t newestChange = 0;
+  bool operator==(const TreeStamp&) const = default;
+};
+
+// The stamp of the entry `name` in `directory`; nothing when there is no
+// such entry.
+std::optional<TreeStamp> StampOfEntry(const std::string& directory, const std::string& name);

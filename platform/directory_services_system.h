@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,6 +29,9 @@ struct DirectoryEntry {
   std::string name;
   bool isDirectory = false;  // a directory, or a link to one
   bool isLink = false;       // a symbolic link, junction or other reparse point
+  // The entry's modification time in the system's own units; only ever
+  // compared with another reading of the same entry.
+  std::int64_t lastChange = 0;
 };
 
 struct DirectorySystemCalls {

@@ -25,7 +25,7 @@ void ReleaseChannelBuffer(void* buffer) {
 
 FileChannelSystem fileChannelSystem = {
     &OpenSystemFile,  &ReadSystemFile,        &WriteSystemFile,      &MoveSystemFilePosition,
-    &CloseSystemFile, &AllocateChannelBuffer, &ReleaseChannelBuffer,
+    &CloseSystemFile, &AllocateChannelBuffer, &ReleaseChannelBuffer, &IsRegularSystemFile,
 };
 
 namespace {
@@ -314,6 +314,11 @@ std::string ReadLine(ChannelId channel) {
     line.push_back(byte);
   }
   return line;
+}
+
+bool ChannelOnRegularFile(ChannelId channel) {
+  const FileChannel* record = FindChannel(channel);
+  return record != nullptr && fileChannelSystem.isRegularFile(record->handle.get());
 }
 
 bool ChannelReadFailed(ChannelId channel) {

@@ -53,6 +53,11 @@ std::int32_t ChannelAtEnd(ChannelId channel);
 // byte each end a line; a NUL is never part of a line.
 std::string ReadLine(ChannelId channel);
 
+// True when the channel holds an ordinary file. An open does not refuse a
+// FIFO, a pipe or a device (it only never blocks on one); a caller that
+// must read a whole file asks this before reading.
+bool ChannelOnRegularFile(ChannelId channel);
+
 // True once a read on the channel has failed (as opposed to reaching the end).
 bool ChannelReadFailed(ChannelId channel);
 

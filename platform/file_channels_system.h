@@ -37,6 +37,9 @@ struct FileChannelSystem {
   // The transfer buffer of an open channel; null when it cannot be had.
   void* (*allocateBuffer)(std::size_t size);
   void (*releaseBuffer)(void* buffer);
+  // True when the open file is an ordinary file, not a FIFO, pipe, device
+  // or console.
+  bool (*isRegularFile)(SystemFile file);
 };
 
 // The table every channel operation goes through.
@@ -48,6 +51,7 @@ std::int32_t ReadSystemFile(SystemFile file, void* destination, std::int32_t len
 std::int32_t WriteSystemFile(SystemFile file, const void* bytes, std::int32_t length);
 bool MoveSystemFilePosition(SystemFile file, std::int32_t distance);
 void CloseSystemFile(SystemFile file);
+bool IsRegularSystemFile(SystemFile file);
 
 // The channel layer's own byte transfer, under the line and text
 // operations. The result is the number of bytes moved (taken, for a write).

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "platform/command_line.h"
 #include "platform/file_kind.h"
@@ -47,6 +48,20 @@ std::string UserStartDirectory() {
   return WithSeparator(g_get_home_dir());
 }
 
+// The kernel keeps the arguments as NUL-terminated strings in a row.
+std::vector<std::string> ProgramArguments() {
+  const std::string arguments = ReadWholeFile("/proc/self/cmdline");
+  std::vector<std::string> split;
+  std::size_t start = 0;
+  while (start < arguments.size()) {
+    std::size_t end = arguments.find('\0', start);
+    if (end == std::string::npos) end = arguments.size();
+    split.emplace_back(arguments, start, end - start);
+    start = end + 1;
+  }
+  return split;
+}
+
 }  // namespace
 
 ProgramPlaces PlacesOfProgram(const std::string& programDirectory) {
@@ -58,24 +73,23 @@ ProgramPlaces PlacesOfProgram(const std::string& programDirectory) {
   return ProgramPlaces{WithSeparator(configFolder), UserStartDirectory()};
 }
 
+std::vector<std::string> ProgramParameters() {
+  std::vector<std::string> arguments = ProgramArguments();
+  if (!arguments.empty()) arguments.erase(arguments.begin());
+  return arguments;
+}
+
 std::string ProgramCommandLine() {
-  // The kernel keeps the arguments as NUL-terminated strings in a row.
-  const std::string arguments = ReadWholeFile("/proc/self/cmdline");
   std::string line;
-  std::size_t start = 0;
-  while (start < arguments.size()) {
-    std::size_t end = arguments.find('\0', start);
-    if (end == std::string::npos) end = arguments.size();
-    const std::string_view argument(arguments.data() + start, end - start);
+  for (const std::string& argument : ProgramArguments()) {
     if (!line.empty()) line += ' ';
-    if (argument.empty() || argument.find(' ') != std::string_view::npos) {
+    if (argument.empty() || argument.find(' ') != std::string::npos) {
       line += '"';
       line += argument;
       line += '"';
     } else {
       line += argument;
     }
-    start = end + 1;
   }
   return line;
 }

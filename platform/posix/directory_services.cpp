@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "platform/directory_services.h"
@@ -68,11 +69,52 @@ bool CreateOneDirectory(const std::string& path) {
   return mkdir(path.c_str(), 0700) == 0;
 }
 
+// The mount a descriptor lies on. statx tells a bind mount of a directory
+// of the same file system apart (its mount id differs, and it is the root
+// of a mount); where it cannot, the device number is all there is.
+struct MountOf {
+  bool knownId = false;
+  std::uint64_t id = 0;
+  bool isMountRoot = false;
+  dev_t device = 0;
+};
+
+bool LookAtMount(int descriptor, MountOf& mount) {
+  struct statx status {};
+  if (statx(descriptor, "", AT_EMPTY_PATH, STATX_MNT_ID, &status) == 0) {
+    mount.knownId = (status.stx_mask & STATX_MNT_ID) != 0;
+    mount.id = status.stx_mnt_id;
+    mount.isMountRoot = (status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 &&
+                        (status.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+    mount.device = makedev(status.stx_dev_major, status.stx_dev_minor);
+    return true;
+  }
+  struct stat plain;
+  if (fstat(descriptor, &plain) != 0) return false;
+  mount.device = plain.st_dev;
+  return true;
+}
+
+// A directory below the top that is the root of another mount holds files
+// that are not the tree's own: it is never entered.
+bool OnSameMount(int parentDescriptor, int childDescriptor) {
+  MountOf parent;
+  MountOf child;
+  if (!LookAtMount(parentDescriptor, parent) || !LookAtMount(childDescriptor, child)) return false;
+  if (child.isMountRoot || child.device != parent.device) return false;
+  return !(parent.knownId && child.knownId && parent.id != child.id);
+}
+
+// Checked on the opened descriptor, not the name, so that a mount made
+// between the search and the open is caught as well.
 bool OpenDirectory(const WalkedDirectory* parent, const std::string& name,
                    WalkedDirectory& directory) {
-  directory.descriptor = openat(DescriptorOf(parent), NameIn(parent, name).c_str(),
-                                O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  return directory.descriptor >= 0;
+  Descriptor opened(openat(DescriptorOf(parent), NameIn(parent, name).c_str(),
+                           O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (opened.get() < 0) return false;
+  if (parent != nullptr && !OnSameMount(parent->descriptor, opened.get())) return false;
+  directory.descriptor = opened.Release();
+  return true;
 }
 
 bool FindEntries(const WalkedDirectory& directory, const std::string& pattern,
@@ -95,6 +137,8 @@ bool FindEntries(const WalkedDirectory& directory, const std::string& pattern,
     DirectoryEntry entry;
     entry.name = found->d_name;
     entry.isLink = S_ISLNK(status.st_mode);
+    entry.lastChange =
+        static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
     if (entry.isLink) {
       // Only to treat it as a directory is; it is never entered.
       struct stat target;

@@ -28,12 +28,17 @@ bool LockForSharing(int fd, bool writing) {
   return errno != EAGAIN && errno != EACCES;
 }
 
+// O_NONBLOCK only for the open: a FIFO without a writer would block it until
+// someone writes. Cleared afterwards, so reads and writes of a file behave
+// as always.
 int OpenLocked(const std::string& fileName, int flags, bool writing) {
-  Descriptor fd(open(fileName.c_str(), flags | O_CLOEXEC | O_NOCTTY, 0666));
+  Descriptor fd(open(fileName.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666));
   if (fd.get() < 0) return -1;
   // A directory opens for reading here; on Windows a channel never opens one.
   struct stat status {};
   if (fstat(fd.get(), &status) != 0 || S_ISDIR(status.st_mode)) return -1;
+  const int statusFlags = fcntl(fd.get(), F_GETFL);
+  if (statusFlags < 0 || fcntl(fd.get(), F_SETFL, statusFlags & ~O_NONBLOCK) != 0) return -1;
   if (!LockForSharing(fd.get(), writing)) return -1;
   return fd.Release();
 }
@@ -141,6 +146,11 @@ bool MoveSystemFilePosition(SystemFile file, std::int32_t distance) {
 
 void CloseSystemFile(SystemFile file) {
   close(static_cast<int>(file));
+}
+
+bool IsRegularSystemFile(SystemFile file) {
+  struct stat status {};
+  return fstat(static_cast<int>(file), &status) == 0 && S_ISREG(status.st_mode);
 }
 
 std::int64_t QueryFileSize(const std::string& fileName) {

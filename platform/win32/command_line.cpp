@@ -9,6 +9,10 @@ std::string ProgramCommandLine() {
   return line != nullptr ? std::string(line) : std::string();
 }
 
+std::vector<std::string> ProgramParameters() {
+  return ParametersOfCommandLine(ProgramCommandLine());
+}
+
 std::string ProgramFilePath() {
   // A path that fills the buffer may have been cut, so ask again with more
   // room until the whole path fits.

@@ -4,6 +4,7 @@
 #include "platform/directory_services_system.h"
 #include "platform/win32/system_handles.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,9 @@ bool FindEntries(const WalkedDirectory& directory, const std::string& pattern,
     entry.name = data.cFileName;
     entry.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     entry.isLink = IsReparsePoint(data.dwFileAttributes);
+    entry.lastChange = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+        data.ftLastWriteTime.dwLowDateTime);
     entries.push_back(entry);
   } while (search.Next(data));
   return true;

@@ -83,6 +83,12 @@ void CloseSystemFile(SystemFile file) {
   CloseHandle(ToHandle(file));
 }
 
+// A disk file is FILE_TYPE_DISK; a pipe, console or device is not. A
+// directory never opens on a channel.
+bool IsRegularSystemFile(SystemFile file) {
+  return GetFileType(ToHandle(file)) == FILE_TYPE_DISK;
+}
+
 std::int64_t QueryFileSize(const std::string& fileName) {
   if (fileName.empty() || fileName.size() > kPathRoom) return -1;
   std::string name = fileName;

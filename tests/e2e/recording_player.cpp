@@ -2,23 +2,68 @@
 // configuration it was given, notes its arguments and working directory
 // into the folder named by TRENNWICK_E2E_RECORD, waits a moment, notes that
 // it ended, and exits.
+//
+// With TRENNWICK_E2E_HAND_ON set it acts like a player that hands the
+// machine to a process of its own and returns at once: it starts itself
+// again with --hold-lock CONFIG and ends. That second process keeps the
+// lock VMware keeps beside a running configuration for a few seconds, then
+// reads the whole configuration, records it, and removes the lock.
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <string_view>
 #include <thread>
 
 namespace fs = std::filesystem;
+
+namespace {
+
+constexpr auto kHoldTime = std::chrono::seconds(3);
+
+bool OnWindows() {
+  return fs::path::preferred_separator == '\\';
+}
+
+// Through the system's shell, which returns as soon as the process runs.
+int StartDetached(const std::string& program, const std::string& config) {
+  const std::string command =
+      OnWindows() ? "start \"\" /b \"" + program + "\" --hold-lock \"" + config + "\""
+                  : "'" + program + "' --hold-lock '" + config + "' &";
+  return std::system(command.c_str());
+}
+
+int HoldLockThenRead(const fs::path& folder, const fs::path& config) {
+  const fs::path lock = config.string() + ".lck";
+  std::error_code error;
+  fs::create_directory(lock, error);
+  if (error) return 5;
+  std::ofstream(lock / "owner.lck") << "recording player\n";
+  std::this_thread::sleep_for(kHoldTime);
+  fs::copy_file(config, folder / "handed-config.vmx", fs::copy_options::overwrite_existing, error);
+  std::ofstream(folder / "handed-ended.txt") << (error ? "config gone\n" : "read\n");
+  fs::remove_all(lock, error);
+  return 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   const char* record = std::getenv("TRENNWICK_E2E_RECORD");
   if (record == nullptr || argc < 2) return 3;
   const fs::path folder(record);
+  if (argc == 3 && std::string_view(argv[1]) == "--hold-lock") {
+    return HoldLockThenRead(folder, argv[2]);
+  }
   {
     std::ofstream arguments(folder / "arguments.txt", std::ios::binary);
     for (int i = 1; i < argc; ++i) arguments << argv[i] << '\n';
     std::ofstream(folder / "directory.txt", std::ios::binary)
         << fs::current_path().string() << '\n';
+  }
+  if (std::getenv("TRENNWICK_E2E_HAND_ON") != nullptr) {
+    return StartDetached(fs::absolute(argv[0]).string(), argv[1]) == 0 ? 0 : 6;
   }
   std::error_code error;
   fs::copy_file(argv[1], folder / "config.vmx", fs::copy_options::overwrite_existing, error);

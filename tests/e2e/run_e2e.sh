@@ -495,6 +495,65 @@ measure_boot() {
     "confirmed dialog, $(echo "scale=2; $after_median / $hand_median" | bc) from the returned dialog"
 }
 
+# ---------------------------------------------- what a run must not touch
+# A player that hands the machine to a second process and returns at once:
+# the run waits while that process holds the lock beside the configuration,
+# so the process reads the whole configuration after 3 s, and only then is
+# the directory removed. On Linux also: FIFOs as the template or the image
+# never hang the run, and a parameter holding quotes is no help switch.
+case_what_a_run_must_not_touch() {
+  current_case=handed-on
+  local folder before started ended
+  folder=$(new_program_folder handed)
+  cp "$golden_template" "$folder/trennwick_template.txt"
+  rm -f "$work/record/"*
+  before=$(temporary_directories)
+  started=$(date +%s)
+  TRENNWICK_E2E_HAND_ON=1 start_run "$folder/$program_name"
+  choose_file "$image_path" || fail "no open-file dialog"
+  expect_exit 0
+  ended=$(date +%s)
+  [ "$(cat "$work/record/handed-ended.txt" 2>/dev/null)" = read ] ||
+    fail "the second process did not read its configuration before the run ended"
+  expected_config "$image_path" >"$work/expected.vmx"
+  cmp -s "$work/record/handed-config.vmx" "$work/expected.vmx" ||
+    fail "the second process read another configuration than the template gives"
+  [ $((ended - started)) -ge 3 ] || fail "the run ended after $((ended - started)) s, before the lock went"
+  [ "$(temporary_directories)" = "$before" ] || fail "the temporary directory is still there"
+
+  [ "$system" = linux ] || return 0
+  current_case=template-fifo
+  folder=$(new_program_folder fifo)
+  mkfifo "$folder/trennwick_template.txt"
+  start_run "$folder/$program_name"
+  choose_file "$image_path" || fail "no open-file dialog"
+  answer_box '^Fehler$' Return
+  expect_exit 2
+
+  current_case=image-fifo
+  rm -f "$folder/trennwick_template.txt"
+  cp "$golden_template" "$folder/trennwick_template.txt"
+  mkfifo "$image_dir/pipe.iso"
+  before=$(temporary_directories)
+  start_run "$folder/$program_name"
+  choose_file "$image_dir/pipe.iso" || fail "no open-file dialog"
+  answer_box '^Fehler$' Return
+  expect_exit 0
+  [ "$(temporary_directories)" = "$before" ] || fail "a temporary directory was made"
+  rm -f "$image_dir/pipe.iso"
+
+  current_case=quoted-help
+  start_run "$folder/$program_name" '--help" "x'
+  if window=$(wait_window 'ISO-Image ausw.*hlen$'); then
+    keys_to "$window" Escape
+    answer_box '^Fehler$' Return
+  else
+    fail "a parameter holding quotes was taken as a help switch"
+    answer_box 'Info$' Return
+  fi
+  expect_exit 0
+}
+
 start_display
 setup_system
 case_help
@@ -503,6 +562,7 @@ case_cancel
 case_normal_run
 case_template_is_a_directory
 [ "$system" = linux ] && case_umlaut_paths
+case_what_a_run_must_not_touch
 if [ "$system" = linux ] && [ -n "$qemu_player" ]; then
   case_boot
   [ -n "${TRENNWICK_E2E_MEASURE:-}" ] && measure_boot "$TRENNWICK_E2E_MEASURE"

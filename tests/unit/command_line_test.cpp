@@ -66,10 +66,14 @@ TEST(ProgramParameters, FollowTheProcessCommandLine) {
   ASSERT_GE(count, 0);
   EXPECT_EQ(ParameterAt(count), "");
   EXPECT_EQ(NextProgramParameter(), "");
-  const std::string line = ProgramCommandLine();
-  std::int32_t cursor = 0;
-  const auto first = FindParameter(line, cursor);
-  EXPECT_EQ(ParameterAt(0), first ? line.substr(first->start, first->length) : "");
+  const std::vector<std::string> parameters = ProgramParameters();
+  EXPECT_EQ(count, static_cast<std::int32_t>(parameters.size()));
+  EXPECT_EQ(ParameterAt(0), parameters.empty() ? "" : parameters[0]);
+}
+
+TEST(ProgramParameters, ACommandLineGivesItsStretchesInOrder) {
+  EXPECT_EQ(ParametersOfCommandLine("prog \"a b\"x \"\" -h"), (Texts{"a b", "x", "", "-h"}));
+  EXPECT_EQ(ParametersOfCommandLine("prog"), Texts{});
 }
 
 TEST(ProgramFilePath, NamesThisProgram) {

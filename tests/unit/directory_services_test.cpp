@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <initializer_list>
+#include <optional>
 #include <set>
 #include <string>
 #include <system_error>
@@ -232,6 +233,31 @@ TEST_F(DirectoryServicesTest, LinksAreRemovedNeverFollowed) {
   EXPECT_EQ(In("outside"), (Names{"keep.txt", "ro.txt"}));
   EXPECT_EQ(fs::status(Path("outside/ro.txt")).permissions() & fs::perms::owner_write,
             fs::perms::none);
+}
+
+TEST_F(DirectoryServicesTest, AStampChangesWithAnyChangeBelowTheEntryAndOnlyThen) {
+  Make({"lock/owner", "lock/inner/held", "other.txt"});
+  const std::optional<TreeStamp> first = StampOfEntry(Path(""), "lock");
+  ASSERT_TRUE(first.has_value());
+  EXPECT_EQ(first->entries, 4);  // the lock, owner, inner, held
+  EXPECT_EQ(StampOfEntry(Path(""), "lock"), first);
+  // Beside the entry is not in it.
+  fs::last_write_time(Path("other.txt"),
+                      fs::last_write_time(Path("other.txt")) + std::chrono::hours(1));
+  EXPECT_EQ(StampOfEntry(Path(""), "lock"), first);
+
+  const fs::path held = Path("lock/inner/held");
+  fs::last_write_time(held, fs::last_write_time(held) + std::chrono::hours(1));
+  const std::optional<TreeStamp> touched = StampOfEntry(Path(""), "lock");
+  EXPECT_NE(touched, first);
+  Make({"lock/inner/new"});
+  EXPECT_NE(StampOfEntry(Path(""), "lock"), touched);
+
+  EXPECT_EQ(StampOfEntry(Path(""), "LOCK"), std::nullopt);
+  EXPECT_EQ(StampOfEntry(Path(""), "missing"), std::nullopt);
+  EXPECT_EQ(StampOfEntry(Path(""), "lo*"), std::nullopt);
+  // A plain file can be a lock too.
+  EXPECT_EQ(StampOfEntry(Path(""), "other.txt")->entries, 1);
 }
 
 // A path cut at the room would name another directory. The room is made

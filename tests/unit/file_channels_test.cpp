@@ -373,6 +373,17 @@ TEST_F(FileChannels, QueryFileSizeNamesDrivesOnWindows) {
   EXPECT_EQ(QueryFileSize("Q:\\"), -1);
 }
 
+TEST_F(FileChannels, OnlyAnOrdinaryFileCountsAsRegular) {
+  MakeFile("plain.txt", "x");
+  ASSERT_NE(OpenChannelForReading(1, Path("plain.txt")), 0);
+  EXPECT_TRUE(ChannelOnRegularFile(1));
+  // The null device opens like a file but is none.
+  const std::string nullDevice = system_facts::kPathSeparator == '\\' ? "NUL" : "/dev/null";
+  ASSERT_NE(OpenChannelForReading(2, nullDevice), 0);
+  EXPECT_FALSE(ChannelOnRegularFile(2));
+  EXPECT_FALSE(ChannelOnRegularFile(3));
+}
+
 TEST_F(FileChannels, RemoveFileDeletesOneFile) {
   MakeFile("doomed.txt", "x");
   EXPECT_TRUE(RemoveFile(Path("doomed.txt")));

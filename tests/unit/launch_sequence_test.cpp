@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <deque>
 #include <filesystem>
 #include <optional>
@@ -102,9 +103,35 @@ class ScriptedServices : public LauncherServices {
   std::intptr_t LaunchProgram(const std::string& program, const std::string& parameters,
                               const std::string& directory, std::uint32_t flags) override {
     launches.push_back({program, parameters, directory, flags, ReadBytes(program)});
+    if (lockPauses != 0) {
+      lockDirectory = fs::path(directory) / "trennwick.vmx.lck";
+      fs::create_directories(lockDirectory);
+      WriteBytes(lockDirectory / "owner", "0");
+    }
     return launchResult;
   }
-  void Pause(std::uint32_t milliseconds) override { pauses.push_back(milliseconds); }
+  // The clock goes on by each pause. The lock's holder ends after
+  // lockPauses pauses; a touching holder writes to it at every pause.
+  void Pause(std::uint32_t milliseconds) override {
+    pauses.push_back(milliseconds);
+    clock += milliseconds;
+    if (lockDirectory.empty() || lockPauses < 0) return;
+    if (static_cast<int>(pauses.size()) > lockPauses) {
+      configAtUnlock = ReadBytes(lockDirectory.parent_path() / "trennwick.vmx");
+      fs::remove_all(lockDirectory);
+      lockDirectory.clear();
+    } else if (lockTouched) {
+      WriteBytes(lockDirectory / "owner", std::to_string(pauses.size()));
+      fs::last_write_time(lockDirectory / "owner",
+                          fs::last_write_time(lockDirectory / "owner") +
+                              std::chrono::seconds(static_cast<int>(pauses.size())));
+    }
+  }
+  std::int64_t ElapsedMilliseconds() override { return clock; }
+  FileKind KindOfFile(const std::string& path) override {
+    kindAsked = path;
+    return imageKind;
+  }
 
   fs::path TemplateFile() const { return programDirectory / "trennwick_template.txt"; }
 
@@ -117,6 +144,12 @@ class ScriptedServices : public LauncherServices {
   bool refuseRemoval = false;
   bool hasDisplay = true;
   std::optional<ProgramPlaces> places;  // none: both beside the program
+  FileKind imageKind = FileKind::kRegular;
+  // A player that hands the machine on: a lock beside the configuration
+  // that stays for this many pauses (never gone when negative).
+  int lockPauses = 0;
+  bool lockTouched = false;
+  std::int64_t clock = 5000;
 
   // What the run did.
   int starts = 0;
@@ -131,6 +164,9 @@ class ScriptedServices : public LauncherServices {
   std::vector<std::uint32_t> pauses;
   std::string placesAskedFor;
   std::vector<std::string> errorOutput;
+  std::string kindAsked;
+  fs::path lockDirectory;
+  std::string configAtUnlock;
 
   fs::path programDirectory;
   fs::path temporaryRoot;
@@ -515,6 +551,57 @@ TEST_F(LaunchSequenceWithFailingFiles, TemplateReadErrorEndsLikeAnUnreadableTemp
             "Kann die VM-Ware-Datei nicht lesen: '" + services.TemplateFile().string() + "'.");
   EXPECT_TRUE(services.launches.empty());
   EXPECT_EQ(ReadBytes(services.TemplateFile()), DefaultTemplateText());
+}
+
+TEST_F(LaunchSequence, AnImageThatIsNoFileOrDriveIsRefusedBeforeAnythingIsMade) {
+  PlaceDefaultTemplate();
+  for (FileKind kind : {FileKind::kMissing, FileKind::kDirectory, FileKind::kOther}) {
+    ScriptedServices run(where);
+    run.imageKind = kind;
+    EXPECT_EQ(LauncherMain(run), 0);
+    EXPECT_EQ(run.kindAsked, run.chosenImage);
+    ASSERT_EQ(run.boxes.size(), 1u);
+    EXPECT_EQ(run.boxes[0].title, "Fehler");
+    EXPECT_EQ(run.boxes[0].text,
+              ShownText("Das ISO-Image kann nicht verwendet werden: '") +
+                  ShownFileName(run.chosenImage) +
+                  ShownText("'.\rEs muss eine vorhandene Datei oder ein CD-Laufwerk sein."));
+    EXPECT_TRUE(run.madeDirectories.empty());
+    EXPECT_TRUE(run.launches.empty());
+  }
+  // A physical CD drive is as good as an image file.
+  services.imageKind = FileKind::kBlockDevice;
+  EXPECT_EQ(LauncherMain(services), 0);
+  EXPECT_TRUE(services.boxes.empty());
+  EXPECT_EQ(services.launches.size(), 1u);
+}
+
+TEST_F(LaunchSequence, TheRunWaitsWhileTheHandedOnMachineHoldsItsLock) {
+  PlaceDefaultTemplate();
+  services.lockPauses = 4;
+  EXPECT_EQ(LauncherMain(services), 0);
+  // The one pause after the player, then one per look until the lock went.
+  EXPECT_EQ(services.pauses, std::vector<std::uint32_t>(5, 1000));
+  EXPECT_EQ(services.configAtUnlock, DefaultConfigFor(services.chosenImage));
+  EXPECT_EQ(services.removals.size(), 1u);
+  EXPECT_TRUE(services.boxes.empty());
+  EXPECT_TRUE(TemporaryEntries().empty());
+}
+
+TEST_F(LaunchSequence, AStaleLockHoldsTheRunForTenMinutesOnlyAndALiveOneLonger) {
+  PlaceDefaultTemplate();
+  services.lockPauses = -1;  // left behind: never touched, never gone
+  EXPECT_EQ(LauncherMain(services), 0);
+  EXPECT_EQ(services.pauses.size(), 1u + 600u);
+  EXPECT_EQ(services.removals.size(), 1u);
+
+  // Touched at every look, it is in use, however long that lasts.
+  ScriptedServices busy(where);
+  busy.lockPauses = 900;
+  busy.lockTouched = true;
+  EXPECT_EQ(LauncherMain(busy), 0);
+  EXPECT_EQ(busy.pauses.size(), 901u);
+  EXPECT_EQ(busy.configAtUnlock, DefaultConfigFor(busy.chosenImage));
 }
 
 }  // namespace
