@@ -55,12 +55,12 @@ TEST(QemuInvocation, MapsTheDefaultTemplate) {
   const QemuInvocation invocation = Map(text);
   ASSERT_EQ(invocation.error, "");
   const Arguments expected = {
-      "-name",
-      "guest=CD-Boot",
       "-accel",
       "tcg",
       "-cpu",
       "max",
+      "-name",
+      "guest=CD-Boot",
       "-m",
       "768",
       "-smp",
