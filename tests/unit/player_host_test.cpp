@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <set>
 #include <string>
@@ -88,6 +89,7 @@ class PlayerHostStandIn : public ::testing::Test {
     playerHostSystem.exists = [](const std::string& path) {
       return current->existing.count(path) > 0;
     };
+    playerHostSystem.displayOpens = [] { return current->displayOpens; };
   }
   void TearDown() override { playerHostSystem = saved_; }
 
@@ -95,6 +97,7 @@ class PlayerHostStandIn : public ::testing::Test {
   std::map<std::string, std::string> environment;
   std::set<std::string> programs;
   std::set<std::string> existing;
+  bool displayOpens = true;
 
  private:
   PlayerHostSystem saved_;
@@ -137,6 +140,77 @@ TEST_F(PlayerHostStandIn, ChoosesSoundOnlyWhereAServerIsThere) {
   EXPECT_FALSE(GraphicalDisplayPresent());
   environment["WAYLAND_DISPLAY"] = "wayland-0";
   EXPECT_TRUE(GraphicalDisplayPresent());
+  // Named but not there: GTK cannot open it.
+  displayOpens = false;
+  EXPECT_FALSE(GraphicalDisplayPresent());
+}
+
+TEST_F(PlayerHostStandIn, LooksForQemuWhereItsWindowsInstallerPutsIt) {
+  if (kSearchPathSeparator != ';') return;
+  environment["PATH"] = "C:\\bin";
+  environment["ProgramFiles"] = "C:\\Program Files";
+  programs.insert("C:\\Program Files\\qemu\\qemu-system-x86_64.exe");
+  EXPECT_EQ(FindProgram("qemu-system-x86_64", ""),
+            "C:\\Program Files\\qemu\\qemu-system-x86_64.exe");
+  // The search path comes first.
+  programs.insert("C:\\bin\\qemu-system-x86_64.exe");
+  EXPECT_EQ(FindProgram("qemu-system-x86_64", ""), "C:\\bin\\qemu-system-x86_64.exe");
+}
+
+TEST(ErrorTail, KeepsTheLastWholeLinesOfALongStream) {
+  ErrorTail tail;
+  tail.Append("first\nsecond\n", 13);
+  EXPECT_EQ(tail.Text(), "first\nsecond");
+  const std::string line(99, 'x');
+  for (int i = 0; i < 100; ++i) tail.Append((line + "\n").data(), 100);
+  tail.Append("last words\n", 11);
+  const std::string text = tail.Text();
+  EXPECT_LE(text.size(), kErrorTailBytes);
+  EXPECT_GT(text.size(), kErrorTailBytes - 200);
+  EXPECT_EQ(text.substr(0, 99), line);  // starts at a line, not inside one
+  EXPECT_EQ(text.substr(text.size() - 10), "last words");
+  EXPECT_EQ(ErrorTail().Text(), "");
+}
+
+TEST(RunProgramToEnd, KeepsTheEndOfTheProgramsErrorOutput) {
+  std::string long_text;
+  for (int i = 0; i < 200; ++i) long_text += "line " + std::to_string(i) + " of QEMU's complaint\n";
+  long_text += "qemu: could not open disk";
+  ProgramEnd end;
+  ASSERT_TRUE(RunProgramToEnd(LAUNCH_PROBE_PATH, {"--stderr", long_text, "--exit", "1"}, &end));
+  EXPECT_EQ(end.exitCode, 1);
+  ASSERT_GE(end.errorTail.size(), 26u);
+  EXPECT_EQ(end.errorTail.substr(end.errorTail.size() - 25), "qemu: could not open disk");
+  EXPECT_LE(end.errorTail.size(), kErrorTailBytes);
+  EXPECT_EQ(end.errorTail.rfind("line ", 0), 0u);
+}
+
+TEST(MakePrivateCopy, CopiesOnceAndNeverWritesThroughWhatIsThere) {
+  TestDirectory directory;
+  const std::string source = directory.Name("vars.fd");
+  WriteBytes(directory.path() / "vars.fd", std::string("\x01\x00template", 10));
+  const std::string copy = directory.Name("m-efivars.fd");
+  EXPECT_EQ(MakePrivateCopy(source, copy), PrivateCopyResult::kMade);
+  EXPECT_EQ(ReadBytes(copy), std::string("\x01\x00template", 10));
+  // The machine's own variables stay as the guest left them.
+  WriteBytes(directory.path() / "m-efivars.fd", "changed by the guest");
+  EXPECT_EQ(MakePrivateCopy(source, copy), PrivateCopyResult::kKept);
+  EXPECT_EQ(ReadBytes(copy), "changed by the guest");
+
+  std::filesystem::create_directory(directory.path() / "dir.fd");
+  EXPECT_EQ(MakePrivateCopy(source, directory.Name("dir.fd")), PrivateCopyResult::kNotAFile);
+  EXPECT_EQ(MakePrivateCopy(directory.Name("missing"), directory.Name("new.fd")),
+            PrivateCopyResult::kFailed);
+  EXPECT_FALSE(std::filesystem::exists(directory.path() / "new.fd"));
+  if (kSearchPathSeparator == ';') return;
+  // A link planted beside the configuration is not written through.
+  WriteBytes(directory.path() / "victim", "keep");
+  std::filesystem::create_symlink(directory.path() / "victim", directory.path() / "link.fd");
+  EXPECT_EQ(MakePrivateCopy(source, directory.Name("link.fd")), PrivateCopyResult::kNotAFile);
+  std::filesystem::create_symlink(directory.path() / "nowhere", directory.path() / "dangling.fd");
+  EXPECT_EQ(MakePrivateCopy(source, directory.Name("dangling.fd")), PrivateCopyResult::kNotAFile);
+  EXPECT_FALSE(std::filesystem::exists(directory.path() / "nowhere"));
+  EXPECT_EQ(ReadBytes(directory.path() / "victim"), "keep");
 }
 
 TEST(RunProgramToEnd, HandsOverEveryArgumentExactlyAndGivesTheExitCode) {
@@ -146,9 +220,10 @@ TEST(RunProgramToEnd, HandsOverEveryArgumentExactlyAndGivesTheExitCode) {
                                            "-display",  "\\\\", "comma,,value"};
   std::vector<std::string> arguments = {"--record", record, "--exit", "7"};
   arguments.insert(arguments.end(), tricky.begin(), tricky.end());
-  std::int32_t exitCode = -1;
-  ASSERT_TRUE(RunProgramToEnd(LAUNCH_PROBE_PATH, arguments, &exitCode));
-  EXPECT_EQ(exitCode, 7);
+  ProgramEnd end;
+  ASSERT_TRUE(RunProgramToEnd(LAUNCH_PROBE_PATH, arguments, &end));
+  EXPECT_EQ(end.exitCode, 7);
+  EXPECT_GE(end.seconds, 0.0);
   std::vector<std::string> lines;
   std::string text = ReadBytes(record);
   for (std::size_t start = 0; start < text.size();) {
@@ -160,7 +235,7 @@ TEST(RunProgramToEnd, HandsOverEveryArgumentExactlyAndGivesTheExitCode) {
   ASSERT_EQ(lines.size(), 2 + arguments.size());
   EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.end()), arguments);
 
-  EXPECT_FALSE(RunProgramToEnd(directory.Name("no such program"), {}, &exitCode));
+  EXPECT_FALSE(RunProgramToEnd(directory.Name("no such program"), {}, &end));
 }
 
 }  // namespace

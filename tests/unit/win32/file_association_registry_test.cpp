@@ -41,16 +41,18 @@ TEST_F(FileAssociationRegistry, RegistersReadsBackAndUnregisters) {
   EXPECT_EQ(UserClassDefault(kExtension), kProgId);
   EXPECT_EQ(UserClassDefault(kProgId + "\\shell\\open\\command"), kCommand);
   EXPECT_EQ(RegisterFileAssociation(kExtension, kProgId, kCommand),
-            AssociationResult::kHandlerExists);
+            AssociationResult::kAlreadyDone);
 
-  ASSERT_EQ(UnregisterFileAssociation(kExtension, kProgId, kCommand), AssociationResult::kDone);
+  ASSERT_EQ(UnregisterFileAssociation(kExtension, kProgId, "trennwick-player.exe"),
+            AssociationResult::kDone);
   EXPECT_EQ(UserClassDefault(kExtension), "<missing>");
   EXPECT_EQ(UserClassDefault(kProgId + "\\shell\\open\\command"), "<missing>");
   HKEY key = nullptr;
   EXPECT_NE(RegOpenKeyExA(HKEY_CURRENT_USER, ("Software\\Classes\\" + kProgId).c_str(), 0, KEY_READ,
                           &key),
             ERROR_SUCCESS);
-  EXPECT_EQ(UnregisterFileAssociation(kExtension, kProgId, kCommand), AssociationResult::kNotOurs);
+  EXPECT_EQ(UnregisterFileAssociation(kExtension, kProgId, "trennwick-player.exe"),
+            AssociationResult::kNotOurs);
 }
 
 TEST_F(FileAssociationRegistry, RefusesWhenTheSystemHasAHandler) {
