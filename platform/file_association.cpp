@@ -10,6 +10,15 @@ std::string CommandKey(const std::string& progId) {
   return progId + "\\shell\\open\\command";
 }
 
+bool SameIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
 bool HasDefault(RegistryRoot root, const std::string& key, const std::string& expected) {
   std::string value;
   return fileAssociationSystem.readDefault(root, key, &value) && value == expected;
@@ -17,10 +26,32 @@ bool HasDefault(RegistryRoot root, const std::string& key, const std::string& ex
 
 }  // namespace
 
+std::string CommandProgramName(const std::string& command) {
+  std::string program;
+  if (!command.empty() && command.front() == '"') {
+    const std::size_t close = command.find('"', 1);
+    program = command.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+  } else {
+    program = command.substr(0, command.find(' '));
+  }
+  const std::size_t slash = program.find_last_of("\\/");
+  return slash == std::string::npos ? program : program.substr(slash + 1);
+}
+
 AssociationResult RegisterFileAssociation(const std::string& extension, const std::string& progId,
                                           const std::string& command) {
   const auto& system = fileAssociationSystem;
   if (!system.supported) return AssociationResult::kNotSupported;
+  if (HasDefault(RegistryRoot::kUserClasses, extension, progId)) {
+    if (HasDefault(RegistryRoot::kUserClasses, CommandKey(progId), command)) {
+      return AssociationResult::kAlreadyDone;
+    }
+    if (!system.writeDefault(RegistryRoot::kUserClasses, CommandKey(progId), command)) {
+      return AssociationResult::kFailed;
+    }
+    system.notifyChanged();
+    return AssociationResult::kDone;
+  }
   std::string existing;
   if ((system.readDefault(RegistryRoot::kClassesRoot, extension, &existing) && !existing.empty()) ||
       system.keyExists(RegistryRoot::kUserClasses, extension)) {
@@ -40,11 +71,14 @@ AssociationResult RegisterFileAssociation(const std::string& extension, const st
 }
 
 AssociationResult UnregisterFileAssociation(const std::string& extension, const std::string& progId,
-                                            const std::string& command) {
+                                            const std::string& programName) {
   const auto& system = fileAssociationSystem;
   if (!system.supported) return AssociationResult::kNotSupported;
   const bool extensionOurs = HasDefault(RegistryRoot::kUserClasses, extension, progId);
-  const bool progIdOurs = HasDefault(RegistryRoot::kUserClasses, CommandKey(progId), command);
+  std::string command;
+  const bool progIdOurs =
+      system.readDefault(RegistryRoot::kUserClasses, CommandKey(progId), &command) &&
+      SameIgnoringCase(CommandProgramName(command), programName);
   if (!extensionOurs && !progIdOurs) return AssociationResult::kNotOurs;
   bool removed = true;
   if (extensionOurs) removed = system.deleteTree(RegistryRoot::kUserClasses, extension);

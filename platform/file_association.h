@@ -9,6 +9,7 @@
 
 enum class AssociationResult {
   kDone,
+  kAlreadyDone,    // registering: the association is this command's already
   kHandlerExists,  // registering: the extension has a handler already
   kNotOurs,        // unregistering: nothing there is what we wrote
   kFailed,         // the system refused a change; nothing of ours is left
@@ -16,8 +17,16 @@ enum class AssociationResult {
 };
 
 // extension with its dot (".vmx"); progId e.g. "Trennwick.Player.vmx";
-// command the open command, e.g. "\"C:\\x\\player.exe\" \"%1\"".
+// command the open command, e.g. "\"C:\\x\\player.exe\" \"%1\"". An
+// extension that names progId already is ours: its command is brought up to
+// date (the program may have moved).
 AssociationResult RegisterFileAssociation(const std::string& extension, const std::string& progId,
                                           const std::string& command);
+// The progId counts as ours when its open command starts the program named
+// programName (e.g. "trennwick-player.exe", any case), wherever it lies.
 AssociationResult UnregisterFileAssociation(const std::string& extension, const std::string& progId,
-                                            const std::string& command);
+                                            const std::string& programName);
+
+// The file name of the program an open command starts: its first word, or
+// what its first pair of quotes holds, after the last "\" or "/".
+std::string CommandProgramName(const std::string& command);

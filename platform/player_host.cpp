@@ -1,5 +1,9 @@
 #include "platform/player_host.h"
 
+#include <chrono>
+
+#include "platform/command_line.h"
+#include "platform/file_kind.h"
 #include "platform/player_host_system.h"
 #include "platform/system.h"
 
@@ -29,28 +33,106 @@ std::string FindProgram(const std::string& name, const std::string& besideDirect
   }
   std::string path;
   if (!playerHostSystem.environmentValue("PATH", &path)) return {};
-  for (const std::string& directory :
-       SplitSearchPath(path, kSearchPathSeparator, system_facts::kPathSeparator)) {
+  std::vector<std::string> directories;
+  if (playerHostSystem.environmentValue("PATH", &path)) {
+    directories = SplitSearchPath(path, kSearchPathSeparator, system_facts::kPathSeparator);
+  }
+  std::string programFiles;
+  if (kSearchPathSeparator == ';' &&
+      playerHostSystem.environmentValue("ProgramFiles", &programFiles) && !programFiles.empty()) {
+    for (std::string& entry : SplitSearchPath(programFiles, ';', '\\')) {
+      directories.push_back(entry + "qemu\\");
+    }
+  }
+  for (const std::string& directory : directories) {
     if (playerHostSystem.isProgramFile(directory + file)) return directory + file;
   }
   return {};
 }
 
 bool RunProgramToEnd(const std::string& program, const std::vector<std::string>& arguments,
-                     std::int32_t* exitCode) {
-  return playerHostSystem.runToEnd(program, arguments, exitCode);
+                     ProgramEnd* end) {
+  const auto start = std::chrono::steady_clock::now();
+  ErrorTail tail;
+  if (!playerHostSystem.runToEnd(program, arguments, &tail, &end->exitCode)) return false;
+  end->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  end->errorTail = tail.Text();
+  return true;
 }
 
-bool HardwareAccelerationUsable() {
+bool KvmUsable() {
   // Windows has no /dev/kvm; the test fails there without a word.
   return playerHostSystem.opensForReadWrite("/dev/kvm");
 }
 
+bool WhpxUsable() {
+  return playerHostSystem.whpxPresent();
+}
+
 bool GraphicalDisplayPresent() {
   std::string value;
-  if (kSearchPathSeparator == ';') return true;  // Windows always has its desktop
-  return (playerHostSystem.environmentValue("DISPLAY", &value) && !value.empty()) ||
-         (playerHostSystem.environmentValue("WAYLAND_DISPLAY", &value) && !value.empty());
+  if (kSearchPathSeparator != ';' &&
+      !(playerHostSystem.environmentValue("DISPLAY", &value) && !value.empty()) &&
+      !(playerHostSystem.environmentValue("WAYLAND_DISPLAY", &value) && !value.empty())) {
+    return false;
+  }
+  return playerHostSystem.displayOpens();
+}
+
+std::string EnvironmentText(const std::string& name) {
+  std::string value;
+  return playerHostSystem.environmentValue(name, &value) ? value : std::string();
+}
+
+void WriteToStandardError(const std::string& text) {
+  playerHostSystem.writeToStandardError(text);
+}
+
+UefiFirmware FindUefiFirmware(bool secureBoot, const std::string& qemuProgram) {
+  UefiFirmware found;
+  if (kSearchPathSeparator == ';') {
+    // QEMU's Windows build carries edk2 in its share folder; the i386 vars
+    // template is the one its x86_64 code uses.
+    const std::string share = DirectoryPart(qemuProgram) + "share\\";
+    found = {share + (secureBoot ? "edk2-x86_64-secure-code.fd" : "edk2-x86_64-code.fd"),
+             share + "edk2-i386-vars.fd"};
+  } else {
+    const std::string ovmf = "/usr/share/OVMF/";
+    found = secureBoot ? UefiFirmware{ovmf + "OVMF_CODE_4M.ms.fd", ovmf + "OVMF_VARS_4M.ms.fd"}
+                       : UefiFirmware{ovmf + "OVMF_CODE_4M.fd", ovmf + "OVMF_VARS_4M.fd"};
+  }
+  // The system's own files may be links (Debian links the 4M builds).
+  if (KindOfFile(found.code) != FileKind::kRegular ||
+      KindOfFile(found.variables) != FileKind::kRegular) {
+    return {};
+  }
+  return found;
+}
+
+PrivateCopyResult MakePrivateCopy(const std::string& source, const std::string& target) {
+  if (playerHostSystem.isPlainFile(target)) return PrivateCopyResult::kKept;
+  if (playerHostSystem.nameTaken(target)) return PrivateCopyResult::kNotAFile;
+  return playerHostSystem.copyToNewFile(source, target) ? PrivateCopyResult::kMade
+                                                        : PrivateCopyResult::kFailed;
+}
+
+void ErrorTail::Append(const char* bytes, std::size_t count) {
+  kept_.append(bytes, count);
+  if (kept_.size() > kErrorTailBytes) {
+    kept_.erase(0, kept_.size() - kErrorTailBytes);
+    cut_ = true;
+  }
+}
+
+std::string ErrorTail::Text() const {
+  std::string text = kept_;
+  if (cut_) {
+    // The first line was cut short: it begins after the first line end.
+    const std::size_t newline = text.find('\n');
+    text.erase(0, newline == std::string::npos ? 0 : newline + 1);
+  }
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
 }
 
 std::string DefaultAudioDriver() {

@@ -13,27 +13,70 @@
 // The full path of `name` (with the system's program extension, e.g.
 // "qemu-system-x86_64.exe" on Windows): first in `besideDirectory` (empty:
 // not looked at; with its trailing separator), then in the directories of
-// PATH. Empty when there is none.
+// PATH, on Windows last in %ProgramFiles%\qemu\ (where QEMU's installer
+// puts it). Empty when there is none.
 std::string FindProgram(const std::string& name, const std::string& besideDirectory);
 
-// Runs `program` with `arguments` (argv[1] on) in the caller's directory
-// and returns when it has ended, with its exit code in `exitCode` (on
-// POSIX 128 + the signal's number when a signal ended it). False when it
-// could not be started. Every argument reaches the program unchanged: on
-// POSIX as its own argv entry, on Windows through WindowsCommandLine.
-bool RunProgramToEnd(const std::string& program, const std::vector<std::string>& arguments,
-                     std::int32_t* exitCode);
+// How a program run ended.
+struct ProgramEnd {
+  std::int32_t exitCode = 0;  // on POSIX 128 + the signal's number for a signal
+  double seconds = 0;         // from its start to its end
+  std::string errorTail;      // the last lines of its stderr (a few KiB)
+};
 
-// True when hardware virtualization can be used (Linux: /dev/kvm opens for
-// reading and writing; Windows: never, QEMU's software emulation is used).
-bool HardwareAccelerationUsable();
-// True when windows can be shown (Linux: DISPLAY or WAYLAND_DISPLAY set).
+// Runs `program` with `arguments` (argv[1] on) in the caller's directory
+// and returns when it has ended. Its stderr passes on to ours and its last
+// kErrorTailBytes are kept. False when it could not be started. Every
+// argument reaches the program unchanged: on POSIX as its own argv entry,
+// on Windows through WindowsCommandLine.
+bool RunProgramToEnd(const std::string& program, const std::vector<std::string>& arguments,
+                     ProgramEnd* end);
+
+// Linux: /dev/kvm opens for reading and writing.
+bool KvmUsable();
+// Windows: the hypervisor platform (WHPX) is there and running.
+bool WhpxUsable();
+// True when windows can be shown (Linux: DISPLAY or WAYLAND_DISPLAY set and
+// GTK opens it).
 bool GraphicalDisplayPresent();
+// The value of an environment variable; empty when unset.
+std::string EnvironmentText(const std::string& name);
+// Writes a display text to stderr as it is.
+void WriteToStandardError(const std::string& text);
+
+// UEFI firmware files: the code and the template of the variable store.
+struct UefiFirmware {
+  std::string code;
+  std::string variables;
+};
+// Looks for the firmware, the Secure Boot build or the plain one: on Linux
+// the ovmf package's files, on Windows those in the share folder beside
+// QEMU (`qemuProgram`). Empty fields when they are not both there.
+UefiFirmware FindUefiFirmware(bool secureBoot, const std::string& qemuProgram);
+
+enum class PrivateCopyResult { kMade, kKept, kNotAFile, kFailed };
+// Gives `target` the bytes of `source` when `target` is missing (created
+// new, never through a link). An existing regular file that is no link is
+// kept as it is; anything else there is refused.
+PrivateCopyResult MakePrivateCopy(const std::string& source, const std::string& target);
 // The QEMU audio driver for the host's default sound output; empty when
 // the host has none the player can be sure of.
 std::string DefaultAudioDriver();
 
 // --- Logic that needs no system ---
+
+inline constexpr std::size_t kErrorTailBytes = 4096;
+
+// Keeps the last kErrorTailBytes of a stream; Text() starts at a line.
+class ErrorTail {
+ public:
+  void Append(const char* bytes, std::size_t count);
+  std::string Text() const;
+
+ private:
+  std::string kept_;
+  bool cut_ = false;
+};
 
 // The command line whose MSVCRT parsing gives back exactly `arguments`:
 // each argument quoted when it is empty or holds a blank, tab or quote;

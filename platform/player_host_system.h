@@ -7,19 +7,34 @@
 #include <string>
 #include <vector>
 
+#include "platform/player_host.h"
+
 struct PlayerHostSystem {
   // The value of an environment variable; false when it is not set.
   bool (*environmentValue)(const std::string& name, std::string* value);
   // True when `path` is a file that can be started.
   bool (*isProgramFile)(const std::string& path);
-  // Starts the program with the exact command line or argv, waits, and
-  // gives its exit code.
+  // Starts the program with the exact command line or argv, hands each
+  // piece of its stderr to `tail` (and on to ours), waits, and gives its
+  // exit code.
   bool (*runToEnd)(const std::string& program, const std::vector<std::string>& arguments,
-                   std::int32_t* exitCode);
+                   ErrorTail* tail, std::int32_t* exitCode);
   // True when the file can be opened for reading and writing.
   bool (*opensForReadWrite)(const std::string& path);
   // True when a file, directory or socket of that name exists.
   bool (*exists)(const std::string& path);
+  // True when the hypervisor platform answers (Windows only).
+  bool (*whpxPresent)();
+  // True when the desktop's display can be opened.
+  bool (*displayOpens)();
+  void (*writeToStandardError)(const std::string& text);
+  // True when `path` is a regular file and no link.
+  bool (*isPlainFile)(const std::string& path);
+  // True when `path` is there at all, a dangling link included.
+  bool (*nameTaken)(const std::string& path);
+  // Creates `target` new (never through a link) with the bytes of `source`;
+  // removes it again when the copy fails.
+  bool (*copyToNewFile)(const std::string& source, const std::string& target);
 };
 
 extern PlayerHostSystem playerHostSystem;

@@ -1,5 +1,8 @@
 // The mapping of a .vmx configuration onto the arguments of
 // qemu-system-x86_64. It needs no system: the facts of the host come in.
+// Each concern (accelerator and CPU, firmware, drives, devices, serial
+// ports) is a unit of its own that adds its arguments; this one calls them
+// in order.
 #pragma once
 
 #include <string>
@@ -8,12 +11,31 @@
 
 #include "player/vmx_config.h"
 
+enum class QemuAccelerator { kTcg, kKvm, kWhpx };
+
 struct QemuHostFacts {
-  bool kvm = false;          // hardware acceleration can be used
-  bool display = true;       // a graphical display is there
+  QemuAccelerator accelerator = QemuAccelerator::kTcg;
   std::string audioBackend;  // a QEMU -audiodev driver; empty: no sound
   std::string vmxDirectory;  // with its trailing separator; empty: the current one
   char separator = '/';      // '\\' reads paths the Windows way
+  // UEFI firmware, found by the caller when the configuration asks for it:
+  // the read-only code and the machine's own writable variable store.
+  std::string firmwareCode;
+  std::string firmwareVariables;
+};
+
+// How a file named by the configuration is used, so that the caller can
+// check that the path names the kind of file it must be.
+enum class MediaUse {
+  kCdImage,       // read only; a regular file or a block device (a CD drive)
+  kDiskImage,     // read and written; a regular file
+  kSerialOutput,  // appended to; a regular file, or missing (QEMU creates it)
+};
+
+struct MediaFile {
+  std::string path;
+  MediaUse use;
+  bool operator==(const MediaFile& other) const { return path == other.path && use == other.use; }
 };
 
 struct QemuInvocation {
@@ -21,8 +43,12 @@ struct QemuInvocation {
   std::string error;
   // The arguments after the program's name, each one exactly as QEMU gets it.
   std::vector<std::string> arguments;
-  // The image files the machine boots from or mounts, resolved.
-  std::vector<std::string> mediaFiles;
+  // The files the machine boots from, mounts or writes, resolved.
+  std::vector<MediaFile> mediaFiles;
+
+  void Add(std::initializer_list<std::string> more) {
+    arguments.insert(arguments.end(), more.begin(), more.end());
+  }
 };
 
 QemuInvocation MapVmxToQemu(const VmxConfig& config, const QemuHostFacts& host);
@@ -37,5 +63,3 @@ std::string ResolveVmxPath(std::string_view name, const std::string& directory, 
 inline constexpr long long kMinimumMemoryMegabytes = 4;
 inline constexpr long long kMaximumMemoryMegabytes = 1024LL * 1024;  // 1 TB
 inline constexpr long long kMaximumProcessors = 255;
-inline constexpr int kSerialPorts = 4;
-inline constexpr int kEthernetCards = 4;

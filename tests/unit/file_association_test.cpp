@@ -57,6 +57,7 @@ class FileAssociationLogic : public ::testing::Test {
 };
 
 const std::string kCommand = "\"C:\\p\\trennwick-player.exe\" \"%1\"";
+const std::string kProgram = "trennwick-player.exe";
 constexpr RegistryRoot kUser = RegistryRoot::kUserClasses;
 
 TEST_F(FileAssociationLogic, RegistersWhereNoHandlerExistsAndUnregistersExactlyThat) {
@@ -64,11 +65,13 @@ TEST_F(FileAssociationLogic, RegistersWhereNoHandlerExistsAndUnregistersExactlyT
   EXPECT_EQ(keys[Key(kUser, ".vmx")], "T.vmx");
   EXPECT_EQ(keys[Key(kUser, "T.vmx\\shell\\open\\command")], kCommand);
   EXPECT_EQ(notifications, 1);
-  // Now a handler exists: ours.
-  EXPECT_EQ(RegisterFileAssociation(".vmx", "T.vmx", kCommand), AssociationResult::kHandlerExists);
-  EXPECT_EQ(UnregisterFileAssociation(".vmx", "T.vmx", kCommand), AssociationResult::kDone);
+  // Registering again is no failure and writes nothing.
+  writesLeft = 0;
+  EXPECT_EQ(RegisterFileAssociation(".vmx", "T.vmx", kCommand), AssociationResult::kAlreadyDone);
+  writesLeft = 1000;
+  EXPECT_EQ(UnregisterFileAssociation(".vmx", "T.vmx", kProgram), AssociationResult::kDone);
   EXPECT_TRUE(keys.empty());
-  EXPECT_EQ(UnregisterFileAssociation(".vmx", "T.vmx", kCommand), AssociationResult::kNotOurs);
+  EXPECT_EQ(UnregisterFileAssociation(".vmx", "T.vmx", kProgram), AssociationResult::kNotOurs);
 }
 
 TEST_F(FileAssociationLogic, LeavesAnExistingHandlerAlone) {
@@ -88,16 +91,30 @@ TEST_F(FileAssociationLogic, LeavesAnExistingHandlerAlone) {
 TEST_F(FileAssociationLogic, UnregistersOnlyValuesThatAreStillOurs) {
   ASSERT_EQ(RegisterFileAssociation(".vmx", "T.vmx", kCommand), AssociationResult::kDone);
   keys[{kUser, ".vmx"}] = "Other.vmx";  // taken over by another program since
-  EXPECT_EQ(UnregisterFileAssociation(".vmx", "T.vmx", kCommand), AssociationResult::kDone);
+  EXPECT_EQ(UnregisterFileAssociation(".vmx", "T.vmx", kProgram), AssociationResult::kDone);
   EXPECT_EQ(keys[Key(kUser, ".vmx")], "Other.vmx");
   EXPECT_EQ(keys.count({kUser, "T.vmx\\shell\\open\\command"}), 0u);
 
   keys.clear();
   keys[{kUser, ".vmx"}] = "T.vmx";
   keys[{kUser, "T.vmx\\shell\\open\\command"}] = "\"D:\\moved\\player.exe\" \"%1\"";
-  EXPECT_EQ(UnregisterFileAssociation(".vmx", "T.vmx", kCommand), AssociationResult::kDone);
+  EXPECT_EQ(UnregisterFileAssociation(".vmx", "T.vmx", kProgram), AssociationResult::kDone);
   EXPECT_EQ(keys.count({kUser, ".vmx"}), 0u);
   EXPECT_EQ(keys.count({kUser, "T.vmx\\shell\\open\\command"}), 1u);
+}
+
+TEST_F(FileAssociationLogic, FollowsTheProgramWhenItHasMoved) {
+  ASSERT_EQ(RegisterFileAssociation(".vmx", "T.vmx", kCommand), AssociationResult::kDone);
+  const std::string moved = "\"D:\\Neu\\Trennwick-Player.EXE\" \"%1\"";
+  EXPECT_EQ(RegisterFileAssociation(".vmx", "T.vmx", moved), AssociationResult::kDone);
+  EXPECT_EQ(keys[Key(kUser, "T.vmx\\shell\\open\\command")], moved);
+  // Unregistered from yet another place: the ProgID still starts our program.
+  EXPECT_EQ(UnregisterFileAssociation(".vmx", "T.vmx", kProgram), AssociationResult::kDone);
+  EXPECT_TRUE(keys.empty());
+
+  EXPECT_EQ(CommandProgramName("\"C:\\a b\\x.exe\" \"%1\""), "x.exe");
+  EXPECT_EQ(CommandProgramName("C:/bin/y.exe %1"), "y.exe");
+  EXPECT_EQ(CommandProgramName("\"unclosed"), "unclosed");
 }
 
 TEST_F(FileAssociationLogic, LeavesNothingBehindWhenAWriteFails) {
@@ -113,7 +130,7 @@ TEST_F(FileAssociationLogic, LeavesNothingBehindWhenAWriteFails) {
 TEST_F(FileAssociationLogic, SaysWhenTheSystemHasNoRegistry) {
   fileAssociationSystem.supported = false;
   EXPECT_EQ(RegisterFileAssociation(".vmx", "T.vmx", kCommand), AssociationResult::kNotSupported);
-  EXPECT_EQ(UnregisterFileAssociation(".vmx", "T.vmx", kCommand), AssociationResult::kNotSupported);
+  EXPECT_EQ(UnregisterFileAssociation(".vmx", "T.vmx", kProgram), AssociationResult::kNotSupported);
 }
 
 }  // namespace

@@ -88,6 +88,7 @@ class PlayerHostStandIn : public ::testing::Test {
     playerHostSystem.exists = [](const std::string& path) {
       return current->existing.count(path) > 0;
     };
+    playerHostSystem.displayOpens = [] { return current->displayOpens; };
   }
   void TearDown() override { playerHostSystem = saved_; }
 
@@ -95,6 +96,7 @@ class PlayerHostStandIn : public ::testing::Test {
   std::map<std::string, std::string> environment;
   std::set<std::string> programs;
   std::set<std::string> existing;
+  bool displayOpens = true;
 
  private:
   PlayerHostSystem saved_;
@@ -137,6 +139,9 @@ TEST_F(PlayerHostStandIn, ChoosesSoundOnlyWhereAServerIsThere) {
   EXPECT_FALSE(GraphicalDisplayPresent());
   environment["WAYLAND_DISPLAY"] = "wayland-0";
   EXPECT_TRUE(GraphicalDisplayPresent());
+  // Named but not there: GTK cannot open it.
+  displayOpens = false;
+  EXPECT_FALSE(GraphicalDisplayPresent());
 }
 
 TEST(RunProgramToEnd, HandsOverEveryArgumentExactlyAndGivesTheExitCode) {
@@ -146,9 +151,10 @@ TEST(RunProgramToEnd, HandsOverEveryArgumentExactlyAndGivesTheExitCode) {
                                            "-display",  "\\\\", "comma,,value"};
   std::vector<std::string> arguments = {"--record", record, "--exit", "7"};
   arguments.insert(arguments.end(), tricky.begin(), tricky.end());
-  std::int32_t exitCode = -1;
-  ASSERT_TRUE(RunProgramToEnd(LAUNCH_PROBE_PATH, arguments, &exitCode));
-  EXPECT_EQ(exitCode, 7);
+  ProgramEnd end;
+  ASSERT_TRUE(RunProgramToEnd(LAUNCH_PROBE_PATH, arguments, &end));
+  EXPECT_EQ(end.exitCode, 7);
+  EXPECT_GE(end.seconds, 0.0);
   std::vector<std::string> lines;
   std::string text = ReadBytes(record);
   for (std::size_t start = 0; start < text.size();) {
@@ -160,7 +166,7 @@ TEST(RunProgramToEnd, HandsOverEveryArgumentExactlyAndGivesTheExitCode) {
   ASSERT_EQ(lines.size(), 2 + arguments.size());
   EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.end()), arguments);
 
-  EXPECT_FALSE(RunProgramToEnd(directory.Name("no such program"), {}, &exitCode));
+  EXPECT_FALSE(RunProgramToEnd(directory.Name("no such program"), {}, &end));
 }
 
 }  // namespace

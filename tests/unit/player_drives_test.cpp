@@ -1,0 +1,177 @@
+#include "player/drives.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "player/accelerator.h"
+#include "player/firmware.h"
+#include "player/qemu_invocation.h"
+#include "player/vmx_config.h"
+
+namespace {
+
+using Arguments = std::vector<std::string>;
+
+QemuInvocation Map(const std::string& text, QemuHostFacts host = {}) {
+  host.vmxDirectory = "/run/";
+  return MapVmxToQemu(ParseVmxText(text), host);
+}
+
+// The values of every `option`, in order.
+Arguments All(const QemuInvocation& invocation, const std::string& option) {
+  Arguments found;
+  for (std::size_t i = 0; i + 1 < invocation.arguments.size(); ++i) {
+    if (invocation.arguments[i] == option) found.push_back(invocation.arguments[i + 1]);
+  }
+  return found;
+}
+
+std::string Cd(const std::string& place, const std::string& file) {
+  return place + ".present = \"TRUE\"\n" + place + ".deviceType = \"cdrom-image\"\n" + place +
+         ".fileName = \"" + file + "\"\n";
+}
+
+std::string Disk(const std::string& place, const std::string& file) {
+  return place + ".present = \"TRUE\"\n" + place + ".fileName = \"" + file + "\"\n";
+}
+
+TEST(Drives, PlacesIdeDrivesAndBootsTheCdBeforeTheDisk) {
+  const QemuInvocation invocation =
+      Map(Disk("ide0:0", "disk.vmdk") + Disk("ide0:1", "/d/raw.img") + Cd("ide1:1", "cd.iso") +
+          "ide1:0.present = \"TRUE\"\nide1:0.deviceType = \"atapi-cdrom\"\n"
+          "ide1:0.fileName = \"auto detect\"\n");
+  ASSERT_EQ(invocation.error, "");
+  EXPECT_EQ(All(invocation, "-drive"),
+            (Arguments{"file=/run/disk.vmdk,if=none,id=drive0,format=vmdk",
+                       "file=/d/raw.img,if=none,id=drive1,format=raw",
+                       "if=none,id=drive2,media=cdrom,readonly=on",
+                       "file=/run/cd.iso,if=none,id=drive3,media=cdrom,readonly=on"}));
+  EXPECT_EQ(All(invocation, "-device")[0], "ide-hd,bus=ide.0,unit=0,drive=drive0,bootindex=2");
+  EXPECT_EQ(All(invocation, "-device")[1], "ide-hd,bus=ide.0,unit=1,drive=drive1");
+  EXPECT_EQ(All(invocation, "-device")[2], "ide-cd,bus=ide.1,unit=0,drive=drive2");
+  EXPECT_EQ(All(invocation, "-device")[3], "ide-cd,bus=ide.1,unit=1,drive=drive3,bootindex=1");
+  EXPECT_EQ(invocation.mediaFiles, (std::vector<MediaFile>{{"/run/disk.vmdk", MediaUse::kDiskImage},
+                                                           {"/d/raw.img", MediaUse::kDiskImage},
+                                                           {"/run/cd.iso", MediaUse::kCdImage}}));
+  EXPECT_TRUE(All(invocation, "-boot").empty());  // bootindex decides
+}
+
+TEST(Drives, PlacesSataScsiAndNvmeDrivesOnTheirControllers) {
+  const QemuInvocation invocation =
+      Map("sata0.present = \"TRUE\"\n" + Cd("sata0:1", "/i/a.iso") + Disk("sata0:7", "/i/s.qcow2") +
+          "scsi0.present = \"TRUE\"\nscsi0.virtualDev = \"pvscsi\"\n" +
+          Disk("scsi0:3", "/i/x.img") + "scsi1.present = \"TRUE\"\n" + Cd("scsi1:0", "/i/b.iso") +
+          "nvme0.present = \"TRUE\"\n" + Disk("nvme0:2", "/i/n.img"));
+  ASSERT_EQ(invocation.error, "");
+  EXPECT_EQ(All(invocation, "-device"),
+            (Arguments{"ahci,id=sata0", "ide-cd,bus=sata0.1,drive=drive0,bootindex=1",
+                       "ahci,id=sata0-1", "ide-hd,bus=sata0-1.1,drive=drive1,bootindex=2",
+                       "pvscsi,id=scsi0", "scsi-hd,bus=scsi0.0,scsi-id=3,drive=drive2",
+                       "lsi53c895a,id=scsi1", "scsi-cd,bus=scsi1.0,scsi-id=0,drive=drive3",
+                       "nvme,serial=nvme0-2,drive=drive4"}));
+  // Alone on SATA, a CD boots; IDE beside it no longer hides it.
+  const QemuInvocation both =
+      Map(Disk("ide0:0", "/i/d.img") + "sata0.present = \"TRUE\"\n" + Cd("sata0:1", "/i/a.iso"));
+  EXPECT_EQ(All(both, "-device"),
+            (Arguments{"ide-hd,bus=ide.0,unit=0,drive=drive0,bootindex=2", "ahci,id=sata0",
+                       "ide-cd,bus=sata0.1,drive=drive1,bootindex=1"}));
+}
+
+TEST(Drives, HonoursTheControllersPresentAsVmwareDoes) {
+  for (const char* controller : {"sata0", "scsi0", "nvme0"}) {
+    const std::string drive = std::string(controller) + ":0";
+    const std::string text =
+        std::string(controller) == "nvme0" ? Disk(drive, "/i/d.img") : Cd(drive, "/i/a.iso");
+    EXPECT_NE(Map(text).error.find("kein Startmedium"), std::string::npos) << controller;
+    EXPECT_NE(Map(std::string(controller) + ".present = \"FALSE\"\n" + text).error, "");
+    EXPECT_EQ(Map(std::string(controller) + ".present = \"TRUE\"\n" + text).error, "");
+  }
+}
+
+TEST(Drives, MapsVmwareScsiAdaptersToTheNearestQemuOne) {
+  EXPECT_EQ(ScsiControllerModel("lsilogic"), "lsi53c895a");
+  EXPECT_EQ(ScsiControllerModel(""), "lsi53c895a");
+  EXPECT_EQ(ScsiControllerModel("BusLogic"), "lsi53c895a");
+  EXPECT_EQ(ScsiControllerModel("PVSCSI"), "pvscsi");
+  EXPECT_EQ(ScsiControllerModel("lsisas1068"), "mptsas1068");
+}
+
+TEST(Drives, KeepsUnconnectedAndRawCdDrivesEmpty) {
+  const QemuInvocation invocation = Map(
+      Cd("ide0:0", "/i/first.iso") + "ide0:0.startConnected = \"FALSE\"\n" + "sata0.present = " +
+      "\"TRUE\"\nsata0:0.present = \"TRUE\"\nsata0:0.deviceType = \"cdrom-raw\"\n" +
+      "sata0:0.fileName = \"/dev/sr0\"\n" + Cd("sata0:2", "/i/second.iso") +
+      Disk("ide1:0", "/i/off.img") + "ide1:0.startConnected = \"FALSE\"\n");
+  ASSERT_EQ(invocation.error, "");
+  EXPECT_EQ(All(invocation, "-drive"),
+            (Arguments{"if=none,id=drive0,media=cdrom,readonly=on",
+                       "if=none,id=drive1,media=cdrom,readonly=on",
+                       "file=/i/second.iso,if=none,id=drive2,media=cdrom,readonly=on"}));
+  // The first connected image boots, wherever it sits.
+  EXPECT_EQ(All(invocation, "-device").back(), "ide-cd,bus=sata0.2,drive=drive2,bootindex=1");
+  EXPECT_EQ(invocation.mediaFiles.size(), 1u);
+  EXPECT_NE(Map("nvme0.present = \"TRUE\"\n" + Cd("nvme0:0", "/i/a.iso")).error, "");
+}
+
+TEST(Firmware, BootsUefiFromTwoPflashUnits) {
+  QemuHostFacts host;
+  host.firmwareCode = "/usr/share/OVMF/OVMF_CODE_4M.fd";
+  host.firmwareVariables = "/run/m,1-efivars.fd";
+  const std::string cd = Cd("ide1:0", "/i/a.iso");
+  const QemuInvocation efi = Map("firmware = \"EFI\"\n" + cd, host);
+  ASSERT_EQ(efi.error, "");
+  EXPECT_EQ(All(efi, "-drive")[0],
+            "if=pflash,unit=0,format=raw,readonly=on,file=/usr/share/OVMF/OVMF_CODE_4M.fd");
+  EXPECT_EQ(All(efi, "-drive")[1], "if=pflash,unit=1,format=raw,file=/run/m,,1-efivars.fd");
+  EXPECT_TRUE(All(efi, "-machine").empty());
+
+  const QemuInvocation secure =
+      Map("firmware = \"efi\"\nuefi.secureBoot.enabled = \"TRUE\"\n" + cd, host);
+  EXPECT_EQ(All(secure, "-machine"), Arguments{"q35,smm=on"});
+  EXPECT_EQ(All(secure, "-global"), Arguments{"driver=cfi.pflash01,property=secure,value=on"});
+  // q35 has no PIIX IDE: the IDE places become its AHCI ports.
+  EXPECT_EQ(All(secure, "-device"), Arguments{"ide-cd,bus=ide.2,drive=drive0,bootindex=1"});
+
+  // BIOS, the default, adds nothing; UEFI without firmware is refused.
+  EXPECT_EQ(All(Map("firmware = \"bios\"\n" + cd, host), "-drive").size(), 1u);
+  EXPECT_NE(Map("firmware = \"efi\"\n" + cd).error, "");
+}
+
+TEST(Accelerator, ChoosesByTheHostUnlessTheEnvironmentSays) {
+  QemuAccelerator chosen = QemuAccelerator::kTcg;
+  ASSERT_TRUE(ChooseAccelerator("", true, true, &chosen));
+  EXPECT_EQ(chosen, QemuAccelerator::kKvm);
+  ASSERT_TRUE(ChooseAccelerator("", false, true, &chosen));
+  EXPECT_EQ(chosen, QemuAccelerator::kWhpx);
+  ASSERT_TRUE(ChooseAccelerator("", false, false, &chosen));
+  EXPECT_EQ(chosen, QemuAccelerator::kTcg);
+  ASSERT_TRUE(ChooseAccelerator("TCG", true, false, &chosen));
+  EXPECT_EQ(chosen, QemuAccelerator::kTcg);
+  ASSERT_TRUE(ChooseAccelerator("kvm", false, false, &chosen));
+  EXPECT_EQ(chosen, QemuAccelerator::kKvm);
+  EXPECT_FALSE(ChooseAccelerator("hvf", true, true, &chosen));
+
+  // The CPU the guest sees: all that the accelerator gives.
+  QemuHostFacts host;
+  for (auto [accelerator, cpu] :
+       {std::pair{QemuAccelerator::kKvm, "host"}, std::pair{QemuAccelerator::kTcg, "max"},
+        std::pair{QemuAccelerator::kWhpx, "max"}}) {
+    host.accelerator = accelerator;
+    const QemuInvocation invocation = Map(Cd("ide1:0", "/i/a.iso"), host);
+    EXPECT_EQ(All(invocation, "-accel"), Arguments{AcceleratorName(accelerator)});
+    EXPECT_EQ(All(invocation, "-cpu"), Arguments{cpu});
+  }
+}
+
+TEST(Accelerator, RetriesWithTcgOnlyAfterAnEarlyFailureOfAnother) {
+  EXPECT_TRUE(ShouldRetryWithTcg(QemuAccelerator::kKvm, 1, 0.3));
+  EXPECT_TRUE(ShouldRetryWithTcg(QemuAccelerator::kWhpx, 1, 4.9));
+  EXPECT_FALSE(ShouldRetryWithTcg(QemuAccelerator::kTcg, 1, 0.3));
+  EXPECT_FALSE(ShouldRetryWithTcg(QemuAccelerator::kKvm, 0, 0.3));
+  // A guest that ran for a while and failed then is not started twice.
+  EXPECT_FALSE(ShouldRetryWithTcg(QemuAccelerator::kKvm, 1, kEarlyFailureSeconds));
+}
+
+}  // namespace
