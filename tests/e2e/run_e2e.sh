@@ -426,7 +426,7 @@ boot_linux_cd() {
 
 # The value of one report line ("trennwick-firmware" gives efi or bios).
 report_value() {
-  tr -d '\r' <"$linux_serial" 2>/dev/null | sed -n "s/^$1 //p"
+  tr -d '\r' 2>/dev/null <"$linux_serial" | sed -n "s/^$1 //p"
 }
 
 # Checks that one whole report of a new boot arrived; prints its token.
@@ -434,7 +434,8 @@ check_linux_report() {
   local begin end
   begin=$(report_value trennwick-begin)
   end=$(report_value trennwick-end)
-  if ! printf '%s\n' "$begin" | grep -qx '[0-9a-f]\{32\}' || [ "$begin" != "$end" ]; then
+  # One line each: a second report would be one of an earlier boot.
+  if ! [[ "$begin" =~ ^[0-9a-f]{32}$ ]] || [ "$begin" != "$end" ]; then
     fail "no whole report with one token arrived (serial: $(tail -c 300 "$linux_serial" 2>/dev/null))"
     return 1
   fi
