@@ -21,6 +21,8 @@ constexpr BusLayout kBuses[] = {
     {Bus::kNvme, "nvme", 4, 15},
 };
 
+constexpr char kUefiScsiController[] = "virtio-scsi-pci";
+
 // QEMU's AHCI controller has six ports.
 constexpr int kAhciPorts = 6;
 
@@ -44,7 +46,9 @@ class DrivePlacer {
   DrivePlacer(VmxSettings& settings, const QemuHostFacts& host, QemuInvocation& invocation)
       : settings_(settings), host_(host), invocation_(invocation) {
     // q35 has no PIIX IDE; its AHCI ports stand in for the IDE places.
-    q35_ = RequestedFirmware(settings) == FirmwareKind::kEfiSecureBoot;
+    const FirmwareKind firmware = RequestedFirmware(settings);
+    q35_ = firmware == FirmwareKind::kEfiSecureBoot;
+    uefi_ = firmware != FirmwareKind::kBios;
   }
 
   void PlaceAll() {
@@ -123,8 +127,11 @@ class DrivePlacer {
       }
       case Bus::kScsi: {
         const std::string id = "scsi" + number;
-        AddControllerOnce(id,
-                          ScsiControllerModel(settings_.Text(id + ".virtualDev")) + ",id=" + id);
+        // OVMF boots from none of the LSI or VMware adapters, only from
+        // virtio-scsi, which every current guest knows as well.
+        const std::string model = uefi_ ? std::string(kUefiScsiController)
+                                        : ScsiControllerModel(settings_.Text(id + ".virtualDev"));
+        AddControllerOnce(id, model + ",id=" + id);
         return (isCd ? "scsi-cd,bus=" : "scsi-hd,bus=") + id + ".0,scsi-id=" + std::to_string(unit);
       }
       case Bus::kNvme:
@@ -146,6 +153,7 @@ class DrivePlacer {
   const QemuHostFacts& host_;
   QemuInvocation& invocation_;
   bool q35_ = false;
+  bool uefi_ = false;
   bool bootsCd_ = false;
   bool bootsDisk_ = false;
   int drives_ = 0;

@@ -98,8 +98,8 @@ bool WhpxPresent() {
   HMODULE library = LoadLibraryExA("WinHvPlatform.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (library == nullptr) return false;
   using GetCapability = HRESULT(WINAPI*)(WHV_CAPABILITY_CODE, VOID*, UINT32, UINT32*);
-  const auto getCapability =
-      reinterpret_cast<GetCapability>(GetProcAddress(library, "WHvGetCapability"));
+  const auto getCapability = reinterpret_cast<GetCapability>(
+      reinterpret_cast<void*>(GetProcAddress(library, "WHvGetCapability")));
   BOOL present = FALSE;
   UINT32 written = 0;
   const bool usable = getCapability != nullptr &&

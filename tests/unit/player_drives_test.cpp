@@ -134,6 +134,14 @@ TEST(Firmware, BootsUefiFromTwoPflashUnits) {
   // q35 has no PIIX IDE: the IDE places become its AHCI ports.
   EXPECT_EQ(All(secure, "-device"), Arguments{"ide-cd,bus=ide.2,drive=drive0,bootindex=1"});
 
+  // OVMF boots SCSI only from virtio-scsi, whatever the adapter.
+  const QemuInvocation scsi =
+      Map("firmware = \"efi\"\nscsi0.present = \"TRUE\"\n"
+          "scsi0.virtualDev = \"lsilogic\"\n" +
+              Cd("scsi0:0", "/i/a.iso"),
+          host);
+  EXPECT_EQ(All(scsi, "-device")[0], "virtio-scsi-pci,id=scsi0");
+
   // BIOS, the default, adds nothing; UEFI without firmware is refused.
   EXPECT_EQ(All(Map("firmware = \"bios\"\n" + cd, host), "-drive").size(), 1u);
   EXPECT_NE(Map("firmware = \"efi\"\n" + cd).error, "");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <set>
 #include <string>
@@ -142,6 +143,74 @@ TEST_F(PlayerHostStandIn, ChoosesSoundOnlyWhereAServerIsThere) {
   // Named but not there: GTK cannot open it.
   displayOpens = false;
   EXPECT_FALSE(GraphicalDisplayPresent());
+}
+
+TEST_F(PlayerHostStandIn, LooksForQemuWhereItsWindowsInstallerPutsIt) {
+  if (kSearchPathSeparator != ';') return;
+  environment["PATH"] = "C:\\bin";
+  environment["ProgramFiles"] = "C:\\Program Files";
+  programs.insert("C:\\Program Files\\qemu\\qemu-system-x86_64.exe");
+  EXPECT_EQ(FindProgram("qemu-system-x86_64", ""),
+            "C:\\Program Files\\qemu\\qemu-system-x86_64.exe");
+  // The search path comes first.
+  programs.insert("C:\\bin\\qemu-system-x86_64.exe");
+  EXPECT_EQ(FindProgram("qemu-system-x86_64", ""), "C:\\bin\\qemu-system-x86_64.exe");
+}
+
+TEST(ErrorTail, KeepsTheLastWholeLinesOfALongStream) {
+  ErrorTail tail;
+  tail.Append("first\nsecond\n", 13);
+  EXPECT_EQ(tail.Text(), "first\nsecond");
+  const std::string line(99, 'x');
+  for (int i = 0; i < 100; ++i) tail.Append((line + "\n").data(), 100);
+  tail.Append("last words\n", 11);
+  const std::string text = tail.Text();
+  EXPECT_LE(text.size(), kErrorTailBytes);
+  EXPECT_GT(text.size(), kErrorTailBytes - 200);
+  EXPECT_EQ(text.substr(0, 99), line);  // starts at a line, not inside one
+  EXPECT_EQ(text.substr(text.size() - 10), "last words");
+  EXPECT_EQ(ErrorTail().Text(), "");
+}
+
+TEST(RunProgramToEnd, KeepsTheEndOfTheProgramsErrorOutput) {
+  std::string long_text;
+  for (int i = 0; i < 200; ++i) long_text += "line " + std::to_string(i) + " of QEMU's complaint\n";
+  long_text += "qemu: could not open disk";
+  ProgramEnd end;
+  ASSERT_TRUE(RunProgramToEnd(LAUNCH_PROBE_PATH, {"--stderr", long_text, "--exit", "1"}, &end));
+  EXPECT_EQ(end.exitCode, 1);
+  ASSERT_GE(end.errorTail.size(), 26u);
+  EXPECT_EQ(end.errorTail.substr(end.errorTail.size() - 25), "qemu: could not open disk");
+  EXPECT_LE(end.errorTail.size(), kErrorTailBytes);
+  EXPECT_EQ(end.errorTail.rfind("line ", 0), 0u);
+}
+
+TEST(MakePrivateCopy, CopiesOnceAndNeverWritesThroughWhatIsThere) {
+  TestDirectory directory;
+  const std::string source = directory.Name("vars.fd");
+  WriteBytes(directory.path() / "vars.fd", std::string("\x01\x00template", 10));
+  const std::string copy = directory.Name("m-efivars.fd");
+  EXPECT_EQ(MakePrivateCopy(source, copy), PrivateCopyResult::kMade);
+  EXPECT_EQ(ReadBytes(copy), std::string("\x01\x00template", 10));
+  // The machine's own variables stay as the guest left them.
+  WriteBytes(directory.path() / "m-efivars.fd", "changed by the guest");
+  EXPECT_EQ(MakePrivateCopy(source, copy), PrivateCopyResult::kKept);
+  EXPECT_EQ(ReadBytes(copy), "changed by the guest");
+
+  std::filesystem::create_directory(directory.path() / "dir.fd");
+  EXPECT_EQ(MakePrivateCopy(source, directory.Name("dir.fd")), PrivateCopyResult::kNotAFile);
+  EXPECT_EQ(MakePrivateCopy(directory.Name("missing"), directory.Name("new.fd")),
+            PrivateCopyResult::kFailed);
+  EXPECT_FALSE(std::filesystem::exists(directory.path() / "new.fd"));
+  if (kSearchPathSeparator == ';') return;
+  // A link planted beside the configuration is not written through.
+  WriteBytes(directory.path() / "victim", "keep");
+  std::filesystem::create_symlink(directory.path() / "victim", directory.path() / "link.fd");
+  EXPECT_EQ(MakePrivateCopy(source, directory.Name("link.fd")), PrivateCopyResult::kNotAFile);
+  std::filesystem::create_symlink(directory.path() / "nowhere", directory.path() / "dangling.fd");
+  EXPECT_EQ(MakePrivateCopy(source, directory.Name("dangling.fd")), PrivateCopyResult::kNotAFile);
+  EXPECT_FALSE(std::filesystem::exists(directory.path() / "nowhere"));
+  EXPECT_EQ(ReadBytes(directory.path() / "victim"), "keep");
 }
 
 TEST(RunProgramToEnd, HandsOverEveryArgumentExactlyAndGivesTheExitCode) {
