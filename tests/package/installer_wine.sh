@@ -7,6 +7,11 @@
 set -uo pipefail
 installer=$(realpath "$1")
 work=$2
+# A server left from an earlier run would serve the new prefix stale.
+if [ -d "$work/wineprefix" ]; then
+  WINEPREFIX="$(realpath "$work/wineprefix")" /usr/lib/wine/wineserver -k 2>/dev/null
+  WINEPREFIX="$(realpath "$work/wineprefix")" /usr/lib/wine/wineserver -w 2>/dev/null
+fi
 rm -rf "$work"
 mkdir -p "$work"
 work=$(realpath "$work")
