@@ -57,8 +57,9 @@ else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "shared-mime-info")
   # The player needs QEMU, but a VMware Player does the job as well.
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qemu-system-x86, qemu-system-gui, ovmf, desktop-file-utils")
+  # CPack puts the summary above these lines and indents them.
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-      "Boots a CD/DVD image in a virtual machine\n Trennwick asks for an ISO image, writes a throw-away VMware configuration\n for it and opens it with the desktop's program for .vmx files. Where no\n VMware Player is installed, trennwick-player boots it with QEMU.")
+      "Trennwick asks for an ISO image, writes a throw-away VMware configuration\nfor it and opens it with the desktop's program for .vmx files. Where no\nVMware Player is installed, trennwick-player boots it with QEMU.")
 endif()
 
 include(CPack)

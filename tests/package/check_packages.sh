@@ -15,14 +15,15 @@ fail() {
   failures=$((failures + 1))
 }
 readonly size_budget=$((256 * 1024))
-readonly system_dlls='ADVAPI32.dll COMCTL32.DLL COMDLG32.DLL KERNEL32.dll msvcrt.dll ole32.dll SHELL32.dll USER32.dll'
+# Windows' own DLLs, in lower case: the import tables spell them either way.
+readonly system_dlls='advapi32.dll comctl32.dll comdlg32.dll kernel32.dll msvcrt.dll ole32.dll shell32.dll user32.dll'
 
 check_windows_program() {  # FILE OBJDUMP PE_KIND
   local exe=$1 objdump=$2 kind=$3 name dll resources
   name=$(basename "$exe")
   file "$exe" | grep -q "$kind executable (GUI)" || fail "$name: not a $kind GUI program: $(file -b "$exe")"
   for dll in $("$objdump" -p "$exe" | sed -n 's/^\tDLL Name: //p'); do
-    [[ " $system_dlls " == *" $dll "* ]] || fail "$name imports $dll"
+    [[ " $system_dlls " == *" ${dll,,} "* ]] || fail "$name imports $dll"
   done
   resources=$(wrestool -l "$exe")
   grep -q 'type=group_icon' <<<"$resources" || fail "$name has no icon"
