@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# What the packages in PACKAGE_DIR hold: the Windows programs of each ZIP
+# are GUI programs within their size budget that import only system DLLs
+# and carry icon, version and manifest; the .deb holds the programs, the
+# menu and MIME entries, the icons and the metainfo, which pass their
+# validators.
+# Usage: check_packages.sh PACKAGE_DIR
+set -uo pipefail
+packages=$(realpath "$1")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+readonly size_budget=$((256 * 1024))
+# Windows' own DLLs, in lower case: the import tables spell them either way.
+readonly system_dlls='advapi32.dll comctl32.dll comdlg32.dll kernel32.dll msvcrt.dll ole32.dll shell32.dll user32.dll'
+
+check_windows_program() {  # FILE OBJDUMP PE_KIND
+  local exe=$1 objdump=$2 kind=$3 name dll resources
+  name=$(basename "$exe")
+  file "$exe" | grep -q "$kind executable (GUI)" || fail "$name: not a $kind GUI program: $(file -b "$exe")"
+  for dll in $("$objdump" -p "$exe" | sed -n 's/^\tDLL Name: //p'); do
+    [[ " $system_dlls " == *" ${dll,,} "* ]] || fail "$name imports $dll"
+  done
+  resources=$(wrestool -l "$exe")
+  grep -q 'type=group_icon' <<<"$resources" || fail "$name has no icon"
+  grep -q 'type=version' <<<"$resources" || fail "$name has no version resource"
+  grep -q -- '--type=24 ' <<<"$resources" || fail "$name has no manifest"
+}
+
+for arch in win32:i686:PE32 win64:x86_64:PE32+; do
+  IFS=: read -r suffix tool kind <<<"$arch"
+  zip=$(ls "$packages"/trennwick-*-"$suffix".zip 2>/dev/null | head -n1)
+  [ -n "$zip" ] || { fail "no $suffix ZIP"; continue; }
+  ls "$packages"/trennwick-*-"$suffix".exe >/dev/null 2>&1 || fail "no $suffix installer"
+  mkdir -p "$work/$suffix"
+  unzip -q -j "$zip" -d "$work/$suffix"
+  for f in trennwick.exe trennwick-player.exe LIESMICH.txt; do
+    [ -f "$work/$suffix/$f" ] || fail "$suffix ZIP lacks $f"
+  done
+  for exe in "$work/$suffix"/*.exe; do
+    check_windows_program "$exe" "$tool-w64-mingw32-objdump" "$kind"
+  done
+  size=$(stat -c %s "$work/$suffix/trennwick.exe")
+  echo "$suffix trennwick.exe: $size bytes"
+  [ "$suffix" != win32 ] || [ "$size" -le "$size_budget" ] || fail "win32 trennwick.exe is $size bytes"
+done
+
+deb=$(ls "$packages"/trennwick_*.deb 2>/dev/null | head -n1)
+if [ -z "$deb" ]; then
+  fail "no .deb"
+else
+  dpkg-deb -x "$deb" "$work/deb"
+  for f in usr/bin/trennwick usr/bin/trennwick-player \
+    usr/share/applications/trennwick.desktop usr/share/applications/trennwick-player.desktop \
+    usr/share/mime/packages/trennwick-vmx.xml usr/share/icons/hicolor/scalable/apps/trennwick.svg \
+    usr/share/icons/hicolor/48x48/apps/trennwick.png usr/share/metainfo/de.trennwick.Trennwick.metainfo.xml; do
+    [ -f "$work/deb/$f" ] || fail ".deb lacks /$f"
+  done
+  for f in "$work"/deb/usr/share/applications/*.desktop; do
+    desktop-file-validate "$f" || fail "$(basename "$f") does not validate"
+  done
+  appstreamcli validate --no-net "$work"/deb/usr/share/metainfo/*.xml >/dev/null ||
+    fail "metainfo does not validate"
+  depends=$(dpkg-deb -f "$deb" Depends)
+  echo "Depends: $depends"
+  echo "Recommends: $(dpkg-deb -f "$deb" Recommends)"
+  [[ "$depends" == *libgtk-3-0* ]] || fail "Depends lacks the computed libgtk-3-0"
+  file "$work/deb/usr/bin/trennwick" | grep -q 'stripped' && ! file "$work/deb/usr/bin/trennwick" | grep -q 'not stripped' ||
+    fail "/usr/bin/trennwick is not stripped"
+fi
+
+if [ "$failures" -ne 0 ]; then
+  echo "package contents: $failures failures" >&2
+  exit 1
+fi
+echo "package contents: passed"
