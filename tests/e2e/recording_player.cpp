@@ -4,10 +4,13 @@
 // it ended, and exits.
 //
 // With TRENNWICK_E2E_HAND_ON set it acts like a player that hands the
-// machine to a process of its own and returns at once: it starts itself
-// again with --hold-lock CONFIG and ends. That second process keeps the
-// lock VMware keeps beside a running configuration for a few seconds, then
-// reads the whole configuration, records it, and removes the lock.
+// machine to a process of its own and returns at once: it takes the lock
+// VMware keeps beside a running configuration, starts itself again with
+// --hold-lock CONFIG and ends. That second process keeps the lock for a few
+// seconds, then reads the whole configuration, records it, and removes the
+// lock. The lock is there before the first process ends, as with a player
+// whose running instance already holds it; a slow process start (Wine's)
+// cannot race the launcher's look at the directory.
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -34,12 +37,21 @@ int StartDetached(const std::string& program, const std::string& config) {
   return std::system(command.c_str());
 }
 
-int HoldLockThenRead(const fs::path& folder, const fs::path& config) {
-  const fs::path lock = config.string() + ".lck";
+fs::path LockOf(const fs::path& config) {
+  return config.string() + ".lck";
+}
+
+bool TakeLock(const fs::path& config) {
   std::error_code error;
-  fs::create_directory(lock, error);
-  if (error) return 5;
-  std::ofstream(lock / "owner.lck") << "recording player\n";
+  fs::create_directory(LockOf(config), error);
+  if (error) return false;
+  std::ofstream(LockOf(config) / "owner.lck") << "recording player\n";
+  return true;
+}
+
+int HoldLockThenRead(const fs::path& folder, const fs::path& config) {
+  const fs::path lock = LockOf(config);
+  std::error_code error;
   std::this_thread::sleep_for(kHoldTime);
   fs::copy_file(config, folder / "handed-config.vmx", fs::copy_options::overwrite_existing, error);
   std::ofstream(folder / "handed-ended.txt") << (error ? "config gone\n" : "read\n");
@@ -63,6 +75,7 @@ int main(int argc, char** argv) {
         << fs::current_path().string() << '\n';
   }
   if (std::getenv("TRENNWICK_E2E_HAND_ON") != nullptr) {
+    if (!TakeLock(argv[1])) return 5;
     return StartDetached(fs::absolute(argv[0]).string(), argv[1]) == 0 ? 0 : 6;
   }
   std::error_code error;
