@@ -54,7 +54,8 @@ int HoldLockThenRead(const fs::path& folder, const fs::path& config) {
   std::error_code error;
   std::this_thread::sleep_for(kHoldTime);
   fs::copy_file(config, folder / "handed-config.vmx", fs::copy_options::overwrite_existing, error);
-  std::ofstream(folder / "handed-ended.txt") << (error ? "config gone\n" : "read\n");
+  std::ofstream(folder / "handed-ended.txt", std::ios::binary)
+      << (error ? "config gone\n" : "read\n");
   fs::remove_all(lock, error);
   return 0;
 }
