@@ -194,6 +194,17 @@ void WaitWhileTheMachineHoldsTheDirectory(LauncherServices& services,
   }
 }
 
+// On Windows a file the machine still holds open keeps the directory from
+// going; a player closing down may hold one a little longer. Waits, looking
+// every second, as long as that is so, up to the stale limit.
+void WaitWhileFilesAreInUse(LauncherServices& services, const std::string& directory) {
+  const std::int64_t since = services.ElapsedMilliseconds();
+  while (FileInUseBelow(directory) &&
+         services.ElapsedMilliseconds() - since < kStaleLockMilliseconds) {
+    services.Pause(kLockLookInterval);
+  }
+}
+
 void RemoveTemporaryDirectory(LauncherServices& services, const std::string& directory) {
   if (services.RemoveDirectoryTree(directory, "", RemoveRecursive) == 0) {
     ShowError(services, TemporaryDirectoryStays(directory));
@@ -246,7 +257,7 @@ int RunOnce(LauncherServices& services) {
   // A FIFO, a directory or a vanished file would hang or fail the player.
   const FileKind imageKind = services.KindOfFile(imagePath);
   if (imageKind != FileKind::kRegular && imageKind != FileKind::kBlockDevice) {
-    services.ShowMessage(ShownText(kErrorTitle), ImageIsNoFile(imagePath), kOneOkButton);
+    ShowError(services, ImageIsNoFile(imagePath));
     return kExitNormal;
   }
   if (!FitsIntoConfig(imagePath)) {
@@ -285,6 +296,7 @@ int RunOnce(LauncherServices& services) {
   // One second more, so that the ended player has released its files.
   services.Pause(1000);
   WaitWhileTheMachineHoldsTheDirectory(services, *directory);
+  WaitWhileFilesAreInUse(services, *directory);
   RemoveTemporaryDirectory(services, *directory);
   return kExitNormal;
 }

@@ -113,7 +113,33 @@ void StampLevel(const WalkedDirectory& parent, const std::string& name, int leve
   }
 }
 
+bool InUseLevel(const WalkedDirectory* parent, const std::string& name, WalkedDirectory& directory,
+                int level) {
+  DirectorySystemCalls& calls = DirectorySystem();
+  if (!calls.openDirectory(parent, name, directory)) return false;
+  std::vector<DirectoryEntry> entries;
+  if (!calls.findEntries(directory, kEveryEntry, entries)) return false;
+  for (const DirectoryEntry& entry : entries) {
+    if (entry.name == "." || entry.name == ".." || entry.isLink) continue;
+    if (!FitsPathRoom(directory.text.size() + entry.name.size())) continue;
+    if (entry.isDirectory) {
+      if (level >= kDeepestStampLevel) continue;
+      WalkedDirectory child(directory.text + entry.name + kSeparator);
+      if (InUseLevel(&directory, entry.name, child, level + 1)) return true;
+    } else if (calls.fileInUse(directory, entry.name)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
+
+bool FileInUseBelow(const std::string& directory) {
+  if (directory.empty() || HoldsNul(directory)) return false;
+  WalkedDirectory top(directory.back() == kSeparator ? directory : directory + kSeparator);
+  return InUseLevel(nullptr, directory, top, 0);
+}
 
 std::optional<TreeStamp> StampOfEntry(const std::string& directory, const std::string& name) {
   if (directory.empty() || HoldsNul(directory) || !IsNamePattern(name) ||

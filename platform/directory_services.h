@@ -46,3 +46,9 @@ struct TreeStamp {
 // The stamp of the entry `name` in `directory`; nothing when there is no
 // such entry.
 std::optional<TreeStamp> StampOfEntry(const std::string& directory, const std::string& name);
+
+// True when a file in `directory` or below it is held open by a process in
+// a way that keeps it from being deleted (Windows: opened without delete
+// sharing). Links are never followed. On Linux an open file never keeps its
+// directory, so the answer there is always false.
+bool FileInUseBelow(const std::string& directory);

@@ -51,6 +51,8 @@ struct DirectorySystemCalls {
   bool (*deleteFile)(const WalkedDirectory& directory, const std::string& name);
   bool (*removeLink)(const WalkedDirectory& directory, const DirectoryEntry& entry);
   bool (*makeDirectoryNormal)(const WalkedDirectory& directory);
+  // True when the file `name` is held open so that it cannot be deleted now.
+  bool (*fileInUse)(const WalkedDirectory& directory, const std::string& name);
   // Removes the empty directory opened as `name` in `parent`.
   bool (*removeDirectory)(const WalkedDirectory* parent, const std::string& name,
                           const WalkedDirectory& directory);

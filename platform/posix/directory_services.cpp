@@ -188,6 +188,11 @@ bool MakeDirectoryNormal(const WalkedDirectory& directory) {
   return fchmod(directory.descriptor, (status.st_mode & 07777) | S_IRWXU) == 0;
 }
 
+// unlinkat never waits for those who hold the file open.
+bool FileInUse(const WalkedDirectory&, const std::string&) {
+  return false;
+}
+
 bool RemoveOneDirectory(const WalkedDirectory* parent, const std::string& name,
                         const WalkedDirectory&) {
   return unlinkat(DescriptorOf(parent), NameIn(parent, name).c_str(), AT_REMOVEDIR) == 0;
@@ -210,6 +215,7 @@ DirectorySystemCalls& DirectorySystem() {
       .deleteFile = DeleteOneFile,
       .removeLink = RemoveLink,
       .makeDirectoryNormal = MakeDirectoryNormal,
+      .fileInUse = FileInUse,
       .removeDirectory = RemoveOneDirectory,
   };
   return calls;

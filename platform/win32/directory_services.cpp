@@ -65,6 +65,18 @@ bool RemoveLink(const WalkedDirectory& directory, const DirectoryEntry& entry) {
   return DeleteFileA(fullName.c_str()) != 0;
 }
 
+// Asking for delete access with every sharing allowed fails exactly when
+// another handle was opened without delete sharing, which is what would make
+// DeleteFileA fail.
+bool FileInUse(const WalkedDirectory& directory, const std::string& name) {
+  const HANDLE file = CreateFileA((directory.text + name).c_str(), DELETE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION;
+  CloseHandle(file);
+  return false;
+}
+
 bool MakeDirectoryNormal(const WalkedDirectory& directory) {
   return SetFileAttributesA(directory.text.c_str(), FILE_ATTRIBUTE_NORMAL) != 0;
 }
@@ -88,6 +100,7 @@ DirectorySystemCalls& DirectorySystem() {
       .deleteFile = DeleteOneFile,
       .removeLink = RemoveLink,
       .makeDirectoryNormal = MakeDirectoryNormal,
+      .fileInUse = FileInUse,
       .removeDirectory = RemoveOneDirectory,
   };
   return calls;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <initializer_list>
 #include <optional>
 #include <set>
@@ -262,6 +263,19 @@ TEST_F(DirectoryServicesTest, AStampChangesWithAnyChangeBelowTheEntryAndOnlyThen
 
 // A path cut at the room would name another directory. The room is made
 // small here, so that the system would take every text handed to it.
+TEST_F(DirectoryServicesTest, AFileHeldOpenWithoutDeleteSharingIsInUseOnWindowsOnly) {
+  Make({"t/a.txt", "t/sub/deep.log"});
+  EXPECT_FALSE(FileInUseBelow(Path("t")));
+  {
+    // The C library opens without delete sharing, as many programs do.
+    std::ofstream held(Path("t/sub/deep.log"), std::ios::app);
+    ASSERT_TRUE(held.is_open());
+    EXPECT_EQ(FileInUseBelow(Path("t")), kSeparator == '\\');
+  }
+  EXPECT_FALSE(FileInUseBelow(Path("t")));
+  EXPECT_FALSE(FileInUseBelow(Path("missing")));
+}
+
 TEST_F(DirectoryServicesTest, PathsBeyondTheRoomTouchNothing) {
   const std::string q(29, 'q');  // Path(q) fills the room
   Make({q + "/keep.txt", q + "/inner/keep.txt"});

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -108,6 +109,7 @@ class ScriptedServices : public LauncherServices {
       fs::create_directories(lockDirectory);
       WriteBytes(lockDirectory / "owner", "0");
     }
+    if (holdOpenPauses > 0) heldOpen.emplace(fs::path(directory) / "trennwick.log");
     return launchResult;
   }
   // The clock goes on by each pause. The lock's holder ends after
@@ -115,6 +117,7 @@ class ScriptedServices : public LauncherServices {
   void Pause(std::uint32_t milliseconds) override {
     pauses.push_back(milliseconds);
     clock += milliseconds;
+    if (heldOpen && static_cast<int>(pauses.size()) > holdOpenPauses) heldOpen.reset();
     if (lockDirectory.empty() || lockPauses < 0) return;
     if (static_cast<int>(pauses.size()) > lockPauses) {
       configAtUnlock = ReadBytes(lockDirectory.parent_path() / "trennwick.vmx");
@@ -148,6 +151,10 @@ class ScriptedServices : public LauncherServices {
   // A player that hands the machine on: a lock beside the configuration
   // that stays for this many pauses (never gone when negative).
   int lockPauses = 0;
+  // A machine that keeps a file of the directory open (the C library opens
+  // without delete sharing) for this many pauses.
+  int holdOpenPauses = 0;
+  std::optional<std::ofstream> heldOpen;
   bool lockTouched = false;
   std::int64_t clock = 5000;
 
@@ -602,6 +609,17 @@ TEST_F(LaunchSequence, AStaleLockHoldsTheRunForTenMinutesOnlyAndALiveOneLonger) 
   EXPECT_EQ(LauncherMain(busy), 0);
   EXPECT_EQ(busy.pauses.size(), 901u);
   EXPECT_EQ(busy.configAtUnlock, DefaultConfigFor(busy.chosenImage));
+}
+
+TEST_F(LaunchSequence, OnWindowsTheRunWaitsWhileAFileOfTheDirectoryIsStillOpen) {
+  if (kSep != '\\') GTEST_SKIP() << "an open file never keeps a directory on Linux";
+  PlaceDefaultTemplate();
+  services.holdOpenPauses = 3;
+  EXPECT_EQ(LauncherMain(services), 0);
+  // The pause after the player, then one per look while the file was open.
+  EXPECT_EQ(services.pauses, std::vector<std::uint32_t>(4, 1000));
+  EXPECT_TRUE(services.boxes.empty());
+  EXPECT_TRUE(TemporaryEntries().empty());
 }
 
 }  // namespace
