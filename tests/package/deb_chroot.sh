@@ -91,6 +91,9 @@ if [ -n "$window" ]; then
   echo "window: $(xdotool getwindowname "$window")"
   xdotool windowactivate --sync "$window" 2>/dev/null
   sleep 0.5
+  # The focus sits on the buttons; shift+Tab takes it to the selectable text.
+  xdotool key --clearmodifiers shift+Tab
+  sleep 0.2
   xdotool key --clearmodifiers ctrl+a ctrl+c
   sleep 0.5
   echo "text: $(xclip -o -selection clipboard 2>/dev/null | tr '\n' ' ')"
