@@ -1,7 +1,8 @@
 // trennwick-player FILE.vmx: boots the virtual machine of a VMware
 // configuration in QEMU and ends with QEMU's exit code. On Windows,
 // --register and --unregister set up or remove the current user's .vmx
-// association with this program.
+// association with this program; --silent after either reports on stderr
+// only, for installers.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -65,7 +66,9 @@ std::string OpenCommand() {
   return command;
 }
 
-int Associate(bool registering) {
+// With `boxes` false (--silent, as an installer runs it) the outcome goes
+// to stderr only: a box would stop a silent install.
+int Associate(bool registering, bool boxes) {
   const std::string program = ProgramFilePath();
   const std::string programName = program.substr(DirectoryPart(program).size());
   const AssociationResult result =
@@ -78,32 +81,33 @@ int Associate(bool registering) {
                                    "ffnet jetzt .vmx-Dateien."
                                  : "Die Zuordnung der .vmx-Dateien zu diesem Programm ist "
                                    "entfernt."),
-           true);
+           boxes);
       CloseAllChannels();
       return 0;
     case AssociationResult::kAlreadyDone:
       Tell(kNoticeTitle,
            ShownText("Dieses Programm \xF6"
                      "ffnet .vmx-Dateien schon; nichts ge\xE4ndert."),
-           true);
+           boxes);
       CloseAllChannels();
       return 0;
     case AssociationResult::kHandlerExists:
       return Fail(
           ShownText("F\xFCr .vmx-Dateien ist schon ein Programm eingetragen; nichts ge\xE4ndert."),
-          1);
+          1, boxes);
     case AssociationResult::kNotOurs:
       return Fail(ShownText("Die Zuordnung der .vmx-Dateien stammt nicht von diesem Programm; "
                             "nichts ge\xE4ndert."),
-                  1);
+                  1, boxes);
     case AssociationResult::kNotSupported:
       return Fail(ShownText("Die Zuordnung von .vmx-Dateien wird auf diesem System nicht "
                             "unterst\xFCtzt."),
-                  kExitUsage);
+                  kExitUsage, boxes);
     case AssociationResult::kFailed:
       break;
   }
-  return Fail(ShownText("Die Zuordnung der .vmx-Dateien konnte nicht ge\xE4ndert werden."), 1);
+  return Fail(ShownText("Die Zuordnung der .vmx-Dateien konnte nicht ge\xE4ndert werden."), 1,
+              boxes);
 }
 
 // Empty when every file the machine uses is of the kind its use allows;
@@ -159,8 +163,10 @@ int main(int argc, char** argv) {
   InitChannelTable();
   InitDialogServices();
   const std::vector<std::string> parameters(argv + 1, argv + argc);
-  if (parameters.size() == 1 && parameters[0] == "--register") return Associate(true);
-  if (parameters.size() == 1 && parameters[0] == "--unregister") return Associate(false);
+  if (!parameters.empty() && (parameters[0] == "--register" || parameters[0] == "--unregister")) {
+    const bool silent = parameters.size() == 2 && parameters[1] == "--silent";
+    if (parameters.size() == 1 || silent) return Associate(parameters[0] == "--register", !silent);
+  }
   const bool display = GraphicalDisplayPresent();
   if (parameters.size() != 1 || parameters[0].empty() || parameters[0] == "--help") {
     return Fail(ShownText("Aufruf: trennwick-player DATEI.vmx"), kExitUsage, display);
