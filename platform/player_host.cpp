@@ -32,7 +32,6 @@ std::string FindProgram(const std::string& name, const std::string& besideDirect
     return besideDirectory + file;
   }
   std::string path;
-  if (!playerHostSystem.environmentValue("PATH", &path)) return {};
   std::vector<std::string> directories;
   if (playerHostSystem.environmentValue("PATH", &path)) {
     directories = SplitSearchPath(path, kSearchPathSeparator, system_facts::kPathSeparator);
