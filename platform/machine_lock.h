@@ -41,6 +41,7 @@ class MachineLock {
   std::string path_;
   std::uint32_t owner_ = 0;
   std::intptr_t handle_ = -1;  // the system's hold on the lock while taken
+  bool taken_ = false;
 };
 
 // The name of a machine's lock directory.
