@@ -141,7 +141,7 @@ case_second_player() {
   wait "$second_pid"
   code=$?
   [ "$code" = "$exit_machine_locked" ] || pl_fail "the second player ended with $code"
-  grep -q "l.uft schon" "$work/second.log" ||
+  grep -q "schon (Prozess $player_pid)" "$work/second.log" ||
     pl_fail "the second player did not say that the machine runs: $(cat "$work/second.log")"
   starts=$(wc -l <"$work/qemu-starts")
   [ "$starts" = 1 ] || pl_fail "QEMU was started $starts times"
