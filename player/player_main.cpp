@@ -1,8 +1,9 @@
 // trennwick-player FILE.vmx: boots the virtual machine of a VMware
-// configuration in QEMU and ends with QEMU's exit code. On Windows,
-// --register and --unregister set up or remove the current user's .vmx
-// association with this program; --silent after either reports on stderr
-// only, for installers.
+// configuration in QEMU and ends with QEMU's exit code. While QEMU runs
+// the machine's lock lies beside the .vmx, and QEMU ends with the player.
+// On Windows, --register and --unregister set up or remove the current
+// user's .vmx association with this program; --silent after either
+// reports on stderr only, for installers.
 #include <cstdint>
 #include <string>
 #include <vector>
