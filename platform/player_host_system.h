@@ -19,8 +19,11 @@ struct PlayerHostSystem {
   // exit code.
   bool (*runToEnd)(const std::string& program, const std::vector<std::string>& arguments,
                    ErrorTail* tail, std::int32_t* exitCode);
-  // True when the file can be opened for reading and writing.
-  bool (*opensForReadWrite)(const std::string& path);
+  // 0 when the file opens for reading and writing, else the system's
+  // error number (ENOENT for a missing one).
+  int (*openForReadWriteError)(const std::string& path);
+  // The system's text for an error number.
+  std::string (*errorText)(int error);
   // True when a file, directory or socket of that name exists.
   bool (*exists)(const std::string& path);
   // True when the hypervisor platform answers (Windows only).

@@ -5,6 +5,7 @@
 #include <gtk/gtk.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -102,9 +103,14 @@ bool RunToEnd(const std::string& program, const std::vector<std::string>& argume
   return true;
 }
 
-bool OpensForReadWrite(const std::string& path) {
+int OpenForReadWriteError(const std::string& path) {
   Descriptor fd(open(path.c_str(), O_RDWR | O_CLOEXEC));
-  return fd.get() >= 0;
+  return fd.get() >= 0 ? 0 : errno;
+}
+
+std::string ErrorText(int error) {
+  // In the user's language once GTK has set the locale.
+  return strerror(error);
 }
 
 bool Exists(const std::string& path) {
@@ -169,5 +175,6 @@ bool CopyToNewFile(const std::string& source, const std::string& target) {
 }  // namespace
 
 const PlayerHostSystem kSystemPlayerHostCalls = {
-    EnvironmentValue, IsProgramFile,      RunToEnd,    OpensForReadWrite, Exists,       WhpxPresent,
-    DisplayOpens,     WriteStandardError, IsPlainFile, NameTaken,         CopyToNewFile};
+    EnvironmentValue,   IsProgramFile, RunToEnd,    OpenForReadWriteError,
+    ErrorText,          Exists,        WhpxPresent, DisplayOpens,
+    WriteStandardError, IsPlainFile,   NameTaken,   CopyToNewFile};
