@@ -1,5 +1,6 @@
 #include "platform/player_host.h"
 
+#include <cerrno>
 #include <chrono>
 
 #include "platform/command_line.h"
@@ -8,6 +9,20 @@
 #include "platform/system.h"
 
 PlayerHostSystem playerHostSystem = kSystemPlayerHostCalls;
+
+namespace {
+
+// Windows folder names compare without regard to ASCII case.
+bool SameFolderName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 std::vector<std::string> SplitSearchPath(const std::string& list, char listSeparator,
                                          char separator) {
@@ -36,17 +51,29 @@ std::string FindProgram(const std::string& name, const std::string& besideDirect
   if (playerHostSystem.environmentValue("PATH", &path)) {
     directories = SplitSearchPath(path, kSearchPathSeparator, system_facts::kPathSeparator);
   }
-  std::string programFiles;
-  if (kSearchPathSeparator == ';' &&
-      playerHostSystem.environmentValue("ProgramFiles", &programFiles) && !programFiles.empty()) {
-    for (std::string& entry : SplitSearchPath(programFiles, ';', '\\')) {
-      directories.push_back(entry + "qemu\\");
-    }
+  for (const std::string& directory : ProgramInstallDirectories()) {
+    directories.push_back(directory);
   }
   for (const std::string& directory : directories) {
     if (playerHostSystem.isProgramFile(directory + file)) return directory + file;
   }
   return {};
+}
+
+std::vector<std::string> ProgramInstallDirectories() {
+  std::vector<std::string> directories;
+  if (kSearchPathSeparator != ';') return directories;
+  for (const char* variable : {"ProgramFiles", "ProgramW6432"}) {
+    std::string value;
+    if (!playerHostSystem.environmentValue(variable, &value)) continue;
+    for (std::string& entry : SplitSearchPath(value, ';', '\\')) {
+      const std::string directory = entry + "qemu\\";
+      bool known = false;
+      for (const std::string& made : directories) known = known || SameFolderName(made, directory);
+      if (!known) directories.push_back(directory);
+    }
+  }
+  return directories;
 }
 
 bool RunProgramToEnd(const std::string& program, const std::vector<std::string>& arguments,
@@ -87,9 +114,16 @@ void CompanionProgram::Stop() {
   started_ = false;
 }
 
-bool KvmUsable() {
-  // Windows has no /dev/kvm; the test fails there without a word.
-  return playerHostSystem.opensForReadWrite("/dev/kvm");
+KvmAccess CheckKvm() {
+  // Windows has no /dev/kvm; it is missing there.
+  KvmAccess access;
+  const int error = playerHostSystem.openForReadWriteError("/dev/kvm");
+  access.usable = error == 0;
+  if (error != 0 && error != ENOENT) {
+    access.refusal = playerHostSystem.errorText(error);
+    access.permissionDenied = error == EACCES || error == EPERM;
+  }
+  return access;
 }
 
 bool WhpxUsable() {

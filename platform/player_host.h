@@ -13,9 +13,13 @@
 // The full path of `name` (with the system's program extension, e.g.
 // "qemu-system-x86_64.exe" on Windows): first in `besideDirectory` (empty:
 // not looked at; with its trailing separator), then in the directories of
-// PATH, on Windows last in %ProgramFiles%\qemu\ (where QEMU's installer
-// puts it). Empty when there is none.
+// PATH, on Windows last in the folders of ProgramInstallDirectories. Empty
+// when there is none.
 std::string FindProgram(const std::string& name, const std::string& besideDirectory);
+// Windows: %ProgramFiles%\qemu\ (where QEMU's installer puts it) and, for a
+// 32-bit player on 64-bit Windows, whose %ProgramFiles% is the x86 folder,
+// %ProgramW6432%\qemu\; each once. Empty elsewhere.
+std::vector<std::string> ProgramInstallDirectories();
 
 // How a program run ended.
 struct ProgramEnd {
@@ -86,8 +90,15 @@ inline constexpr int kCompanionStopMilliseconds = 2000;
 bool StartCompanionProgram(const std::string& program, const std::vector<std::string>& arguments,
                            const std::vector<int>& keepOpen, CompanionProgram* companion);
 
-// Linux: /dev/kvm opens for reading and writing.
-bool KvmUsable();
+// Whether KVM can be used: /dev/kvm opens for reading and writing (Linux).
+struct KvmAccess {
+  bool usable = false;
+  // The system's reason (its error text) when /dev/kvm is there and does
+  // not open; empty when it opens or is missing.
+  std::string refusal;
+  bool permissionDenied = false;  // the refusal is one of rights
+};
+KvmAccess CheckKvm();
 // Windows: the hypervisor platform (WHPX) is there and running.
 bool WhpxUsable();
 // True when windows can be shown (Linux: DISPLAY or WAYLAND_DISPLAY set and

@@ -29,8 +29,11 @@ struct PlayerHostSystem {
   // Ends the companion (gently first, forcibly after `graceMilliseconds`),
   // waits for it, releases and zeroes its handles.
   void (*stopCompanion)(ProcessHandles* handles, int graceMilliseconds);
-  // True when the file can be opened for reading and writing.
-  bool (*opensForReadWrite)(const std::string& path);
+  // 0 when the file opens for reading and writing, else the system's
+  // error number (ENOENT for a missing one).
+  int (*openForReadWriteError)(const std::string& path);
+  // The system's text for an error number.
+  std::string (*errorText)(int error);
   // True when a file, directory or socket of that name exists.
   bool (*exists)(const std::string& path);
   // True when the hypervisor platform answers (Windows only).

@@ -23,6 +23,13 @@ constexpr BusLayout kBuses[] = {
 
 constexpr char kUefiScsiController[] = "virtio-scsi-pci";
 
+// VMware's SCSI units run from 0 to 15; 7 is its adapter's own.
+constexpr int kScsiAdapterUnit = 7;
+// QEMU's LSI adapters take seven or eight targets, and SeaBIOS boots from
+// them only at targets 0 to 6: the further units go to further adapters of
+// the same model, seven to each.
+constexpr int kLsiBootTargets = 7;
+
 // QEMU's AHCI controller has six ports.
 constexpr int kAhciPorts = 6;
 
@@ -39,7 +46,19 @@ std::string DiskFormat(const std::string& file) {
   return "raw";
 }
 
-enum class DriveKind { kNone, kDisk, kCdImage, kEmptyCd };
+enum class DriveKind { kNone, kDisk, kCdImage, kEmptyCd, kUnknown };
+
+// VMware's deviceType values; `withFile`: connected, with a file name.
+DriveKind Classify(const std::string& type, bool withFile) {
+  if (type.empty() || type == "disk" || type == "ata-harddisk" || type == "scsi-harddisk") {
+    return withFile ? DriveKind::kDisk : DriveKind::kNone;
+  }
+  if (type == "cdrom-image") return withFile ? DriveKind::kCdImage : DriveKind::kEmptyCd;
+  // The host's own drive is not handed to the guest: the place stays an
+  // empty CD drive.
+  if (type == "cdrom-raw" || type == "atapi-cdrom") return DriveKind::kEmptyCd;
+  return DriveKind::kUnknown;
+}
 
 class DrivePlacer {
  public:
@@ -71,14 +90,22 @@ class DrivePlacer {
  private:
   void Place(Bus bus, int controller, int unit, const std::string& prefix) {
     if (!settings_.Flag(prefix + "present", false)) return;
-    const std::string type = LowerAscii(settings_.Text(prefix + "deviceType"));
+    if (bus == Bus::kScsi && unit == kScsiAdapterUnit) {
+      // VMware starts no machine with a drive there; skipping it would lose
+      // the drive without a word.
+      settings_.Fail("'" + prefix +
+                     "present': die SCSI-Einheit 7 ist der Platz des Adapters selbst und kann "
+                     "kein Laufwerk tragen (VMware erlaubt 0 bis 6 und 8 bis 15).");
+      return;
+    }
+    const std::string deviceType = settings_.Text(prefix + "deviceType");
     const bool connected = settings_.Flag(prefix + "startConnected", true);
     const std::string file = settings_.Text(prefix + "fileName");
-    DriveKind kind = DriveKind::kEmptyCd;
-    if (type.empty() || type == "disk" || type == "scsi-harddisk") {
-      kind = connected && !file.empty() ? DriveKind::kDisk : DriveKind::kNone;
-    } else if (type == "cdrom-image" && connected && !file.empty()) {
-      kind = DriveKind::kCdImage;
+    const DriveKind kind = Classify(LowerAscii(deviceType), connected && !file.empty());
+    if (kind == DriveKind::kUnknown) {
+      settings_.Fail("Unbekannter Laufwerkstyp: " + prefix + "deviceType = \"" + deviceType +
+                     "\".");
+      return;
     }
     if (kind == DriveKind::kNone) return;
     if (bus == Bus::kNvme && kind != DriveKind::kDisk) {
@@ -100,6 +127,7 @@ class DrivePlacer {
     if (kind == DriveKind::kCdImage && !bootsCd_) {
       device += ",bootindex=1";
       bootsCd_ = true;
+      invocation_.bootCdName = file;
     } else if (kind == DriveKind::kDisk && !bootsDisk_) {
       device += ",bootindex=2";
       bootsDisk_ = true;
@@ -126,13 +154,16 @@ class DrivePlacer {
                std::to_string(unit % kAhciPorts);
       }
       case Bus::kScsi: {
-        const std::string id = "scsi" + number;
+        std::string id = "scsi" + number;
         // OVMF boots from none of the LSI or VMware adapters, only from
         // virtio-scsi, which every current guest knows as well.
         const std::string model = uefi_ ? std::string(kUefiScsiController)
                                         : ScsiControllerModel(settings_.Text(id + ".virtualDev"));
+        const ScsiPlace place = PlaceOnScsi(model, unit);
+        if (place.adapter > 0) id += "-" + std::to_string(place.adapter);
         AddControllerOnce(id, model + ",id=" + id);
-        return (isCd ? "scsi-cd,bus=" : "scsi-hd,bus=") + id + ".0,scsi-id=" + std::to_string(unit);
+        return (isCd ? "scsi-cd,bus=" : "scsi-hd,bus=") + id +
+               ".0,scsi-id=" + std::to_string(place.target);
       }
       case Bus::kNvme:
         break;
@@ -161,6 +192,14 @@ class DrivePlacer {
 };
 
 }  // namespace
+
+ScsiPlace PlaceOnScsi(const std::string& model, int unit) {
+  if (model != "lsi53c895a" && model != "mptsas1068") return {0, unit};
+  // The units above the adapter's own move down by one, so that they fill
+  // the further adapters from target 0.
+  const int index = unit > kScsiAdapterUnit ? unit - 1 : unit;
+  return {index / kLsiBootTargets, index % kLsiBootTargets};
+}
 
 std::string ScsiControllerModel(const std::string& virtualDev) {
   const std::string dev = LowerAscii(virtualDev);

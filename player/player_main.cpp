@@ -193,6 +193,38 @@ std::string QemuFailure(const ProgramEndReport& report, const ProgramEnd& end) {
   return text;
 }
 
+// The machine still runs, in software emulation; the user learns why and
+// what helps. The system's reason is a display text already.
+void TellKvmRefusal(const KvmAccess& access) {
+  std::string text = ShownText(
+                         "KVM ist vorhanden, aber /dev/kvm l\xE4sst sich nicht \xF6"
+                         "ffnen: ") +
+                     access.refusal +
+                     ShownText(
+                         ". Die Maschine l\xE4uft deshalb in Software-Emulation, um ein "
+                         "Vielfaches langsamer.");
+  if (access.permissionDenied) {
+    text += ShownText(
+        " Abhilfe: Mitglied der Gruppe \"kvm\" werden, z. B. mit \"sudo adduser "
+        "$USER kvm\", und danach neu anmelden.");
+  }
+  Tell(kNoticeTitle, text, false);
+}
+
+// Where QEMU was looked for and where it comes from.
+std::string QemuMissing(const std::string& besideDirectory) {
+  std::string text = ShownText("QEMU (" + std::string(kQemuProgram) +
+                               ") wurde nicht gefunden. Gesucht: neben diesem Programm ('") +
+                     ShownFileName(besideDirectory) + ShownText("'), im Suchpfad (PATH)");
+  for (const std::string& directory : ProgramInstallDirectories()) {
+    text += ShownText(", in '") + ShownFileName(directory) + "'";
+  }
+  return text + ShownText(system_facts::kPathSeparator == '\\'
+                              ? ".\rQEMU f\xFCr Windows gibt es auf der Download-Seite des "
+                                "QEMU-Projekts: https://www.qemu.org/download/#windows"
+                              : ".\rBitte das Debian-Paket \"qemu-system-x86\" installieren.");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -230,7 +262,9 @@ int main(int argc, char** argv) {
 
   QemuHostFacts host;
   const std::string override = EnvironmentText(kAcceleratorVariable);
-  const bool kvm = override.empty() && KvmUsable();
+  const KvmAccess kvmAccess = override.empty() ? CheckKvm() : KvmAccess{};
+  const bool kvm = kvmAccess.usable;
+  if (!kvmAccess.refusal.empty()) TellKvmRefusal(kvmAccess);
   if (!ChooseAccelerator(override, kvm, override.empty() && !kvm && WhpxUsable(),
                          &host.accelerator)) {
     return Fail(ShownText(("Unbekannter Wert von " + std::string(kAcceleratorVariable) + ": '" +
@@ -243,11 +277,7 @@ int main(int argc, char** argv) {
   host.separator = system_facts::kPathSeparator;
 
   const std::string qemu = FindProgram(kQemuProgram, DirectoryPart(ProgramFilePath()));
-  if (qemu.empty()) {
-    return Fail(ShownText("QEMU wurde nicht gefunden. Bitte QEMU installieren "
-                          "(qemu-system-x86_64 im Suchpfad oder neben diesem Programm)."),
-                kExitNoQemu);
-  }
+  if (qemu.empty()) return Fail(QemuMissing(DirectoryPart(ProgramFilePath())), kExitNoQemu);
 
   VmxSettings firmwareSettings(config);
   const FirmwareKind firmware = RequestedFirmware(firmwareSettings);

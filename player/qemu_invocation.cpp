@@ -15,9 +15,9 @@ bool IsAbsolute(std::string_view name, char separator) {
   return name.size() >= 2 && name[1] == ':';
 }
 
+constexpr char kTitleDash[] = " \xE2\x80\x93 ";  // an en dash in UTF-8
+
 void AddMachineSize(VmxSettings& settings, QemuInvocation& invocation) {
-  const std::string name = settings.Text("displayName");
-  if (!name.empty()) invocation.Add({"-name", "guest=" + EscapeQemuOptionValue(name)});
   if (const auto memory =
           settings.Number("memsize", kMinimumMemoryMegabytes, kMaximumMemoryMegabytes)) {
     invocation.Add({"-m", std::to_string(*memory)});
@@ -27,7 +27,28 @@ void AddMachineSize(VmxSettings& settings, QemuInvocation& invocation) {
   }
 }
 
+// After the drives, which know the CD that boots.
+void AddWindowTitle(VmxSettings& settings, const QemuHostFacts& host, QemuInvocation& invocation) {
+  const std::string title = WindowTitle(settings.Text("displayName"), invocation.bootCdName,
+                                        host.separator, host.accelerator);
+  if (!title.empty()) invocation.Add({"-name", "guest=" + EscapeQemuOptionValue(title)});
+}
+
 }  // namespace
+
+std::string WindowTitle(const std::string& displayName, const std::string& bootCdName,
+                        char separator, QemuAccelerator accelerator) {
+  std::string title = displayName;
+  auto append = [&title](const std::string& part) {
+    if (part.empty()) return;
+    if (!title.empty()) title += kTitleDash;
+    title += part;
+  };
+  // Windows names take either slash.
+  append(bootCdName.substr(bootCdName.find_last_of(separator == '\\' ? "\\/" : "/") + 1));
+  if (accelerator == QemuAccelerator::kTcg) append("Software-Emulation");
+  return title;
+}
 
 std::string EscapeQemuOptionValue(std::string_view value) {
   std::string escaped;
@@ -53,6 +74,7 @@ QemuInvocation MapVmxToQemu(const VmxConfig& config, const QemuHostFacts& host) 
   AddAcceleratorArguments(host.accelerator, result);
   AddMachineSize(settings, result);
   AddDriveArguments(settings, host, result);
+  AddWindowTitle(settings, host, result);
   AddNetworkArguments(settings, result);
   AddPeripheralArguments(settings, host, result);
   AddSerialPortArguments(settings, host, result);

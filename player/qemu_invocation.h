@@ -45,6 +45,9 @@ struct QemuInvocation {
   std::vector<std::string> arguments;
   // The files the machine boots from, mounts or writes, resolved.
   std::vector<MediaFile> mediaFiles;
+  // The CD image that boots first, as the configuration names it; empty
+  // when none does.
+  std::string bootCdName;
 
   void Add(std::initializer_list<std::string> more) {
     arguments.insert(arguments.end(), more.begin(), more.end());
@@ -52,6 +55,13 @@ struct QemuInvocation {
 };
 
 QemuInvocation MapVmxToQemu(const VmxConfig& config, const QemuHostFacts& host);
+
+// The title of QEMU's window (QEMU shows "QEMU (title)"): the displayName,
+// the file name of the CD that boots, and "Software-Emulation" under TCG, joined
+// by en dashes, in UTF-8 as QEMU's GTK window takes it; the configuration's
+// bytes pass as they are.
+std::string WindowTitle(const std::string& displayName, const std::string& bootCdName,
+                        char separator, QemuAccelerator accelerator);
 
 // A value inside a QEMU option list: every comma doubled.
 std::string EscapeQemuOptionValue(std::string_view value);

@@ -5,6 +5,7 @@
 #include <gtk/gtk.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -289,9 +290,14 @@ void StopCompanion(ProcessHandles* handles, int graceMilliseconds) {
   handles->process = 0;
 }
 
-bool OpensForReadWrite(const std::string& path) {
+int OpenForReadWriteError(const std::string& path) {
   Descriptor fd(open(path.c_str(), O_RDWR | O_CLOEXEC));
-  return fd.get() >= 0;
+  return fd.get() >= 0 ? 0 : errno;
+}
+
+std::string ErrorText(int error) {
+  // In the user's language once GTK has set the locale.
+  return strerror(error);
 }
 
 bool Exists(const std::string& path) {
@@ -356,6 +362,6 @@ bool CopyToNewFile(const std::string& source, const std::string& target) {
 }  // namespace
 
 const PlayerHostSystem kSystemPlayerHostCalls = {
-    EnvironmentValue,   IsProgramFile,     RunToEnd,  StartCompanion, CompanionRunning,
-    StopCompanion,      OpensForReadWrite, Exists,    WhpxPresent,    DisplayOpens,
-    WriteStandardError, IsPlainFile,       NameTaken, CopyToNewFile};
+    EnvironmentValue, IsProgramFile,         RunToEnd,    StartCompanion, CompanionRunning,
+    StopCompanion,    OpenForReadWriteError, ErrorText,   Exists,         WhpxPresent,
+    DisplayOpens,     WriteStandardError,    IsPlainFile, NameTaken,      CopyToNewFile};

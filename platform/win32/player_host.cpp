@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <winhvplatformdefs.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -160,21 +162,39 @@ void StopCompanion(ProcessHandles* handles, int graceMilliseconds) {
   ReleaseCompanion(handles);
 }
 
-bool OpensForReadWrite(const std::string& path) {
-  // No /dev/kvm here; QEMU's Windows accelerators are not relied on.
+int OpenForReadWriteError(const std::string& path) {
+  // Only /dev/kvm is asked for, which Windows does not have.
   (void)path;
-  return false;
+  return ENOENT;
+}
+
+std::string ErrorText(int error) {
+  return strerror(error);
 }
 
 bool Exists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// A 32-bit player on 64-bit Windows sees SysWOW64 as System32, which has
+// no WinHvPlatform.dll, and could not load the 64-bit one anyway. Its
+// Sysnative folder (there only for such a process) shows the system's own
+// System32: the DLL there says the feature is on. Should its hypervisor
+// not run, QEMU fails at once and the player goes on with TCG.
+bool NativeWhpxInstalled() {
+  char windows[MAX_PATH];
+  const UINT length = GetSystemWindowsDirectoryA(windows, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return false;
+  const std::string dll = std::string(windows) + "\\Sysnative\\WinHvPlatform.dll";
+  const DWORD attributes = GetFileAttributesA(dll.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 // The hypervisor platform is an optional Windows feature: its DLL is
 // loaded from System32 only, and only asked whether a hypervisor runs.
 bool WhpxPresent() {
   HMODULE library = LoadLibraryExA("WinHvPlatform.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (library == nullptr) return false;
+  if (library == nullptr) return NativeWhpxInstalled();
   using GetCapability = HRESULT(WINAPI*)(WHV_CAPABILITY_CODE, VOID*, UINT32, UINT32*);
   const auto getCapability = reinterpret_cast<GetCapability>(
       reinterpret_cast<void*>(GetProcAddress(library, "WHvGetCapability")));
@@ -219,6 +239,6 @@ bool CopyToNewFile(const std::string& source, const std::string& target) {
 }  // namespace
 
 const PlayerHostSystem kSystemPlayerHostCalls = {
-    EnvironmentValue,   IsProgramFile,     RunToEnd,  StartCompanion, CompanionRunning,
-    StopCompanion,      OpensForReadWrite, Exists,    WhpxPresent,    DisplayOpens,
-    WriteStandardError, IsPlainFile,       NameTaken, CopyToNewFile};
+    EnvironmentValue, IsProgramFile,         RunToEnd,    StartCompanion, CompanionRunning,
+    StopCompanion,    OpenForReadWriteError, ErrorText,   Exists,         WhpxPresent,
+    DisplayOpens,     WriteStandardError,    IsPlainFile, NameTaken,      CopyToNewFile};

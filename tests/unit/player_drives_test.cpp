@@ -98,6 +98,82 @@ TEST(Drives, MapsVmwareScsiAdaptersToTheNearestQemuOne) {
   EXPECT_EQ(ScsiControllerModel("lsisas1068"), "mptsas1068");
 }
 
+// Every unit VMware allows on SCSI gets a place QEMU accepts and the
+// firmware boots from: on the LSI models targets 0 to 6 only (SeaBIOS
+// scans no further), on pvscsi and virtio-scsi the unit's own number.
+TEST(Drives, PlacesEveryVmwareScsiUnitWhereTheFirmwareBootsFromIt) {
+  for (const char* model : {"lsi53c895a", "mptsas1068"}) {
+    std::vector<ScsiPlace> seen;
+    for (int unit = 0; unit < 16; ++unit) {
+      if (unit == 7) continue;
+      const ScsiPlace place = PlaceOnScsi(model, unit);
+      EXPECT_GE(place.target, 0) << model << unit;
+      EXPECT_LT(place.target, 7) << model << unit;
+      EXPECT_LT(place.adapter, 3) << model << unit;
+      for (const ScsiPlace& other : seen) EXPECT_FALSE(other == place) << model << unit;
+      seen.push_back(place);
+    }
+    EXPECT_EQ(PlaceOnScsi(model, 6), (ScsiPlace{0, 6}));
+    EXPECT_EQ(PlaceOnScsi(model, 8), (ScsiPlace{1, 0}));
+    EXPECT_EQ(PlaceOnScsi(model, 15), (ScsiPlace{2, 0}));
+  }
+  for (const char* model : {"pvscsi", "virtio-scsi-pci"}) {
+    EXPECT_EQ(PlaceOnScsi(model, 15), (ScsiPlace{0, 15}));
+  }
+
+  // The further adapter is of the same model and comes before its drive.
+  const std::string scsi = "scsi0.present = \"TRUE\"\n";
+  EXPECT_EQ(
+      All(Map(scsi + Cd("scsi0:8", "/i/a.iso") + Disk("scsi0:15", "/i/d.img")), "-device"),
+      (Arguments{
+          "lsi53c895a,id=scsi0-1", "scsi-cd,bus=scsi0-1.0,scsi-id=0,drive=drive0,bootindex=1",
+          "lsi53c895a,id=scsi0-2", "scsi-hd,bus=scsi0-2.0,scsi-id=0,drive=drive1,bootindex=2"}));
+  EXPECT_EQ(
+      All(Map(scsi + "scsi0.virtualDev = \"lsisas1068\"\n" + Cd("scsi0:9", "/i/a.iso")), "-device"),
+      (Arguments{"mptsas1068,id=scsi0-1",
+                 "scsi-cd,bus=scsi0-1.0,scsi-id=1,drive=drive0,bootindex=1"}));
+  EXPECT_EQ(
+      All(Map(scsi + "scsi0.virtualDev = \"pvscsi\"\n" + Cd("scsi0:15", "/i/a.iso")), "-device"),
+      (Arguments{"pvscsi,id=scsi0", "scsi-cd,bus=scsi0.0,scsi-id=15,drive=drive0,bootindex=1"}));
+  QemuHostFacts uefi;
+  uefi.firmwareCode = "/c.fd";
+  uefi.firmwareVariables = "/v.fd";
+  EXPECT_EQ(All(Map("firmware = \"efi\"\n" + scsi + Cd("scsi0:15", "/i/a.iso"), uefi), "-device"),
+            (Arguments{"virtio-scsi-pci,id=scsi0",
+                       "scsi-cd,bus=scsi0.0,scsi-id=15,drive=drive0,bootindex=1"}));
+
+  // Unit 7 is the adapter's own: VMware refuses the machine, and so do we.
+  const QemuInvocation seven = Map(scsi + Cd("scsi0:0", "/i/a.iso") + Disk("scsi0:7", "/i/d.img"));
+  EXPECT_NE(seven.error.find("'scsi0:7.present'"), std::string::npos) << seven.error;
+  EXPECT_TRUE(seven.arguments.empty());
+}
+
+TEST(Drives, KnowsVmwaresDeviceTypesAndRefusesOthers) {
+  const std::string ide = "ide0:0.present = \"TRUE\"\nide0:0.fileName = \"/i/d.vmdk\"\n";
+  for (const char* disk : {"disk", "ata-hardDisk", "SCSI-HARDDISK"}) {
+    const QemuInvocation invocation = Map(ide + "ide0:0.deviceType = \"" + disk + "\"\n");
+    ASSERT_EQ(invocation.error, "") << disk;
+    EXPECT_EQ(All(invocation, "-device"),
+              Arguments{"ide-hd,bus=ide.0,unit=0,drive=drive0,bootindex=2"})
+        << disk;
+    EXPECT_EQ(invocation.mediaFiles, (std::vector<MediaFile>{{"/i/d.vmdk", MediaUse::kDiskImage}}));
+  }
+  // The host's drive: an empty CD drive, its file never opened.
+  const QemuInvocation raw =
+      Map(Cd("ide1:0", "/i/a.iso") + ide + "ide0:0.deviceType = \"atapi-cdrom\"\n");
+  EXPECT_EQ(All(raw, "-drive")[0], "if=none,id=drive0,media=cdrom,readonly=on");
+  EXPECT_EQ(raw.mediaFiles.size(), 1u);
+
+  for (const char* unknown : {"floppy", "cdrom", "hardDisk "}) {
+    const QemuInvocation invocation =
+        Map(Cd("ide1:0", "/i/a.iso") + ide + "ide0:0.deviceType = \"" + unknown + "\"\n");
+    EXPECT_NE(invocation.error.find("ide0:0.deviceType = \"" + std::string(unknown) + "\""),
+              std::string::npos)
+        << invocation.error;
+    EXPECT_TRUE(invocation.arguments.empty());
+  }
+}
+
 TEST(Drives, KeepsUnconnectedAndRawCdDrivesEmpty) {
   const QemuInvocation invocation = Map(
       Cd("ide0:0", "/i/first.iso") + "ide0:0.startConnected = \"FALSE\"\n" + "sata0.present = " +

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -157,6 +158,46 @@ TEST_F(PlayerHostStandIn, LooksForQemuWhereItsWindowsInstallerPutsIt) {
   // The search path comes first.
   programs.insert("C:\\bin\\qemu-system-x86_64.exe");
   EXPECT_EQ(FindProgram("qemu-system-x86_64", ""), "C:\\bin\\qemu-system-x86_64.exe");
+
+  // A 32-bit player on 64-bit Windows: its ProgramFiles is the x86 folder,
+  // the 64-bit QEMU lies below ProgramW6432.
+  programs.clear();
+  environment["ProgramFiles"] = "C:\\Program Files (x86)";
+  environment["ProgramW6432"] = "C:\\Program Files";
+  programs.insert("C:\\Program Files\\qemu\\qemu-system-x86_64.exe");
+  EXPECT_EQ(FindProgram("qemu-system-x86_64", ""),
+            "C:\\Program Files\\qemu\\qemu-system-x86_64.exe");
+  EXPECT_EQ(
+      ProgramInstallDirectories(),
+      (std::vector<std::string>{"C:\\Program Files (x86)\\qemu\\", "C:\\Program Files\\qemu\\"}));
+  // A 64-bit player sees one folder under both names, named once.
+  environment["ProgramFiles"] = "C:\\PROGRAM FILES";
+  EXPECT_EQ(ProgramInstallDirectories(), (std::vector<std::string>{"C:\\PROGRAM FILES\\qemu\\"}));
+}
+
+TEST_F(PlayerHostStandIn, SaysWhyKvmDoesNotOpenOnlyWhenItIsThere) {
+  static int openError = 0;
+  playerHostSystem.openForReadWriteError = [](const std::string& path) {
+    return path == "/dev/kvm" ? openError : ENOENT;
+  };
+  playerHostSystem.errorText = [](int error) {
+    return error == EACCES ? std::string("Permission denied") : "error " + std::to_string(error);
+  };
+  openError = 0;
+  EXPECT_TRUE(CheckKvm().usable);
+  EXPECT_EQ(CheckKvm().refusal, "");
+  openError = ENOENT;  // no KVM at all: nothing to tell
+  EXPECT_FALSE(CheckKvm().usable);
+  EXPECT_EQ(CheckKvm().refusal, "");
+  openError = EACCES;
+  KvmAccess access = CheckKvm();
+  EXPECT_FALSE(access.usable);
+  EXPECT_EQ(access.refusal, "Permission denied");
+  EXPECT_TRUE(access.permissionDenied);
+  openError = EBUSY;
+  access = CheckKvm();
+  EXPECT_EQ(access.refusal, "error " + std::to_string(EBUSY));
+  EXPECT_FALSE(access.permissionDenied);
 }
 
 TEST(ErrorTail, KeepsTheLastWholeLinesOfALongStream) {

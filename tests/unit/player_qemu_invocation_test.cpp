@@ -59,8 +59,6 @@ TEST(QemuInvocation, MapsTheDefaultTemplate) {
       "tcg",
       "-cpu",
       "max",
-      "-name",
-      "guest=CD-Boot",
       "-m",
       "768",
       "-smp",
@@ -69,6 +67,8 @@ TEST(QemuInvocation, MapsTheDefaultTemplate) {
       "file=/home/j/debian 12.iso,if=none,id=drive0,media=cdrom,readonly=on",
       "-device",
       "ide-cd,bus=ide.1,unit=0,drive=drive0,bootindex=1",
+      "-name",
+      "guest=CD-Boot \xE2\x80\x93 debian 12.iso \xE2\x80\x93 Software-Emulation",
       "-netdev",
       "user,id=net0,restrict=on",
       "-device",
@@ -89,6 +89,7 @@ TEST(QemuInvocation, MapsTheDefaultTemplate) {
   const QemuInvocation shown = Map(text, host);
   EXPECT_EQ(After(shown, "-accel"), "kvm");
   EXPECT_EQ(After(shown, "-cpu"), "host");
+  EXPECT_EQ(After(shown, "-name"), "guest=CD-Boot \xE2\x80\x93 debian 12.iso");
   EXPECT_EQ(After(shown, "-audiodev"), "pa,id=sound0");
   EXPECT_FALSE(Has(shown, "-full-screen"));
 }
@@ -132,14 +133,54 @@ TEST(QemuInvocation, KeepsHostileValuesInsideTheirOption) {
       "serial0.present = \"TRUE\"\nserial0.fileType = \"file\"\n"
       "serial0.fileName = \"/log/a,b -serial stdio\"\n");
   ASSERT_EQ(invocation.error, "");
-  EXPECT_EQ(After(invocation, "-name"), "guest=-display sdl,,gl=on");
+  EXPECT_EQ(After(invocation, "-name"),
+            "guest=-display sdl,,gl=on \xE2\x80\x93 a,,format=qcow2,,file.driver=ssh.iso "
+            "\xE2\x80\x93 Software-Emulation");
   EXPECT_EQ(After(invocation, "-drive"),
             "file=/x/a,,format=qcow2,,file.driver=ssh.iso,if=none,id=drive0,media=cdrom,"
             "readonly=on");
   EXPECT_EQ(After(invocation, "-chardev"),
             "file,id=serial0,path=/log/a,,b -serial stdio,append=on");
   // A quote inside a value stays one byte of one argument.
-  EXPECT_EQ(After(MapBootable("displayName = 'a\"b'\n"), "-name"), "guest='a\"b'");
+  QemuHostFacts kvm = LinuxHost();
+  kvm.accelerator = QemuAccelerator::kKvm;
+  EXPECT_EQ(After(MapBootable("displayName = 'a\"b'\n", kvm), "-name"),
+            "guest='a\"b' \xE2\x80\x93 cd.iso");
+}
+
+// Two machines at once are told apart by their windows, and a slow one
+// says why it is slow.
+TEST(QemuInvocation, TitlesTheWindowWithTheMachineItsCdAndTheEmulation) {
+  const std::string dash = " \xE2\x80\x93 ";
+  const auto kvm = QemuAccelerator::kKvm;
+  EXPECT_EQ(WindowTitle("Debian", "C:\\isos\\debian.iso", '\\', kvm),
+            "Debian" + dash + "debian.iso");
+  EXPECT_EQ(WindowTitle("Debian", "C:/isos/debian.iso", '\\', kvm), "Debian" + dash + "debian.iso");
+  EXPECT_EQ(WindowTitle("Debian", "a\\b.iso", '/', kvm), "Debian" + dash + "a\\b.iso");
+  EXPECT_EQ(WindowTitle("", "/i/x.iso", '/', QemuAccelerator::kWhpx), "x.iso");
+  EXPECT_EQ(WindowTitle("", "", '/', kvm), "");
+  EXPECT_EQ(WindowTitle("", "", '/', QemuAccelerator::kTcg), "Software-Emulation");
+  // The configuration's bytes pass unchanged (UTF-8 on Linux).
+  EXPECT_EQ(WindowTitle("M\xC3\xBCller", "", '/', QemuAccelerator::kTcg),
+            "M\xC3\xBCller" + dash + "Software-Emulation");
+
+  // The CD named is the one that boots; a disk-only machine names none.
+  QemuHostFacts host = LinuxHost();
+  host.accelerator = kvm;
+  const std::string cd =
+      "ide1:0.present = \"TRUE\"\nide1:0.deviceType = \"cdrom-image\"\n"
+      "ide1:0.fileName = \"second.iso\"\n";
+  EXPECT_EQ(After(Map("displayName = \"A\"\nide0:0.present = \"TRUE\"\n"
+                      "ide0:0.deviceType = \"cdrom-image\"\nide0:0.fileName = \"first.iso\"\n" +
+                          cd,
+                      host),
+                  "-name"),
+            "guest=A" + dash + "first.iso");
+  EXPECT_EQ(After(Map("displayName = \"A,B\"\nide0:0.present = \"TRUE\"\n"
+                      "ide0:0.fileName = \"d.img\"\n",
+                      host),
+                  "-name"),
+            "guest=A,,B");
 }
 
 TEST(QemuInvocation, RefusesControlBytesInTheValuesItUses) {

@@ -1,0 +1,204 @@
+#!/usr/bin/env bash
+# Machines as VMware writes them, through the real player as an ordinary
+# user: the Linux CD boots from SCSI units above the LSI adapter's targets
+# (BIOS and UEFI), an IDE disk of VMware's own type "ata-hardDisk" reaches
+# QEMU, the window names the machine, its CD and the software emulation;
+# an unknown drive type, SCSI unit 7, a refused /dev/kvm and a missing QEMU
+# are told to the user. Cases that need no guest use a QEMU stand-in that
+# only notes its arguments.
+# usage: bash vmware_machines_player_e2e.sh PLAYER PROGRAM WORK_DIR
+set -uo pipefail
+player=$1
+work=$3
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=player_lib.sh
+source "$here/player_lib.sh"
+
+dash=$'\xe2\x80\x93'
+
+# A QEMU that notes its arguments (NUL-separated) and ends at once; with
+# FAIL_ACCEL set it fails when asked for that accelerator, as QEMU does
+# when the accelerator cannot be opened.
+make_recording_qemu() {
+  local folder="$work/recording-qemu"
+  mkdir -p "$folder"
+  cat >"$folder/qemu-system-x86_64" <<EOF
+#!/bin/sh
+for argument in "\$@"; do
+  if [ -n "\${FAIL_ACCEL:-}" ] && [ "\$argument" = "\$FAIL_ACCEL" ]; then exit 1; fi
+done
+printf '%s\\0' "\$@" >"$work/recorded-arguments"
+EOF
+  chmod 755 "$folder/qemu-system-x86_64"
+  : >"$work/recorded-arguments"
+  chown "$pl_uid:$pl_gid" "$work/recorded-arguments"
+}
+
+recorded() { tr '\0' '\n' <"$work/recorded-arguments"; }
+
+# The value after the first OPTION in a list of arguments on stdin.
+value_after() { awk -v option="$1" 'found { print; exit } $0 == option { found = 1 }'; }
+
+# Waits for a box of the player and closes it with Return.
+close_box() {
+  local window=""
+  for _ in $(seq 300); do
+    window=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1)
+    [ -n "$window" ] && break
+    sleep 0.1
+  done
+  [ -n "$window" ] || return 1
+  xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowactivate --sync "$window"
+  sleep 0.2
+  xdotool key --clearmodifiers Return
+}
+
+# Runs the player on a .vmx that it must refuse with a box; checks exit code
+# 3, that QEMU never started, and that stderr holds TEXT.
+expect_refusal() {
+  local vmx=$1 text=$2 code
+  pl_start_player "$vmx"
+  close_box Fehler || pl_fail "no error box"
+  # Not in $(...): only this shell can wait for the player it started.
+  pl_wait_player 30 >"$work/code"
+  code=$(cat "$work/code")
+  [ "$code" = 3 ] || pl_fail "exit code $code, not 3"
+  [ -s "$work/qemu.pid" ] && pl_fail "QEMU was started"
+  grep -qF -- "$text" "$work/player.log" || pl_fail "stderr does not say: $text"
+}
+
+# Boots VMX (TCG) and checks the guest's whole report on SERIAL; prints
+# nothing, fails the case otherwise. With TITLE, QEMU's window must carry
+# exactly that title while the machine runs.
+boot_and_check() {
+  local vmx=$1 serial=$2 firmware=$3 title=${4:-} code window="" name=""
+  pl_start_player "$vmx"
+  if [ -n "$title" ]; then
+    for _ in $(seq 1200); do
+      window=$(xdotool search --name '^QEMU \(' 2>/dev/null | head -n1)
+      [ -n "$window" ] && break
+      kill -0 "$pl_player_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    [ -n "$window" ] && name=$(LC_ALL=C.UTF-8 xprop -id "$window" -notype _NET_WM_NAME 2>/dev/null |
+      sed -n 's/^_NET_WM_NAME = "\(.*\)"$/\1/p')
+  fi
+  pl_wait_player "$pl_boot_seconds" >"$work/code"
+  code=$(cat "$work/code")
+  [ "$code" = 0 ] || pl_fail "the player ended with $code"
+  pl_check_report "$serial" >/dev/null || return
+  [ "$(pl_report_value "$serial" trennwick-firmware)" = "$firmware" ] ||
+    pl_fail "the guest did not start from $firmware"
+  if [ -n "$title" ] && [ "$name" != "QEMU ($title)" ]; then
+    pl_fail "window title '$name', not 'QEMU ($title)'"
+  fi
+}
+
+# A .vmx whose only CD lies on SCSI PLACE; more lines follow.
+scsi_vmx() {
+  local file=$1 place=$2 serial=$3
+  shift 3
+  pl_write_vmx "$file" "$pl_linux_cd" "$serial" 'ide1:0.present = "FALSE"' \
+    'scsi0.present = "TRUE"' 'scsi0.virtualDev = "lsilogic"' "$place.present = \"TRUE\"" \
+    "$place.deviceType = \"cdrom-image\"" "$place.fileName = \"$pl_linux_cd\"" "$@"
+}
+
+case_scsi_upper_units() {
+  local dir disk cd_name
+  dir=$(pl_user_dir scsi)
+  cd_name=$(basename "$pl_linux_cd")
+
+  pl_case=scsi8-bios-ata-disk
+  # VMware's own IDE disk type: the disk reaches QEMU as a disk, and the
+  # machine still boots its CD first.
+  disk="$dir/disk.img"
+  truncate -s 8M "$disk"
+  chown "$pl_uid:$pl_gid" "$disk"
+  scsi_vmx "$dir/a.vmx" scsi0:8 "$dir/a-serial.log" 'ide0:0.present = "TRUE"' \
+    'ide0:0.deviceType = "ata-hardDisk"' "ide0:0.fileName = \"$disk\""
+  boot_and_check "$dir/a.vmx" "$dir/a-serial.log" bios "E2E $dash $cd_name $dash Software-Emulation"
+  pl_qemu_arguments | grep -qx "file=$disk,if=none,id=drive0,format=raw" ||
+    pl_fail "the ata-hardDisk image is no disk drive: $(pl_qemu_arguments | grep -F "$disk")"
+  pl_qemu_arguments | grep -qx 'ide-hd,bus=ide.0,unit=0,drive=drive0,bootindex=2' ||
+    pl_fail "the ata-hardDisk is not on ide0:0"
+  pl_qemu_arguments | grep -qx 'lsi53c895a,id=scsi0-1' || pl_fail "no second LSI adapter"
+
+  pl_case=scsi15-bios
+  scsi_vmx "$dir/b.vmx" scsi0:15 "$dir/b-serial.log"
+  boot_and_check "$dir/b.vmx" "$dir/b-serial.log" bios
+  pl_qemu_arguments | grep -q '^scsi-cd,bus=scsi0-2.0,scsi-id=0,' ||
+    pl_fail "unit 15 is not on the third adapter"
+
+  pl_case=scsi15-uefi
+  scsi_vmx "$dir/c.vmx" scsi0:15 "$dir/c-serial.log" 'firmware = "efi"'
+  boot_and_check "$dir/c.vmx" "$dir/c-serial.log" efi
+}
+
+case_refusals() {
+  local dir
+  dir=$(pl_user_dir refusals)
+  pl_case=unknown-device-type
+  pl_write_vmx "$dir/t.vmx" "$pl_linux_cd" "$dir/t.log" 'ide0:0.present = "TRUE"' \
+    'ide0:0.deviceType = "hardDisk"' "ide0:0.fileName = \"$dir/none.img\""
+  expect_refusal "$dir/t.vmx" 'ide0:0.deviceType = "hardDisk"'
+
+  pl_case=scsi-unit-7
+  scsi_vmx "$dir/s.vmx" scsi0:7 "$dir/s.log"
+  expect_refusal "$dir/s.vmx" "'scsi0:7.present'"
+}
+
+case_software_emulation_told() {
+  local dir code title
+  dir=$(pl_user_dir kvm)
+  make_recording_qemu
+  pl_write_vmx "$dir/k.vmx" "$pl_linux_cd" "$dir/k.log"
+  title="guest=E2E $dash $(basename "$pl_linux_cd") $dash Software-Emulation"
+
+  pl_case=kvm-refused
+  # The user is in no group kvm: /dev/kvm (0600 or 0660 root:kvm) refuses it.
+  if [ -c /dev/kvm ] && ! pl_as_user test -r /dev/kvm; then
+    pl_as_user env PATH="$work/recording-qemu:$PATH" "$player" "$dir/k.vmx" \
+      >"$work/player.log" 2>&1
+    code=$?
+    [ "$code" = 0 ] || pl_fail "exit code $code"
+    grep -q 'Permission denied\|Keine Berechtigung' "$work/player.log" ||
+      pl_fail "stderr does not give the reason"
+    grep -qF 'sudo adduser $USER kvm' "$work/player.log" || pl_fail "stderr does not say what helps"
+    [ "$(recorded | value_after -accel)" = tcg ] || pl_fail "not run with TCG"
+    [ "$(recorded | value_after -name)" = "$title" ] || pl_fail "title $(recorded | value_after -name)"
+  else
+    pl_log "  skipped: /dev/kvm is missing or open to the user"
+  fi
+
+  pl_case=retry-title
+  # A failed start with KVM is tried again with TCG, and the title says so.
+  : >"$work/recorded-arguments"
+  pl_as_user env FAIL_ACCEL=kvm TRENNWICK_PLAYER_ACCEL=kvm PATH="$work/recording-qemu:$PATH" \
+    "$player" "$dir/k.vmx" >"$work/player.log" 2>&1
+  code=$?
+  [ "$code" = 0 ] || pl_fail "exit code $code"
+  [ "$(recorded | value_after -accel)" = tcg ] || pl_fail "not tried again with TCG"
+  [ "$(recorded | value_after -name)" = "$title" ] || pl_fail "title $(recorded | value_after -name)"
+
+  pl_case=qemu-missing
+  mkdir -p "$work/no-qemu"
+  pl_as_user env PATH="$work/no-qemu" "$player" "$dir/k.vmx" >"$work/player.log" 2>&1 &
+  pl_player_pid=$!
+  close_box Fehler || pl_fail "no error box"
+  pl_wait_player 30 >"$work/code"
+  code=$(cat "$work/code")
+  [ "$code" = 4 ] || pl_fail "exit code $code, not 4"
+  grep -qF "im Suchpfad (PATH)" "$work/player.log" || pl_fail "stderr does not say where it looked"
+  grep -qF '"qemu-system-x86"' "$work/player.log" || pl_fail "stderr names no package"
+}
+
+pl_begin
+if pl_prepare_linux_cd; then
+  case_refusals
+  case_software_emulation_told
+  case_scsi_upper_units
+else
+  pl_case=linux-cd
+  pl_fail "the Linux CD could not be made"
+fi
+pl_end
