@@ -11,20 +11,17 @@ struct NamedCodePage {
 
 // The names VMware writes into `.encoding` and their common IANA aliases.
 constexpr NamedCodePage kCodePages[] = {
-    {"utf-8", 65001},        {"utf8", 65001},         {"us-ascii", 20127},
-    {"ascii", 20127},        {"windows-874", 874},    {"windows-1250", 1250},
-    {"windows-1251", 1251},  {"windows-1252", 1252},  {"windows-1253", 1253},
-    {"windows-1254", 1254},  {"windows-1255", 1255},  {"windows-1256", 1256},
-    {"windows-1257", 1257},  {"windows-1258", 1258},  {"iso-8859-1", 28591},
-    {"iso-8859-2", 28592},   {"iso-8859-3", 28593},   {"iso-8859-4", 28594},
-    {"iso-8859-5", 28595},   {"iso-8859-6", 28596},   {"iso-8859-7", 28597},
-    {"iso-8859-8", 28598},   {"iso-8859-9", 28599},   {"iso-8859-13", 28603},
-    {"iso-8859-15", 28605},  {"shift_jis", 932},      {"shift-jis", 932},
-    {"sjis", 932},           {"windows-31j", 932},    {"euc-jp", 20932},
-    {"iso-2022-jp", 50220},  {"gbk", 936},            {"gb2312", 936},
-    {"gb18030", 54936},      {"big5", 950},           {"big5-hkscs", 950},
-    {"euc-kr", 949},         {"ks_c_5601-1987", 949}, {"koi8-r", 20866},
-    {"koi8-u", 21866},       {"macintosh", 10000},    {"x-mac-roman", 10000},
+    {"utf-8", 65001},       {"utf8", 65001},         {"us-ascii", 20127},    {"ascii", 20127},
+    {"windows-874", 874},   {"windows-1250", 1250},  {"windows-1251", 1251}, {"windows-1252", 1252},
+    {"windows-1253", 1253}, {"windows-1254", 1254},  {"windows-1255", 1255}, {"windows-1256", 1256},
+    {"windows-1257", 1257}, {"windows-1258", 1258},  {"iso-8859-1", 28591},  {"iso-8859-2", 28592},
+    {"iso-8859-3", 28593},  {"iso-8859-4", 28594},   {"iso-8859-5", 28595},  {"iso-8859-6", 28596},
+    {"iso-8859-7", 28597},  {"iso-8859-8", 28598},   {"iso-8859-9", 28599},  {"iso-8859-13", 28603},
+    {"iso-8859-15", 28605}, {"shift_jis", 932},      {"shift-jis", 932},     {"sjis", 932},
+    {"windows-31j", 932},   {"euc-jp", 20932},       {"iso-2022-jp", 50220}, {"gbk", 936},
+    {"gb2312", 936},        {"gb18030", 54936},      {"big5", 950},          {"big5-hkscs", 950},
+    {"euc-kr", 949},        {"ks_c_5601-1987", 949}, {"koi8-r", 20866},      {"koi8-u", 21866},
+    {"macintosh", 10000},   {"x-mac-roman", 10000},
 };
 
 std::string Lower(std::string_view text) {

@@ -188,6 +188,11 @@ int main(int argc, char** argv) {
   if (vmxKind != FileKind::kRegular || ReadVmxFile(vmxFile, config) != VmxReadResult::kRead) {
     return Fail(WithName("Kann die Konfiguration nicht lesen: '", vmxFile), kExitConfiguration);
   }
+  const std::string unconverted = ConvertVmxToSystemEncoding(config);
+  if (!unconverted.empty()) {
+    return Fail(ShownText(unconverted.c_str()) + "\r(" + ShownFileName(vmxFile) + ")",
+                kExitConfiguration);
+  }
   if (config.settings.empty()) {
     return Fail(WithName("Die Konfiguration ist leer: '", vmxFile), kExitConfiguration);
   }
