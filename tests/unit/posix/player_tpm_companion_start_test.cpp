@@ -35,6 +35,7 @@ int ListenAt(const std::string& path) {
 // The stand-in swtpm: it listens on the path of its --ctrl option (in this
 // process, through the inherited folder) unless told to end at once.
 struct FakeSwtpm {
+  bool installed = true;
   bool starts = true;
   bool listens = true;
   bool endsWithQemu = true;
@@ -65,7 +66,9 @@ class TpmStartTest : public ::testing::Test {
       *value = "/tools";
       return name == "PATH";
     };
-    playerHostSystem.isProgramFile = [](const std::string& path) { return path == "/tools/swtpm"; };
+    playerHostSystem.isProgramFile = [](const std::string& path) {
+      return fake->installed && path == "/tools/swtpm";
+    };
     playerHostSystem.startCompanion = [](const std::string&, const std::vector<std::string>& a,
                                          const std::vector<int>& keepOpen, ProcessHandles*) {
       fake->arguments = a;
@@ -108,6 +111,23 @@ class TpmStartTest : public ::testing::Test {
   QemuHostFacts host;
   TpmCompanion tpm;
 };
+
+TEST_F(TpmStartTest, NamesThePackageWhenSwtpmIsMissing) {
+  swtpm.installed = false;
+  const std::string refusal = tpm.Prepare((directory.path() / "m.vmx").string(), true, true, &host);
+  EXPECT_NE(refusal.find("Paket \"swtpm\""), std::string::npos) << refusal;
+  EXPECT_FALSE(fs::exists(directory.path() / "m-tpm"));
+}
+
+TEST_F(TpmStartTest, RefusesAStateFolderThatIsALink) {
+  fs::create_directory(directory.path() / "elsewhere");
+  fs::create_directory_symlink(directory.path() / "elsewhere", directory.path() / "m-tpm");
+  const std::string refusal = tpm.Prepare((directory.path() / "m.vmx").string(), true, true, &host);
+  EXPECT_NE(refusal.find("m-tpm'"), std::string::npos) << refusal;
+  EXPECT_EQ(host.tpmSocket, "");
+  EXPECT_EQ(tpm.Start(), "");
+  EXPECT_TRUE(swtpm.arguments.empty());
+}
 
 TEST_F(TpmStartTest, SwtpmGetsTheFolderQemuInheritsAndAnEarlierRunsSocketIsGone) {
   Prepare();
