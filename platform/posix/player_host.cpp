@@ -88,6 +88,8 @@ std::vector<char*> ArgumentVector(const std::string& program,
 // program could not be started.
 void BecomeProgram(const char* program, char* const* argv, const std::vector<int>& keepOpen,
                    int errorEnd, pid_t parent, const sigset_t& parentMask) {
+  // The signal follows the thread that forked: the player's main thread,
+  // which lives as long as the player.
   if (prctl(PR_SET_PDEATHSIG, kParentDeathSignal) != 0) return;
   // The parent may have died before prctl took effect; then nobody would
   // ever send the signal.
@@ -101,10 +103,17 @@ void BecomeProgram(const char* program, char* const* argv, const std::vector<int
     const int flags = fcntl(fd, F_GETFD);
     if (flags < 0 || fcntl(fd, F_SETFD, flags & ~FD_CLOEXEC) < 0) return;
   }
+  // Our forwarding is no business of the program's; a signal the player
+  // was started ignoring (nohup) stays ignored, as exec would keep it.
   struct sigaction standard {};
   standard.sa_handler = SIG_DFL;
   sigemptyset(&standard.sa_mask);
-  for (const int signal : kStopSignals) sigaction(signal, &standard, nullptr);
+  for (const int signal : kStopSignals) {
+    struct sigaction now {};
+    if (sigaction(signal, nullptr, &now) == 0 && now.sa_handler != SIG_IGN) {
+      sigaction(signal, &standard, nullptr);
+    }
+  }
   sigprocmask(SIG_SETMASK, &parentMask, nullptr);
   execve(program, argv, environ);
 }
@@ -174,7 +183,9 @@ class StopSignalForwarding {
     forward.sa_handler = PassOnStopSignal;
     sigemptyset(&forward.sa_mask);
     for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
-      sigaction(kStopSignals[i], &forward, &previous_[i]);
+      sigaction(kStopSignals[i], nullptr, &previous_[i]);
+      // One the player was told to ignore (nohup) is not passed on either.
+      if (previous_[i].sa_handler != SIG_IGN) sigaction(kStopSignals[i], &forward, nullptr);
     }
   }
   ~StopSignalForwarding() {

@@ -1,7 +1,11 @@
+// windows.h first: sddl.h needs it.
 #include <windows.h>
+
+#include <sddl.h>
 
 #include "platform/directory_services.h"
 #include "platform/directory_services_system.h"
+#include "platform/win32/private_rights.h"
 #include "platform/win32/system_handles.h"
 
 #include <cstdint>
@@ -14,8 +18,47 @@ bool IsReparsePoint(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
+}  // namespace
+
+bool CurrentUserSid(std::string* text) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  ScopedHandle tokenOwner(token);
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  if (size == 0) return false;
+  std::vector<std::uint8_t> buffer(size);
+  if (!GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) return false;
+  char* sid = nullptr;
+  if (!ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid)) {
+    return false;
+  }
+  *text = sid;
+  LocalFree(sid);
+  return true;
+}
+
+std::string PrivateDirectoryRights(const std::string& userSid) {
+  return "D:P(A;OICI;FA;;;" + userSid + ")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+}
+
+namespace {
+
+// The counterpart of mode 0700: a directory below c:\tmp\ would inherit
+// that folder's rights, which let every authenticated user change it.
 bool CreateOneDirectory(const std::string& path) {
-  return CreateDirectoryA(path.c_str(), nullptr) != 0;
+  std::string user;
+  if (!CurrentUserSid(&user)) return false;
+  const std::string rights = PrivateDirectoryRights(user);
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(rights.c_str(), SDDL_REVISION_1,
+                                                            &descriptor, nullptr)) {
+    return false;
+  }
+  SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor, FALSE};
+  const bool made = CreateDirectoryA(path.c_str(), &attributes) != 0;
+  LocalFree(descriptor);
+  return made;
 }
 
 // Windows walks by path text, so there is nothing to hold open. Levels below

@@ -74,6 +74,22 @@ TEST(PlayerLifetime, StopSignalsToThePlayerArePassedOnToTheProgram) {
   }
 }
 
+TEST(PlayerLifetime, ASignalThePlayerIgnoresIsNeitherPassedOnNorUndone) {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  struct sigaction before {};
+  ASSERT_EQ(sigaction(SIGHUP, &ignore, &before), 0);
+  // As under nohup: the program ignores a hangup too, and so do we.
+  ProgramEnd end;
+  ASSERT_TRUE(RunProgramToEnd(kShell, {"-c", "kill -HUP $PPID; kill -HUP $$; exit 4"}, {}, &end));
+  struct sigaction after {};
+  sigaction(SIGHUP, &before, &after);
+  EXPECT_EQ(end.exitCode, 4);
+  EXPECT_EQ(end.stopSignal, 0);
+  EXPECT_EQ(after.sa_handler, SIG_IGN);
+}
+
 // Waits up to `limit` for the child `pid` and gives its wait status; -1
 // when it is still running.
 int WaitAtMost(pid_t pid, std::chrono::milliseconds limit) {
