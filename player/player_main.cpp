@@ -20,6 +20,8 @@
 #include "player/accelerator.h"
 #include "player/firmware.h"
 #include "player/qemu_invocation.h"
+#include "player/tpm.h"
+#include "player/tpm_companion.h"
 #include "player/vmx_config.h"
 #include "player/vmx_settings.h"
 
@@ -38,6 +40,7 @@ constexpr int kExitConfiguration = 3;
 constexpr int kExitNoQemu = 4;
 constexpr int kExitNoDisplay = 5;
 constexpr int kExitMachineLocked = 6;
+constexpr int kExitNoTpm = 7;
 
 // Every message goes to stderr, and into a box where there is a display to
 // show one. `shown` is a display text.
@@ -225,6 +228,21 @@ std::string QemuMissing(const std::string& besideDirectory) {
                               : ".\rBitte das Debian-Paket \"qemu-system-x86\" installieren.");
 }
 
+// QEMU to its end, with a TPM beside a fresh swtpm. False when either could
+// not be started; `failure` says which.
+bool RunMachine(const std::string& qemu, const QemuInvocation& invocation, TpmCompanion& tpm,
+                ProgramEnd* end, std::string* failure, int* exitCode) {
+  *failure = tpm.Start();
+  *exitCode = kExitNoTpm;
+  if (!failure->empty()) return false;
+  const bool ran = RunProgramToEnd(qemu, invocation.arguments, tpm.Descriptors(), end);
+  tpm.Stop();
+  if (ran) return true;
+  *failure = WithName("QEMU konnte nicht gestartet werden: '", qemu);
+  *exitCode = kExitNoQemu;
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -255,6 +273,11 @@ int main(int argc, char** argv) {
   VmxConfig config;
   if (vmxKind != FileKind::kRegular || ReadVmxFile(vmxFile, config) != VmxReadResult::kRead) {
     return Fail(WithName("Kann die Konfiguration nicht lesen: '", vmxFile), kExitConfiguration);
+  }
+  const std::string unconverted = ConvertVmxToSystemEncoding(config);
+  if (!unconverted.empty()) {
+    return Fail(ShownText(unconverted.c_str()) + "\r(" + ShownFileName(vmxFile) + ")",
+                kExitConfiguration);
   }
   if (config.settings.empty()) {
     return Fail(WithName("Die Konfiguration ist leer: '", vmxFile), kExitConfiguration);
@@ -298,6 +321,11 @@ int main(int argc, char** argv) {
     host.firmwareVariables = VariableStorePath(vmxFile, secure);
   }
 
+  TpmCompanion tpm;
+  const std::string noTpm =
+      tpm.Prepare(vmxFile, TpmRequested(firmwareSettings), firmware != FirmwareKind::kBios, &host);
+  if (!noTpm.empty()) return Fail(noTpm, kExitConfiguration);
+
   QemuInvocation invocation = MapVmxToQemu(config, host);
   if (!invocation.error.empty()) {
     return Fail(ShownText(invocation.error.c_str()) + "\r(" + ShownFileName(vmxFile) + ")",
@@ -318,8 +346,10 @@ int main(int argc, char** argv) {
   }
 
   ProgramEnd end;
-  if (!RunProgramToEnd(qemu, invocation.arguments, {}, &end)) {
-    return Fail(WithName("QEMU konnte nicht gestartet werden: '", qemu), kExitNoQemu);
+  std::string failure;
+  int failureCode = 0;
+  if (!RunMachine(qemu, invocation, tpm, &end, &failure, &failureCode)) {
+    return Fail(failure, failureCode);
   }
   if (end.stopSignal == 0 && ShouldRetryWithTcg(host.accelerator, end.exitCode, end.seconds)) {
     Tell(kNoticeTitle,
@@ -329,8 +359,8 @@ int main(int argc, char** argv) {
          false);
     host.accelerator = QemuAccelerator::kTcg;
     invocation = MapVmxToQemu(config, host);
-    if (!RunProgramToEnd(qemu, invocation.arguments, {}, &end)) {
-      return Fail(WithName("QEMU konnte nicht gestartet werden: '", qemu), kExitNoQemu);
+    if (!RunMachine(qemu, invocation, tpm, &end, &failure, &failureCode)) {
+      return Fail(failure, failureCode);
     }
   }
   lock.Release();

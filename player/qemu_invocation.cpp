@@ -5,6 +5,7 @@
 #include "player/drives.h"
 #include "player/firmware.h"
 #include "player/serial_ports.h"
+#include "player/tpm.h"
 #include "player/vmx_settings.h"
 
 namespace {
@@ -78,6 +79,7 @@ QemuInvocation MapVmxToQemu(const VmxConfig& config, const QemuHostFacts& host) 
   AddNetworkArguments(settings, result);
   AddPeripheralArguments(settings, host, result);
   AddSerialPortArguments(settings, host, result);
+  AddTpmArguments(settings, host, result);
   if (!settings.error().empty()) {
     result.error = settings.error();
     result.arguments.clear();

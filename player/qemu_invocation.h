@@ -22,6 +22,8 @@ struct QemuHostFacts {
   // the read-only code and the machine's own writable variable store.
   std::string firmwareCode;
   std::string firmwareVariables;
+  // The control socket of the swtpm that the caller started for the TPM.
+  std::string tpmSocket;
 };
 
 // How a file named by the configuration is used, so that the caller can

@@ -1,6 +1,7 @@
 #include "player/vmx_config.h"
 
 #include "platform/file_channels.h"
+#include "platform/text_encoding.h"
 
 namespace {
 
@@ -65,4 +66,30 @@ VmxReadResult ReadVmxFile(const std::string& fileName, VmxConfig& config) {
   const bool failed = ChannelReadFailed(channel);
   CloseChannel(channel);
   return failed ? VmxReadResult::kReadFailed : VmxReadResult::kRead;
+}
+
+std::string ConvertVmxToSystemEncoding(VmxConfig& config) {
+  const std::string* declared = config.Find(".encoding");
+  if (declared == nullptr) return {};
+  const std::string encoding = *declared;
+  std::map<std::string, std::string> converted;
+  for (const auto& [key, value] : config.settings) {
+    std::string text;
+    switch (ConvertToSystemText(value, encoding, &text)) {
+      case EncodingResult::kConverted:
+        converted[key] = text;
+        continue;
+      case EncodingResult::kUnknownEncoding:
+        return "Unbekannte Zeichenkodierung \"" + encoding + "\" in '.encoding'.";
+      case EncodingResult::kInvalidBytes:
+        return "Der Wert von '" + key + "' ist kein g\xFCltiger Text in der Zeichenkodierung \"" +
+               encoding + "\" ('.encoding').";
+      case EncodingResult::kNotRepresentable:
+        return "Der Wert von '" + key +
+               "' enth\xE4lt Zeichen, die die ANSI-Codepage dieses Systems nicht darstellen "
+               "kann.";
+    }
+  }
+  config.settings = std::move(converted);
+  return {};
 }

@@ -27,5 +27,13 @@ enum class VmxReadResult { kRead, kCannotOpen, kReadFailed };
 // Reads the file on a channel of its own; the file is only read.
 VmxReadResult ReadVmxFile(const std::string& fileName, VmxConfig& config);
 
+// Converts every value from the encoding that `.encoding` names into the
+// system's (UTF-8 on Linux, the ANSI code page on Windows), once, so that
+// file names and the display name reach the system as it spells them.
+// Without `.encoding` the values stay as read: the system's own bytes.
+// Empty on success; else the German message (Windows-1252) naming the key,
+// and `config` is left as it was.
+std::string ConvertVmxToSystemEncoding(VmxConfig& config);
+
 // Lower case of A-Z only, the other bytes unchanged (Windows-1252 safe).
 std::string LowerAscii(std::string_view text);

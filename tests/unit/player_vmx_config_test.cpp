@@ -4,7 +4,9 @@
 
 #include <string>
 
+#include "core/default_template.h"
 #include "platform/file_channels.h"
+#include "platform/system.h"
 #include "test_directory.h"
 
 namespace {
@@ -76,6 +78,57 @@ TEST(VmxConfig, ReportsAFileThatCannotBeOpened) {
   EXPECT_EQ(ReadVmxFile(directory.Name("missing.vmx"), config), VmxReadResult::kCannotOpen);
   // A directory may open on some systems but never reads as a file.
   EXPECT_NE(ReadVmxFile(directory.path().string(), config), VmxReadResult::kRead);
+}
+
+constexpr bool kWindowsText = system_facts::kPathSeparator == '\\';
+
+TEST(VmxEncoding, ValuesOfAWindows1252FileReachTheSystemAsItSpellsThem) {
+  VmxConfig config = ParseVmxText(
+      ".encoding = \"windows-1252\"\nide1:0.fileName = \"Pr\xFC"
+      "fung \xE4.iso\"\n"
+      "displayName = \"M\xFCller\"\nmemsize = \"768\"\n");
+  ASSERT_EQ(ConvertVmxToSystemEncoding(config), "");
+  EXPECT_EQ(ValueOf(config, "ide1:0.fileName"), kWindowsText ? "Pr\xFC"
+                                                               "fung \xE4.iso"
+                                                             : "Pr\xC3\xBC"
+                                                               "fung \xC3\xA4.iso");
+  EXPECT_EQ(ValueOf(config, "displayName"), kWindowsText ? "M\xFCller" : "M\xC3\xBCller");
+  EXPECT_EQ(ValueOf(config, "memsize"), "768");
+  EXPECT_EQ(config.settings.size(), 4u);
+}
+
+TEST(VmxEncoding, WithoutEncodingTheBytesStayAsRead) {
+  VmxConfig config = ParseVmxText(
+      "ide1:0.fileName = \"Pr\xFC"
+      "fung.iso\"\n");
+  ASSERT_EQ(ConvertVmxToSystemEncoding(config), "");
+  EXPECT_EQ(ValueOf(config, "ide1:0.fileName"),
+            "Pr\xFC"
+            "fung.iso");
+}
+
+TEST(VmxEncoding, TheLaunchersOwnConfigurationNamesNoEncoding) {
+  // Its ISO path is written as the system holds it and must stay so.
+  EXPECT_EQ(ParseVmxText(DefaultTemplateText()).Find(".encoding"), nullptr);
+}
+
+TEST(VmxEncoding, InvalidBytesNameTheKeyAndChangeNothing) {
+  VmxConfig config = ParseVmxText(
+      ".encoding = \"UTF-8\"\ndisplayName = \"M\xC3\xBCller\"\n"
+      "ide1:0.fileName = \"Pr\xFC"
+      "fung.iso\"\n");
+  const VmxConfig before = config;
+  const std::string message = ConvertVmxToSystemEncoding(config);
+  EXPECT_NE(message.find("'ide1:0.filename'"), std::string::npos) << message;
+  EXPECT_NE(message.find("UTF-8"), std::string::npos) << message;
+  EXPECT_EQ(config.settings, before.settings);
+}
+
+TEST(VmxEncoding, AnUnknownEncodingIsNamed) {
+  VmxConfig config = ParseVmxText(".encoding = \"x-klingon\"\nmemsize = \"768\"\n");
+  const std::string message = ConvertVmxToSystemEncoding(config);
+  EXPECT_NE(message.find("\"x-klingon\""), std::string::npos) << message;
+  EXPECT_NE(message.find(".encoding"), std::string::npos) << message;
 }
 
 }  // namespace

@@ -1,0 +1,31 @@
+// A TPM 2.0 for vtpm.present = "TRUE": an swtpm beside QEMU keeps the
+// TPM's state in the machine's own folder `<name>-tpm` next to the .vmx,
+// QEMU reaches it through the emulator backend on swtpm's control socket
+// and shows it to the guest as a CRB device, which UEFI firmware announces
+// in the ACPI table TPM2. The caller starts swtpm; this unit only maps.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "player/qemu_invocation.h"
+#include "player/vmx_settings.h"
+
+bool TpmRequested(VmxSettings& settings);
+
+// Needs host.tpmSocket for a requested TPM and UEFI firmware; without
+// either the configuration is refused.
+void AddTpmArguments(VmxSettings& settings, const QemuHostFacts& host, QemuInvocation& invocation);
+
+// The machine's TPM state folder: the .vmx's name without ".vmx", "-tpm".
+std::string TpmStateFolderPath(const std::string& vmxFile);
+
+// The name of swtpm's control socket inside the state folder.
+inline constexpr char kTpmSocketName[] = "swtpm.sock";
+
+// swtpm's arguments: a TPM 2.0 with its state in `stateFolder`, listening
+// on `socketPath`, both readable by the user alone, and ending when QEMU
+// closes the connection. swtpm splits its options at every comma and knows
+// no escape, so neither path may hold one.
+std::vector<std::string> SwtpmArguments(const std::string& stateFolder,
+                                        const std::string& socketPath);
