@@ -67,7 +67,7 @@ code=$(pl_run_player "$dir/m.vmx")
 pl_check_report "$dir/serial.txt" >/dev/null
 pl_qemu_arguments | grep -qxF "file=$dir/Prüfung ä.iso,if=none,id=drive0,media=cdrom,readonly=on" ||
   pl_fail "QEMU did not get the CD's UTF-8 name: $(pl_qemu_arguments | grep -F file= | head -n 1)"
-pl_qemu_arguments | grep -qxF "guest=Müller" || pl_fail "the display name did not reach QEMU in UTF-8"
+pl_qemu_arguments | grep -qxF "guest=Müller – Prüfung ä.iso – Software-Emulation" || pl_fail "the display name did not reach QEMU in UTF-8"
 
 # The same Windows-1252 name in a file that claims UTF-8: refused, with the key named.
 pl_case=invalid-bytes
