@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "player/file_use.h"
 #include "player/vmx_config.h"
 
 enum class QemuAccelerator { kTcg, kKvm, kWhpx };
@@ -24,27 +25,14 @@ struct QemuHostFacts {
   std::string firmwareVariables;
 };
 
-// How a file named by the configuration is used, so that the caller can
-// check that the path names the kind of file it must be.
-enum class MediaUse {
-  kCdImage,       // read only; a regular file or a block device (a CD drive)
-  kDiskImage,     // read and written; a regular file
-  kSerialOutput,  // appended to; a regular file, or missing (QEMU creates it)
-};
-
-struct MediaFile {
-  std::string path;
-  MediaUse use;
-  bool operator==(const MediaFile& other) const { return path == other.path && use == other.use; }
-};
-
 struct QemuInvocation {
   // Empty on success; else the German message for the user (Windows-1252).
   std::string error;
   // The arguments after the program's name, each one exactly as QEMU gets it.
   std::vector<std::string> arguments;
-  // The files the machine boots from, mounts or writes, resolved.
-  std::vector<MediaFile> mediaFiles;
+  // Every file the machine boots from, mounts or writes, below the .vmx's
+  // folder when named relative, in the order of the arguments.
+  std::vector<FileUse> uses;
 
   void Add(std::initializer_list<std::string> more) {
     arguments.insert(arguments.end(), more.begin(), more.end());
