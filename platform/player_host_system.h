@@ -14,11 +14,21 @@ struct PlayerHostSystem {
   bool (*environmentValue)(const std::string& name, std::string* value);
   // True when `path` is a file that can be started.
   bool (*isProgramFile)(const std::string& path);
-  // Starts the program with the exact command line or argv, hands each
-  // piece of its stderr to `tail` (and on to ours), waits, and gives its
-  // exit code.
+  // Starts the program with the exact command line or argv so that it
+  // cannot outlive us, hands each piece of its stderr to `tail` (and on to
+  // ours), passes stop signals on, waits, and fills in exitCode, signal and
+  // stopSignal.
   bool (*runToEnd)(const std::string& program, const std::vector<std::string>& arguments,
-                   ErrorTail* tail, std::int32_t* exitCode);
+                   const std::vector<int>& keepOpen, ErrorTail* tail, ProgramEnd* end);
+  // Starts a companion program the same way without waiting for it.
+  bool (*startCompanion)(const std::string& program, const std::vector<std::string>& arguments,
+                         const std::vector<int>& keepOpen, ProcessHandles* handles);
+  // True while the companion runs; once it ended its handles are released
+  // and zeroed.
+  bool (*companionRunning)(ProcessHandles* handles);
+  // Ends the companion (gently first, forcibly after `graceMilliseconds`),
+  // waits for it, releases and zeroes its handles.
+  void (*stopCompanion)(ProcessHandles* handles, int graceMilliseconds);
   // True when the file can be opened for reading and writing.
   bool (*opensForReadWrite)(const std::string& path);
   // True when a file, directory or socket of that name exists.

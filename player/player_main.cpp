@@ -12,6 +12,7 @@
 #include "platform/file_association.h"
 #include "platform/file_channels.h"
 #include "platform/file_kind.h"
+#include "platform/machine_lock.h"
 #include "platform/player_host.h"
 #include "platform/shown_text.h"
 #include "platform/system.h"
@@ -35,6 +36,7 @@ constexpr int kExitUsage = 2;
 constexpr int kExitConfiguration = 3;
 constexpr int kExitNoQemu = 4;
 constexpr int kExitNoDisplay = 5;
+constexpr int kExitMachineLocked = 6;
 
 // Every message goes to stderr, and into a box where there is a display to
 // show one. `shown` is a display text.
@@ -148,9 +150,42 @@ std::string VariableStorePath(const std::string& vmxFile, bool secureBoot) {
   return base + (secureBoot ? "-efivars-secure.fd" : "-efivars.fd");
 }
 
-std::string QemuFailure(const ProgramEnd& end) {
-  std::string text = ShownText(
-      ("QEMU ist mit dem Code " + std::to_string(end.exitCode) + " beendet worden.").c_str());
+// Takes the machine's lock; else says why not and gives the exit code.
+bool TakeMachineLock(const std::string& vmxFile, MachineLock* lock, int* exitCode) {
+  const MachineLockResult result = lock->Take(vmxFile);
+  if (result == MachineLockResult::kTaken) return true;
+  const std::string& path = lock->path();
+  switch (result) {
+    case MachineLockResult::kHeld:
+      Tell(kNoticeTitle,
+           ShownText("Diese virtuelle Maschine l\xE4uft schon (Prozess ") +
+               ShownText(std::to_string(lock->ownerProcess()).c_str()) +
+               WithName("). Nichts gestartet.\r\rSperre: '", path),
+           true);
+      break;
+    case MachineLockResult::kUnknown:
+      Tell(kNoticeTitle,
+           WithName("Diese virtuelle Maschine wird schon benutzt: ihre Sperre '", path,
+                    "' geh\xF6rt einem anderen Programm. Nichts gestartet. L\xE4uft keine "
+                    "Maschine mehr, kann die Sperre gel\xF6scht werden."),
+           true);
+      break;
+    default:
+      Tell(kErrorTitle,
+           WithName(result == MachineLockResult::kInTheWay
+                        ? "An der Stelle der Sperre der virtuellen Maschine liegt etwas anderes: '"
+                        : "Die Sperre der virtuellen Maschine kann nicht angelegt werden: '",
+                    path, "'. Nichts gestartet."),
+           true);
+      break;
+  }
+  CloseAllChannels();
+  *exitCode = kExitMachineLocked;
+  return false;
+}
+
+std::string QemuFailure(const ProgramEndReport& report, const ProgramEnd& end) {
+  std::string text = ShownText(report.text.c_str());
   // QEMU writes in the system's display encoding; a stray byte must not
   // spoil the box.
   if (!end.errorTail.empty()) text += "\r\r" + ShownFileName(end.errorTail);
@@ -237,6 +272,9 @@ int main(int argc, char** argv) {
     return Fail(ShownText(invocation.error.c_str()) + "\r(" + ShownFileName(vmxFile) + ")",
                 kExitConfiguration);
   }
+  MachineLock lock;
+  int lockRefused = 0;
+  if (!TakeMachineLock(vmxFile, &lock, &lockRefused)) return lockRefused;
   const std::string unfit = CheckMediaFiles(invocation.mediaFiles);
   if (!unfit.empty()) return Fail(unfit, kExitConfiguration);
   if (!host.firmwareVariables.empty()) {
@@ -249,10 +287,10 @@ int main(int argc, char** argv) {
   }
 
   ProgramEnd end;
-  if (!RunProgramToEnd(qemu, invocation.arguments, &end)) {
+  if (!RunProgramToEnd(qemu, invocation.arguments, {}, &end)) {
     return Fail(WithName("QEMU konnte nicht gestartet werden: '", qemu), kExitNoQemu);
   }
-  if (ShouldRetryWithTcg(host.accelerator, end.exitCode, end.seconds)) {
+  if (end.stopSignal == 0 && ShouldRetryWithTcg(host.accelerator, end.exitCode, end.seconds)) {
     Tell(kNoticeTitle,
          ShownText(("QEMU mit " + std::string(AcceleratorName(host.accelerator)) +
                     " ist beim Start gescheitert; neuer Versuch mit TCG (Software-Emulation).")
@@ -260,11 +298,13 @@ int main(int argc, char** argv) {
          false);
     host.accelerator = QemuAccelerator::kTcg;
     invocation = MapVmxToQemu(config, host);
-    if (!RunProgramToEnd(qemu, invocation.arguments, &end)) {
+    if (!RunProgramToEnd(qemu, invocation.arguments, {}, &end)) {
       return Fail(WithName("QEMU konnte nicht gestartet werden: '", qemu), kExitNoQemu);
     }
   }
-  if (end.exitCode != 0) return Fail(QemuFailure(end), end.exitCode);
+  lock.Release();
+  const ProgramEndReport report = ReportProgramEnd("QEMU", end);
+  if (!report.text.empty()) return Fail(QemuFailure(report, end), report.exitCode);
   CloseAllChannels();
-  return 0;
+  return report.exitCode;
 }

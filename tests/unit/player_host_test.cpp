@@ -177,7 +177,7 @@ TEST(RunProgramToEnd, KeepsTheEndOfTheProgramsErrorOutput) {
   for (int i = 0; i < 200; ++i) long_text += "line " + std::to_string(i) + " of QEMU's complaint\n";
   long_text += "qemu: could not open disk";
   ProgramEnd end;
-  ASSERT_TRUE(RunProgramToEnd(LAUNCH_PROBE_PATH, {"--stderr", long_text, "--exit", "1"}, &end));
+  ASSERT_TRUE(RunProgramToEnd(LAUNCH_PROBE_PATH, {"--stderr", long_text, "--exit", "1"}, {}, &end));
   EXPECT_EQ(end.exitCode, 1);
   ASSERT_GE(end.errorTail.size(), 26u);
   EXPECT_EQ(end.errorTail.substr(end.errorTail.size() - 25), "qemu: could not open disk");
@@ -221,7 +221,7 @@ TEST(RunProgramToEnd, HandsOverEveryArgumentExactlyAndGivesTheExitCode) {
   std::vector<std::string> arguments = {"--record", record, "--exit", "7"};
   arguments.insert(arguments.end(), tricky.begin(), tricky.end());
   ProgramEnd end;
-  ASSERT_TRUE(RunProgramToEnd(LAUNCH_PROBE_PATH, arguments, &end));
+  ASSERT_TRUE(RunProgramToEnd(LAUNCH_PROBE_PATH, arguments, {}, &end));
   EXPECT_EQ(end.exitCode, 7);
   EXPECT_GE(end.seconds, 0.0);
   std::vector<std::string> lines;
@@ -235,7 +235,7 @@ TEST(RunProgramToEnd, HandsOverEveryArgumentExactlyAndGivesTheExitCode) {
   ASSERT_EQ(lines.size(), 2 + arguments.size());
   EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.end()), arguments);
 
-  EXPECT_FALSE(RunProgramToEnd(directory.Name("no such program"), {}, &end));
+  EXPECT_FALSE(RunProgramToEnd(directory.Name("no such program"), {}, {}, &end));
 }
 
 }  // namespace
