@@ -1,0 +1,198 @@
+# Shared by the *_player_e2e.sh scripts: the real player and the real QEMU
+# (TCG) in a private X server, run as an ordinary user, booting the Linux
+# CD of make_linux_cd. Sourced, not run. The caller sets `work` (a fresh
+# folder), `player` (trennwick-player) and `here` (this folder), then calls
+# pl_begin; it ends with pl_end, which exits with the outcome.
+#
+# As root (CI), every program under test runs as the user trennwick-e2e,
+# made here when missing: root hides every permission fault a user meets.
+
+pl_failures=0
+pl_case=""
+pl_linux_cd=""
+pl_boot_seconds=${TRENNWICK_E2E_BOOT_SECONDS:-240}
+pl_user_name=trennwick-e2e
+
+pl_log() { printf '%s\n' "$*"; }
+
+pl_fail() {
+  pl_failures=$((pl_failures + 1))
+  pl_log "FAIL [$pl_case]: $*"
+  pl_log "  player output: $(tail -n 5 "$work/player.log" 2>/dev/null)"
+  import -window root "$work/failure-${pl_case}-${pl_failures}.png" 2>/dev/null || true
+}
+
+pl_start_display() {
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+  pl_xvfb_pid=$!
+  for _ in $(seq 100); do
+    [ -s "$work/display" ] && break
+    sleep 0.1
+  done
+  export DISPLAY=":$(head -n1 "$work/display")"
+  openbox >"$work/openbox.log" 2>&1 &
+  pl_openbox_pid=$!
+  sleep 0.5
+}
+
+pl_stop_display() {
+  kill "$pl_openbox_pid" "$pl_xvfb_pid" 2>/dev/null
+  wait "$pl_openbox_pid" "$pl_xvfb_pid" 2>/dev/null
+}
+
+# The user's home lies in the work folder, so that nothing of a real user
+# is ever touched.
+pl_setup_user() {
+  pl_home="$work/home"
+  mkdir -p "$pl_home"
+  if [ "$(id -u)" -eq 0 ]; then
+    id -u "$pl_user_name" >/dev/null 2>&1 ||
+      useradd --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin \
+        --user-group "$pl_user_name"
+    pl_uid=$(id -u "$pl_user_name")
+    pl_gid=$(id -g "$pl_user_name")
+    chown "$pl_uid:$pl_gid" "$pl_home"
+  else
+    pl_uid=$(id -u)
+    pl_gid=$(id -g)
+  fi
+  chmod 0700 "$pl_home"
+}
+
+# Runs a command as the test's user, with a desktop session's environment
+# of its own.
+pl_as_user() {
+  local environment=(env -u WAYLAND_DISPLAY -u XDG_RUNTIME_DIR HOME="$pl_home"
+    USER="$pl_user_name" DISPLAY="$DISPLAY" XDG_CONFIG_HOME="$pl_home/.config"
+    XDG_DATA_HOME="$pl_home/.local/share" XDG_CACHE_HOME="$pl_home/.cache"
+    GSETTINGS_BACKEND=memory NO_AT_BRIDGE=1 ASAN_OPTIONS=detect_leaks=0)
+  if [ "$(id -u)" -eq 0 ]; then
+    setpriv --reuid="$pl_uid" --regid="$pl_gid" --clear-groups "${environment[@]}" "$@"
+  else
+    "${environment[@]}" "$@"
+  fi
+}
+
+# A folder of the user's own in the work folder; prints its path.
+pl_user_dir() {
+  local dir="$work/$1"
+  mkdir -p "$dir"
+  chown "$pl_uid:$pl_gid" "$dir"
+  printf '%s\n' "$dir"
+}
+
+# The Linux CD (built once and cached beside the work folder), readable by
+# the user, and a stand-in for QEMU that notes its process id and its
+# arguments (NUL-separated) in the work folder before it becomes QEMU.
+pl_prepare_linux_cd() {
+  local cache=${TRENNWICK_E2E_CD_CACHE:-$(dirname "$work")/linux-cd}
+  pl_linux_cd=$("$here/make_linux_cd" "$cache" 2>"$work/linux-cd.log") || {
+    pl_log "  make_linux_cd: $(tail -n 5 "$work/linux-cd.log")"
+    return 1
+  }
+  chmod a+r "$pl_linux_cd"
+  local stand_in="$work/qemu-stand-in"
+  mkdir -p "$stand_in"
+  printf '#!/bin/sh\nprintf "%%s\\n" "$$" >"%s/qemu.pid"\nprintf "%%s\\0" "$@" >"%s/qemu-arguments"\nexec %s "$@"\n' \
+    "$work" "$work" "$(command -v qemu-system-x86_64)" >"$stand_in/qemu-system-x86_64"
+  chmod 755 "$stand_in/qemu-system-x86_64"
+  # The user writes the stand-in's notes.
+  : >"$work/qemu.pid"
+  : >"$work/qemu-arguments"
+  chown "$pl_uid:$pl_gid" "$work/qemu.pid" "$work/qemu-arguments"
+}
+
+# Writes a .vmx that boots CD from ide1:0 with the first serial port
+# written to SERIAL; further lines (key = "value", without line end) follow.
+# usage: pl_write_vmx FILE CD SERIAL [LINE...]
+pl_write_vmx() {
+  local file=$1 cd=$2 serial=$3 line
+  shift 3
+  {
+    printf '.encoding = "UTF-8"\r\nconfig.version = "8"\r\nvirtualHW.version = "19"\r\n'
+    printf 'displayName = "E2E"\r\nguestOS = "other-64"\r\nmemsize = "768"\r\n'
+    printf 'ide1:0.present = "TRUE"\r\nide1:0.deviceType = "cdrom-image"\r\n'
+    printf 'ide1:0.fileName = "%s"\r\n' "$cd"
+    printf 'serial0.present = "TRUE"\r\nserial0.fileType = "file"\r\nserial0.fileName = "%s"\r\n' "$serial"
+    for line in "$@"; do printf '%s\r\n' "$line"; done
+  } >"$file"
+  chown "$pl_uid:$pl_gid" "$file"
+}
+
+# Starts the player on VMX as the user in the background, with TCG and the
+# QEMU stand-in first in PATH; sets pl_player_pid. Output: $work/player.log.
+pl_start_player() {
+  : >"$work/qemu.pid"
+  pl_as_user env TRENNWICK_PLAYER_ACCEL=tcg PATH="$work/qemu-stand-in:$PATH" \
+    "$player" "$@" >"$work/player.log" 2>&1 &
+  pl_player_pid=$!
+}
+
+# Waits for the player started last; a machine still running after
+# SECONDS is ended. Prints the player's exit code (124: it had to be ended).
+pl_wait_player() {
+  local seconds=$1 waited=0
+  while kill -0 "$pl_player_pid" 2>/dev/null && [ "$waited" -lt $((seconds * 10)) ]; do
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+  if kill -0 "$pl_player_pid" 2>/dev/null; then
+    [ -s "$work/qemu.pid" ] && kill "$(cat "$work/qemu.pid")" 2>/dev/null
+    sleep 1
+    kill "$pl_player_pid" 2>/dev/null
+    wait "$pl_player_pid" 2>/dev/null
+    echo 124
+    return
+  fi
+  wait "$pl_player_pid"
+  echo $?
+}
+
+# Runs the player on a .vmx to its end (the Linux guest powers itself off);
+# prints the exit code. usage: pl_run_player VMX [ARGUMENT...]
+pl_run_player() {
+  pl_start_player "$@"
+  pl_wait_player "$pl_boot_seconds"
+}
+
+# The value of one report line of the guest (e.g. trennwick-firmware).
+pl_report_value() {
+  tr -d '\r' 2>/dev/null <"$1" | sed -n "s/^$2 //p"
+}
+
+# True when SERIAL holds one whole report of one boot; prints its token.
+pl_check_report() {
+  local begin end
+  begin=$(pl_report_value "$1" trennwick-begin)
+  end=$(pl_report_value "$1" trennwick-end)
+  if ! [[ "$begin" =~ ^[0-9a-f]{32}$ ]] || [ "$begin" != "$end" ]; then
+    pl_fail "no whole report with one token arrived (serial: $(tail -c 300 "$1" 2>/dev/null))"
+    return 1
+  fi
+  printf '%s\n' "$begin"
+}
+
+# The arguments the stand-in gave QEMU last, one a line.
+pl_qemu_arguments() {
+  tr '\0' '\n' <"$work/qemu-arguments"
+}
+
+pl_begin() {
+  rm -rf "$work"
+  mkdir -p "$work"
+  work=$(cd "$work" && pwd)
+  # The user reaches the work folder's files it is given.
+  chmod 755 "$work"
+  pl_start_display
+  pl_setup_user
+}
+
+pl_end() {
+  pl_stop_display
+  if [ "$pl_failures" -eq 0 ]; then
+    pl_log "$(basename "$0"): every case passed"
+    exit 0
+  fi
+  pl_log "$(basename "$0"): $pl_failures failure(s); screenshots in $work"
+  exit 1
+}
