@@ -54,11 +54,11 @@ bool IsDosDeviceName(std::string_view path) {
 PathClass ClassifyWindowsPath(std::string_view path) {
   if (StartsWith(path, "\\\\.\\", '\\')) {
     const std::string_view device = path.substr(4);
-    const bool driveLetter = device.size() == 2 && device[1] == ':' &&
-                             ((device[0] >= 'a' && device[0] <= 'z') ||
-                              (device[0] >= 'A' && device[0] <= 'Z'));
-    const bool cdRom = StartsWith(device, "cdrom", '\\') && device.size() > 5 &&
-                       AllDigits(device.substr(5));
+    const bool driveLetter =
+        device.size() == 2 && device[1] == ':' &&
+        ((device[0] >= 'a' && device[0] <= 'z') || (device[0] >= 'A' && device[0] <= 'Z'));
+    const bool cdRom =
+        StartsWith(device, "cdrom", '\\') && device.size() > 5 && AllDigits(device.substr(5));
     return driveLetter || cdRom ? PathClass::kCdDrive : PathClass::kDevice;
   }
   if (StartsWith(path, "\\\\?\\", '\\')) return PathClass::kDevice;
@@ -67,8 +67,8 @@ PathClass ClassifyWindowsPath(std::string_view path) {
 }
 
 bool InSystemFolder(std::string_view path, std::string_view folder) {
-  return path == folder || (path.size() > folder.size() && path.substr(0, folder.size()) == folder &&
-                            path[folder.size()] == '/');
+  return path == folder || (path.size() > folder.size() &&
+                            path.substr(0, folder.size()) == folder && path[folder.size()] == '/');
 }
 
 PathClass ClassifyPosixPath(std::string_view path) {
@@ -115,7 +115,11 @@ bool KindFits(FileUseKind use, FileKind kind, PathClass place) {
 }
 
 const char* UnfitText(FileUseKind use, FileKind kind) {
-  if (kind == FileKind::kMissing) return "Die Datei wurde nicht gefunden: '";
+  if (kind == FileKind::kMissing) {
+    return use == FileUseKind::kCdImage || use == FileUseKind::kDiskImage
+               ? "Das Abbild wurde nicht gefunden: '"
+               : "Die Datei wurde nicht gefunden: '";
+  }
   switch (use) {
     case FileUseKind::kCdImage:
       return "Das CD-Abbild ist weder eine Datei noch ein CD-Laufwerk: '";
@@ -164,10 +168,10 @@ class Planner {
       placed.use = uses[i];
       placed.useIndex = i;
       if (!Place(placed)) break;
-      const std::string format = uses[i].kind == FileUseKind::kDiskImage &&
-                                         uses[i].argument < arguments.size()
-                                     ? DriveFormat(arguments[uses[i].argument])
-                                     : std::string();
+      const std::string format =
+          uses[i].kind == FileUseKind::kDiskImage && uses[i].argument < arguments.size()
+              ? DriveFormat(arguments[uses[i].argument])
+              : std::string();
       if (format.empty()) {
         plan_.files.push_back(placed);
       } else {
@@ -204,7 +208,7 @@ class Planner {
       return Refuse("Ein Ger\xE4te- oder Prozesspfad ist nicht erlaubt: '", path);
     }
     if (!host_.Resolve(path, &placed.resolved)) {
-      return Refuse("Die Datei wurde nicht gefunden: '", path);
+      return Refuse(UnfitText(placed.use.kind, FileKind::kMissing), path);
     }
     const PathClass place = ClassifyPath(placed.resolved, separator_);
     if (place == PathClass::kNetwork) {
@@ -276,8 +280,8 @@ class Planner {
       return;
     }
     PlacedFile placed = descriptor;
-    placed.use.path = JoinedInFolder(extent->file, FolderOf(descriptor.resolved, separator_),
-                                     separator_);
+    placed.use.path =
+        JoinedInFolder(extent->file, FolderOf(descriptor.resolved, separator_), separator_);
     placed.use.access = extent->written ? FileAccess::kWrite : FileAccess::kRead;
     if (!Place(placed)) return;
     placed.driveOptions = "format=raw";
@@ -303,8 +307,9 @@ bool ReplaceOption(std::string& argument, const std::string& old, const std::str
     const bool starts = at == 0 || argument[at - 1] == ',';
     const std::size_t end = at + old.size();
     // A doubled comma belongs to the value: the option ends at a single one.
-    const bool ends = end == argument.size() ||
-                      (argument[end] == ',' && (end + 1 == argument.size() || argument[end + 1] != ','));
+    const bool ends =
+        end == argument.size() ||
+        (argument[end] == ',' && (end + 1 == argument.size() || argument[end + 1] != ','));
     if (starts && ends) {
       argument.replace(at, old.size(), replacement);
       return true;
@@ -400,10 +405,9 @@ MachineFileHost::ImageReport SystemMachineFiles::ReportImage(const std::string& 
   if (qemuImg_.empty()) return ImageReport::kNoTool;
   std::int32_t exitCode = 0;
   // -U: a machine that runs already holds its image locked; only reading.
-  if (!CaptureProgramOutput(qemuImg_,
-                            {"info", "--output=json", "--backing-chain", "-U", "-f", format,
-                             resolved},
-                            kMaximumReportBytes, report, &exitCode) ||
+  if (!CaptureProgramOutput(
+          qemuImg_, {"info", "--output=json", "--backing-chain", "-U", "-f", format, resolved},
+          kMaximumReportBytes, report, &exitCode) ||
       exitCode != 0) {
     return ImageReport::kFailed;
   }

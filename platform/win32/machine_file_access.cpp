@@ -1,8 +1,8 @@
 // The machine's files on Windows: full and final paths for placement, the
 // owner's SID for the launcher's own folders, CreateProcessA for qemu-img.
 // QEMU gets names here, as it opens them itself.
-#include <windows.h>
 #include <aclapi.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -97,7 +97,8 @@ SmallFileResult ReadSmallFile(const std::string& path, std::size_t limit, std::s
   char buffer[65536];
   DWORD count = 0;
   while (true) {
-    if (!ReadFile(file, buffer, sizeof buffer, &count, nullptr)) return SmallFileResult::kReadFailed;
+    if (!ReadFile(file, buffer, sizeof buffer, &count, nullptr))
+      return SmallFileResult::kReadFailed;
     if (count == 0) return SmallFileResult::kRead;
     if (bytes->size() + count > limit) return SmallFileResult::kTooLarge;
     bytes->append(buffer, count);
