@@ -24,6 +24,10 @@ enum class SmallFileResult { kRead, kCannotOpen, kNotAFile, kTooLarge, kReadFail
 // from the open file, so a larger one is refused before a byte is read.
 SmallFileResult ReadSmallFile(const std::string& path, std::size_t limit, std::string* bytes);
 
+// The first `count` bytes of a regular file (all of a shorter one). False
+// when it cannot be opened, is no regular file or a read fails.
+bool ReadFileStart(const std::string& path, std::size_t count, std::string* bytes);
+
 // Runs `program` with `arguments` to its end and keeps its stdout (at most
 // `limit` bytes; more fails); its stderr is ours. False when it could not
 // be started, failed or said too much.

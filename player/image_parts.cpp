@@ -63,7 +63,103 @@ std::string_view NextWord(std::string_view& line) {
   return word;
 }
 
+std::uint64_t BigEndian(std::string_view bytes, std::size_t at, int count) {
+  std::uint64_t value = 0;
+  for (int i = 0; i < count; ++i) {
+    value = value << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+  }
+  return value;
+}
+
+std::uint64_t LittleEndian(std::string_view bytes, std::size_t at, int count) {
+  std::uint64_t value = 0;
+  for (int i = count - 1; i >= 0; --i) {
+    value = value << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+  }
+  return value;
+}
+
+// A piece of `bytes`, or nothing when it reaches beyond them.
+std::optional<std::string_view> Piece(std::string_view bytes, std::uint64_t at,
+                                      std::uint64_t count) {
+  if (at > bytes.size() || count > bytes.size() - at) return std::nullopt;
+  return bytes.substr(static_cast<std::size_t>(at), static_cast<std::size_t>(count));
+}
+
+constexpr std::uint32_t kQcow2DataFileExtension = 0x44415441;  // "DATA"
+constexpr std::size_t kQcow2Version2HeaderBytes = 72;
+
+std::optional<std::vector<std::string>> Qcow2Names(std::string_view start) {
+  std::vector<std::string> names;
+  if (start.size() < kQcow2Version2HeaderBytes || start.substr(0, 4) != "QFI\xFB") return names;
+  const std::uint64_t version = BigEndian(start, 4, 4);
+  const std::uint64_t backingOffset = BigEndian(start, 8, 8);
+  const std::uint64_t backingSize = BigEndian(start, 16, 4);
+  if (backingOffset != 0 && backingSize != 0) {
+    const auto backing = Piece(start, backingOffset, backingSize);
+    if (!backing) return std::nullopt;
+    names.emplace_back(*backing);
+  }
+  std::uint64_t at = kQcow2Version2HeaderBytes;
+  if (version >= 3) {
+    if (start.size() < 104) return std::nullopt;
+    at = BigEndian(start, 100, 4);
+  }
+  // The header extensions, up to the end mark.
+  while (true) {
+    const auto head = Piece(start, at, 8);
+    if (!head) return std::nullopt;
+    const std::uint64_t type = BigEndian(*head, 0, 4);
+    const std::uint64_t length = BigEndian(*head, 4, 4);
+    if (type == 0) return names;
+    const auto data = Piece(start, at + 8, length);
+    if (!data) return std::nullopt;
+    if (type == kQcow2DataFileExtension) names.emplace_back(*data);
+    at += 8 + ((length + 7) / 8) * 8;
+  }
+}
+
+// The quoted names of a descriptor: extents and parentFileNameHint.
+std::vector<std::string> DescriptorNames(std::string_view descriptor) {
+  std::vector<std::string> names;
+  while (!descriptor.empty()) {
+    const std::size_t end = descriptor.find_first_of("\r\n");
+    std::string_view line = descriptor.substr(0, end);
+    descriptor.remove_prefix(end == std::string_view::npos ? descriptor.size() : end + 1);
+    std::string_view rest = line;
+    const std::string_view first = NextWord(rest);
+    const bool extent = first == "RW" || first == "RDONLY" || first == "NOACCESS";
+    if (!extent && line.find("parentFileNameHint") == std::string_view::npos) continue;
+    const std::size_t open = line.find('"');
+    const std::size_t close = open == std::string_view::npos ? open : line.find('"', open + 1);
+    if (close == std::string_view::npos || close == open + 1) continue;
+    names.emplace_back(line.substr(open + 1, close - open - 1));
+  }
+  return names;
+}
+
+constexpr std::uint64_t kVmdkSectorBytes = 512;
+
+std::optional<std::vector<std::string>> VmdkNames(std::string_view start) {
+  if (start.rfind("# Disk DescriptorFile", 0) == 0) return DescriptorNames(start);
+  if (start.size() < 44 || start.substr(0, 4) != "KDMV") return std::vector<std::string>{};
+  const std::uint64_t offset = LittleEndian(start, 28, 8);
+  const std::uint64_t size = LittleEndian(start, 36, 8);
+  if (offset == 0 || size == 0) return std::vector<std::string>{};
+  if (offset > kMaximumSectors || size > kMaximumSectors) return std::nullopt;
+  const auto descriptor = Piece(start, offset * kVmdkSectorBytes, size * kVmdkSectorBytes);
+  if (!descriptor) return std::nullopt;
+  return DescriptorNames(descriptor->substr(0, descriptor->find('\0')));
+}
+
 }  // namespace
+
+std::optional<std::vector<std::string>> NamesInImageStart(std::string_view start,
+                                                          const std::string& format) {
+  if (format == "qcow2") return Qcow2Names(start);
+  if (format == "vmdk") return VmdkNames(start);
+  return std::vector<std::string>{};
+}
 
 bool HasProtocolPrefix(std::string_view name) {
   std::size_t length = 0;

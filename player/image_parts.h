@@ -45,6 +45,15 @@ struct FlatExtent {
 // is FLAT (RW or RDONLY) with a size that fits.
 std::optional<FlatExtent> ReadFlatExtent(std::string_view descriptor);
 
+// The files that the first bytes of an image of `format` ("qcow2" or
+// "vmdk") name, as written: a qcow2's backing file and external data file,
+// a vmdk descriptor's extents and parent (also the descriptor embedded in a
+// sparse vmdk). They are placed before qemu-img opens them. Nothing when
+// the header is broken or names something beyond `start`; an empty list
+// when `start` is not of that format at all (qemu-img then refuses it).
+std::optional<std::vector<std::string>> NamesInImageStart(std::string_view start,
+                                                          const std::string& format);
+
 // True for a name QEMU would take as a protocol ("nbd://...", "json:{...}",
 // "http:..."): a word of two or more letters, digits, '+', '.' or '-'
 // before a colon. A Windows drive ("c:") is one letter and no protocol.

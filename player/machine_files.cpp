@@ -12,6 +12,8 @@ constexpr char kRunFileName[] = "trennwick.vmx";
 // qemu-img's report of a long chain stays far below this; more is no report.
 constexpr std::size_t kMaximumReportBytes = 1 << 20;
 constexpr std::size_t kMaximumDescriptorBytes = 64 * 1024;
+// Where qcow2 and vmdk keep the names they hold: the header's first cluster.
+constexpr std::size_t kImageStartBytes = 64 * 1024;
 
 bool IsSeparator(char c, char separator) {
   return c == separator || c == '/';
@@ -225,7 +227,24 @@ class Planner {
     return true;
   }
 
+  // What the header names is placed before qemu-img opens it: qemu-img
+  // itself must not reach a network path, a device or a FIFO.
+  bool PlaceHeaderNames(const PlacedFile& image, const std::string& format) {
+    std::string start;
+    std::optional<std::vector<std::string>> names;
+    if (host_.ReadImageStart(image.resolved, &start)) names = NamesInImageStart(start, format);
+    if (!names) return Refuse("Das Abbild kann nicht gelesen werden: '", image.use.path);
+    for (const std::string& name : *names) {
+      PlacedFile placed;
+      placed.use = {JoinedInFolder(name, FolderOf(image.resolved, separator_), separator_),
+                    FileAccess::kRead, FileUseKind::kImagePart, kNoArgument};
+      if (!Place(placed)) return false;
+    }
+    return true;
+  }
+
   void PlaceImage(PlacedFile& image, const std::string& format) {
+    if (!PlaceHeaderNames(image, format)) return;
     std::string report;
     switch (host_.ReportImage(image.resolved, format, &report)) {
       case MachineFileHost::ImageReport::kRead:
@@ -416,4 +435,8 @@ MachineFileHost::ImageReport SystemMachineFiles::ReportImage(const std::string& 
 
 bool SystemMachineFiles::ReadDescriptor(const std::string& resolved, std::string* text) {
   return ReadSmallFile(resolved, kMaximumDescriptorBytes, text) == SmallFileResult::kRead;
+}
+
+bool SystemMachineFiles::ReadImageStart(const std::string& resolved, std::string* bytes) {
+  return ReadFileStart(resolved, kImageStartBytes, bytes);
 }

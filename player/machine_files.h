@@ -58,6 +58,8 @@ class MachineFileHost {
                                   std::string* report) = 0;
   // The text of a vmdk descriptor (a small file).
   virtual bool ReadDescriptor(const std::string& resolved, std::string* text) = 0;
+  // The first bytes of an image, where its header names other files.
+  virtual bool ReadImageStart(const std::string& resolved, std::string* bytes) = 0;
 };
 
 // One file of the plan.
@@ -110,6 +112,7 @@ class SystemMachineFiles : public MachineFileHost {
   ImageReport ReportImage(const std::string& resolved, const std::string& format,
                           std::string* report) override;
   bool ReadDescriptor(const std::string& resolved, std::string* text) override;
+  bool ReadImageStart(const std::string& resolved, std::string* bytes) override;
 
  private:
   std::string qemuImg_;

@@ -87,6 +87,23 @@ SmallFileResult ReadSmallFile(const std::string& path, std::size_t limit, std::s
   return ReadAll(fd.get(), limit, bytes) ? SmallFileResult::kRead : SmallFileResult::kTooLarge;
 }
 
+bool ReadFileStart(const std::string& path, std::size_t count, std::string* bytes) {
+  Descriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  struct stat status {};
+  if (fd.get() < 0 || fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
+  bytes->assign(count, '\0');
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t got = read(fd.get(), bytes->data() + done, count - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  bytes->resize(done);
+  return true;
+}
+
 bool CaptureProgramOutput(const std::string& program, const std::vector<std::string>& arguments,
                           std::size_t limit, std::string* output, std::int32_t* exitCode) {
   std::vector<char*> argv;

@@ -105,6 +105,26 @@ SmallFileResult ReadSmallFile(const std::string& path, std::size_t limit, std::s
   }
 }
 
+bool ReadFileStart(const std::string& path, std::size_t count, std::string* bytes) {
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  ScopedHandle owner(file);
+  if (GetFileType(file) != FILE_TYPE_DISK) return false;
+  bytes->assign(count, '\0');
+  std::size_t done = 0;
+  while (done < count) {
+    DWORD got = 0;
+    if (!ReadFile(file, bytes->data() + done, static_cast<DWORD>(count - done), &got, nullptr)) {
+      return false;
+    }
+    if (got == 0) break;
+    done += got;
+  }
+  bytes->resize(done);
+  return true;
+}
+
 bool CaptureProgramOutput(const std::string& program, const std::vector<std::string>& arguments,
                           std::size_t limit, std::string* output, std::int32_t* exitCode) {
   std::vector<std::string> all{program};

@@ -548,12 +548,12 @@ case_linux_efi() {
 
 # The CD on the second place of the first SATA controller and nowhere
 # else: the IDE place keeps only the name the program writes into it. (The
-# template's lines end in CR alone.)
+# template's lines end in LF on Linux, in CR alone on Windows.)
 case_linux_sata() {
   current_case=linux-sata
   local folder
   folder=$(new_program_folder linux-sata)
-  linux_template "$folder" "s/(^|\r)ide1:0\\.(present|deviceType|mode|startConnected)/\$1sata0:1.\$2/gi;
+  linux_template "$folder" "s/(^|[\r\n])ide1:0\\.(present|deviceType|mode|startConnected)/\$1sata0:1.\$2/gi;
     \$_ .= \"sata0.present = \\\"TRUE\\\"\\rsata0:1.fileName = \\\"$linux_cd\\\"\\r\""
   boot_linux_cd "$folder" || return
   check_linux_report || return

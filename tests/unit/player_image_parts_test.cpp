@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "player/json_reader.h"
 
@@ -120,6 +122,59 @@ TEST(ImageParts, ReadsTheOneExtentOfAFlatDescriptor) {
   EXPECT_FALSE(ReadFlatExtent("RW 10 FLAT \"a\" x\n"));
   EXPECT_FALSE(ReadFlatExtent("RW 99999999999999999999 FLAT \"a\" 0\n"));  // beyond any size
   EXPECT_FALSE(ReadFlatExtent("version=1\n"));
+}
+
+std::string BigEndian(std::uint64_t value, int bytes) {
+  std::string out(static_cast<std::size_t>(bytes), '\0');
+  for (int i = bytes - 1; i >= 0; --i, value >>= 8) out[static_cast<std::size_t>(i)] = char(value);
+  return out;
+}
+
+// A qcow2 version 3 header as qemu-img writes it: the backing file's name
+// behind the header extensions, the data file in an extension.
+std::string Qcow2Header(const std::string& backing, const std::string& dataFile) {
+  std::string header = "QFI\xFB" + BigEndian(3, 4);
+  std::string extensions;
+  if (!dataFile.empty()) {
+    std::string data = dataFile;
+    data.resize((data.size() + 7) / 8 * 8, '\0');
+    extensions += BigEndian(0x44415441, 4) + BigEndian(dataFile.size(), 4) + data;
+  }
+  extensions += BigEndian(0x6803f857, 4) + BigEndian(8, 4) + std::string(8, 'f');  // features
+  extensions += BigEndian(0, 8);
+  const std::size_t backingOffset = 104 + extensions.size();
+  header += BigEndian(backing.empty() ? 0 : backingOffset, 8) + BigEndian(backing.size(), 4);
+  header.resize(100, '\0');
+  header += BigEndian(104, 4) + extensions + backing;
+  return header;
+}
+
+TEST(ImageParts, ReadsTheNamesInAnImagesHeaderBeforeQemuImgOpensIt) {
+  using Names = std::vector<std::string>;
+  EXPECT_EQ(NamesInImageStart(Qcow2Header("", ""), "qcow2"), Names{});
+  EXPECT_EQ(NamesInImageStart(Qcow2Header("\\\\server\\b.qcow2", "/dev/fifo"), "qcow2"),
+            (Names{"\\\\server\\b.qcow2", "/dev/fifo"}));
+  // A name that lies beyond the bytes read cannot be placed.
+  const std::string cut = Qcow2Header("base.qcow2", "");
+  EXPECT_FALSE(NamesInImageStart(cut.substr(0, cut.size() - 2), "qcow2"));
+  EXPECT_FALSE(NamesInImageStart(cut.substr(0, 110), "qcow2"));
+
+  EXPECT_EQ(
+      NamesInImageStart("# Disk DescriptorFile\nparentFileNameHint=\"//s/p.vmdk\"\n"
+                        "RW 8 FLAT \"a-flat.vmdk\" 0\nRW 8 ZERO\nRDONLY 8 SPARSE \"b.vmdk\"\n",
+                        "vmdk"),
+      (Names{"//s/p.vmdk", "a-flat.vmdk", "b.vmdk"}));
+  // The descriptor of a sparse vmdk sits in its first sectors.
+  std::string sparse = "KDMV" + std::string(24, '\0');
+  sparse += std::string("\x01\0\0\0\0\0\0\0", 8) + std::string("\x01\0\0\0\0\0\0\0", 8);
+  sparse.resize(512, '\0');
+  std::string descriptor = "# Disk DescriptorFile\nparentFileNameHint=\"/proc/self/fd/0\"\n";
+  descriptor.resize(512, '\0');
+  EXPECT_EQ(NamesInImageStart(sparse + descriptor, "vmdk"), Names{"/proc/self/fd/0"});
+  EXPECT_FALSE(NamesInImageStart(sparse, "vmdk"));
+  // Bytes of another format are left to qemu-img, which refuses them.
+  EXPECT_EQ(NamesInImageStart("plain bytes", "qcow2"), Names{});
+  EXPECT_EQ(NamesInImageStart("plain bytes", "vmdk"), Names{});
 }
 
 TEST(ImageParts, TellsProtocolsFromDriveLetters) {

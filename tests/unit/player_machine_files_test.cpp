@@ -88,6 +88,8 @@ class ScriptedFiles : public MachineFileHost {
   std::set<std::string> privateFiles;
   std::map<std::string, std::string> reports;  // image -> qemu-img JSON; unlisted: qemu-img fails
   std::map<std::string, std::string> descriptors;
+  std::map<std::string, std::string>
+      starts;  // the first bytes of images; unlisted: none of a format
   bool toolPresent = true;
   std::vector<std::string> looked;  // every name asked about, in order
 
@@ -112,6 +114,11 @@ class ScriptedFiles : public MachineFileHost {
     if (found == reports.end()) return ImageReport::kFailed;
     *report = found->second;
     return ImageReport::kRead;
+  }
+  bool ReadImageStart(const std::string& resolved, std::string* bytes) override {
+    const auto found = starts.find(resolved);
+    *bytes = found == starts.end() ? std::string() : found->second;
+    return kinds.count(resolved) != 0;
   }
   bool ReadDescriptor(const std::string& resolved, std::string* text) override {
     const auto found = descriptors.find(resolved);
@@ -266,6 +273,16 @@ TEST_F(MachineFilePlanTest, WhatAnImageNamesMayLieOnlyInTheMachinesFolder) {
 
   files.reports["/home/u/vm/top.qcow2"] = WithBacking("//server/share/b.qcow2");
   EXPECT_NE(Plan(Disk("ide0:0", "top.qcow2")).refusal.find("Netzwerk"), std::string::npos);
+
+  // A name in the image's header is placed before qemu-img ever opens it.
+  files.starts["/home/u/vm/top.qcow2"] = "# Disk DescriptorFile\nRW 8 FLAT \"//server/x\" 0\n";
+  files.toolPresent = false;  // qemu-img is never asked
+  files.kinds["/home/u/vm/top.vmdk"] = FileKind::kRegular;
+  files.starts["/home/u/vm/top.vmdk"] = files.starts["/home/u/vm/top.qcow2"];
+  const MachineFilePlan early = Plan(Disk("ide0:0", "top.vmdk"));
+  EXPECT_NE(early.refusal.find("Netzwerk"), std::string::npos) << early.refusal;
+  files.starts.clear();
+  files.toolPresent = true;
 
   files.reports.clear();  // qemu-img fails on it
   EXPECT_NE(Plan(Disk("ide0:0", "top.qcow2")).refusal, "");
