@@ -54,6 +54,15 @@ TEST(MachineFileAccess, PrivateMeansOwnedAndWritableByNobodyElse) {
   chmod(folder.c_str(), 0700);
   fs::create_directory_symlink(folder, directory.path() / "link");
   EXPECT_FALSE(PrivateToCurrentUser((directory.path() / "link").string()));
+  // Another user's folder, however closed, is not the user's (only root
+  // can make one here).
+  if (geteuid() == 0) {
+    const fs::path foreign = directory.path() / "foreign";
+    fs::create_directory(foreign);
+    chmod(foreign.c_str(), 0700);
+    ASSERT_EQ(chown(foreign.c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(PrivateToCurrentUser(foreign.string()));
+  }
   // /tmp is everyone's to write.
   EXPECT_FALSE(PrivateToCurrentUser("/tmp"));
 }
