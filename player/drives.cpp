@@ -116,12 +116,16 @@ class DrivePlacer {
     const std::string id = "drive" + std::to_string(drives_++);
     std::string drive = "if=none,id=" + id;
     const bool isCd = kind != DriveKind::kDisk;
+    std::string path;
     if (kind != DriveKind::kEmptyCd) {
-      const std::string path = ResolveVmxPath(file, host_.vmxDirectory, host_.separator);
+      path = ResolveVmxPath(file, host_.vmxDirectory, host_.separator);
       drive = "file=" + EscapeQemuOptionValue(path) + "," + drive;
-      invocation_.mediaFiles.push_back({path, isCd ? MediaUse::kCdImage : MediaUse::kDiskImage});
     }
-    drive += isCd ? ",media=cdrom,readonly=on" : ",format=" + DiskFormat(file);
+    // A CD image is raw bytes: it never counts as a format that names other
+    // files, whatever its first bytes look like. (QEMU takes no format for
+    // an empty drive.)
+    if (isCd) drive += ",media=cdrom,readonly=on";
+    if (!path.empty()) drive += ",format=" + (isCd ? std::string("raw") : DiskFormat(file));
 
     std::string device = DeviceAndBus(bus, controller, unit, isCd) + ",drive=" + id;
     if (kind == DriveKind::kCdImage && !bootsCd_) {
@@ -131,6 +135,11 @@ class DrivePlacer {
     } else if (kind == DriveKind::kDisk && !bootsDisk_) {
       device += ",bootindex=2";
       bootsDisk_ = true;
+    }
+    if (!path.empty()) {
+      invocation_.uses.push_back({path, isCd ? FileAccess::kRead : FileAccess::kWrite,
+                                  isCd ? FileUseKind::kCdImage : FileUseKind::kDiskImage,
+                                  invocation_.arguments.size() + 1});
     }
     invocation_.Add({"-drive", drive, "-device", device});
   }

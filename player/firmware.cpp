@@ -20,6 +20,8 @@ void AddFirmwareArguments(VmxSettings& settings, const QemuHostFacts& host,
     invocation.Add(
         {"-machine", "q35,smm=on", "-global", "driver=cfi.pflash01,property=secure,value=on"});
   }
+  invocation.uses.push_back({host.firmwareVariables, FileAccess::kWrite,
+                             FileUseKind::kFirmwareVariables, invocation.arguments.size() + 3});
   invocation.Add(
       {"-drive",
        "if=pflash,unit=0,format=raw,readonly=on,file=" + EscapeQemuOptionValue(host.firmwareCode),

@@ -5,6 +5,7 @@
 // user's .vmx association with this program; --silent after either
 // reports on stderr only, for installers.
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -13,12 +14,14 @@
 #include "platform/file_association.h"
 #include "platform/file_channels.h"
 #include "platform/file_kind.h"
+#include "platform/machine_file_access.h"
 #include "platform/machine_lock.h"
 #include "platform/player_host.h"
 #include "platform/shown_text.h"
 #include "platform/system.h"
 #include "player/accelerator.h"
 #include "player/firmware.h"
+#include "player/machine_files.h"
 #include "player/qemu_invocation.h"
 #include "player/tpm.h"
 #include "player/tpm_companion.h"
@@ -30,6 +33,7 @@ namespace {
 constexpr char kErrorTitle[] = "Fehler";
 constexpr char kNoticeTitle[] = "Trennwick-Player";
 constexpr char kQemuProgram[] = "qemu-system-x86_64";
+constexpr char kQemuImgProgram[] = "qemu-img";
 constexpr char kVmxExtension[] = ".vmx";
 constexpr char kProgId[] = "Trennwick.Player.vmx";
 constexpr char kAcceleratorVariable[] = "TRENNWICK_PLAYER_ACCEL";
@@ -41,6 +45,7 @@ constexpr int kExitNoQemu = 4;
 constexpr int kExitNoDisplay = 5;
 constexpr int kExitMachineLocked = 6;
 constexpr int kExitNoTpm = 7;
+constexpr int kExitNoMemory = 8;
 
 // Every message goes to stderr, and into a box where there is a display to
 // show one. `shown` is a display text.
@@ -116,31 +121,48 @@ int Associate(bool registering, bool boxes) {
               boxes);
 }
 
-// Empty when every file the machine uses is of the kind its use allows;
-// else the message. Nothing is opened here.
-std::string CheckMediaFiles(const std::vector<MediaFile>& files) {
-  for (const MediaFile& file : files) {
-    const FileKind kind = KindOfFile(file.path);
-    switch (file.use) {
-      case MediaUse::kCdImage:
-        if (kind == FileKind::kRegular || kind == FileKind::kBlockDevice) continue;
-        break;
-      case MediaUse::kDiskImage:
-        if (kind == FileKind::kRegular) continue;
-        break;
-      case MediaUse::kSerialOutput:
-        if (kind == FileKind::kRegular || kind == FileKind::kMissing) continue;
-        return WithName("Die Ausgabe der seriellen Schnittstelle ist keine gew\xF6hnliche Datei: '",
-                        file.path);
-    }
-    if (kind == FileKind::kMissing)
-      return WithName("Das Abbild wurde nicht gefunden: '", file.path);
-    return WithName(file.use == MediaUse::kCdImage
-                        ? "Das CD-Abbild ist weder eine Datei noch ein CD-Laufwerk: '"
-                        : "Das Festplatten-Abbild ist keine gew\xF6hnliche Datei: '",
-                    file.path);
+// The one question about the files of a .vmx from elsewhere. Closing the
+// box counts as "Nein", which is also its default button.
+bool UserAllowsOutsideFiles(const MachineFilePlan& plan, const std::string& vmxFile) {
+  constexpr std::uint32_t kYesNoQuestionDefaultNo = 0x4 | 0x20 | 0x100;
+  constexpr std::int32_t kAnswerYes = 6;
+  std::string text = WithName("Die Konfiguration '", vmxFile,
+                              "' verwendet Dateien au\xDF"
+                              "erhalb ihres Ordners:\r");
+  for (const PlacedFile& file : plan.files) {
+    if (!file.outside) continue;
+    text += ShownText(file.use.access == FileAccess::kWrite ? "\r  schreibt: " : "\r  liest: ") +
+            ShownFileName(file.resolved);
   }
-  return {};
+  text += ShownText(
+      "\r\rStammt die Konfiguration nicht von Ihnen, kann sie so fremde Dateien lesen oder "
+      "\xFC"
+      "berschreiben.\rDiese Dateien verwenden und die Maschine starten?");
+  return ShowMessage(ShownText(kNoticeTitle), text, kYesNoQuestionDefaultNo) == kAnswerYes;
+}
+
+// Linux: opens every file QEMU would open by the .vmx's names, so that it
+// gets descriptors (-add-fd) and no name can be swapped after the check.
+// False with `failed` set when a file does not open as what it was.
+bool HandOverFiles(const MachineFilePlan& plan, HandedDescriptors* held,
+                   std::vector<HandedFile>* handed, std::string* failed) {
+  if (!FilesHandedAsDescriptors()) return true;
+  for (std::size_t i = 0; i < plan.files.size(); ++i) {
+    const PlacedFile& file = plan.files[i];
+    if (file.useIndex == kNoArgument || file.use.kind == FileUseKind::kTpmStateFolder) continue;
+    HandOverMode mode = HandOverMode::kReadWrite;
+    if (file.use.kind == FileUseKind::kSerialOutput) mode = HandOverMode::kAppend;
+    if (file.use.access == FileAccess::kRead) mode = HandOverMode::kRead;
+    HandedFile opened{i, {}};
+    if (!OpenForHandOver(file.resolved, mode, file.use.kind == FileUseKind::kCdImage,
+                         &opened.descriptors)) {
+      *failed = file.resolved;
+      return false;
+    }
+    held->all().insert(held->all().end(), opened.descriptors.begin(), opened.descriptors.end());
+    handed->push_back(opened);
+  }
+  return true;
 }
 
 // The machine's own UEFI variable store lies beside its configuration, so
@@ -230,12 +252,14 @@ std::string QemuMissing(const std::string& besideDirectory) {
 
 // QEMU to its end, with a TPM beside a fresh swtpm. False when either could
 // not be started; `failure` says which.
-bool RunMachine(const std::string& qemu, const QemuInvocation& invocation, TpmCompanion& tpm,
-                ProgramEnd* end, std::string* failure, int* exitCode) {
+bool RunMachine(const std::string& qemu, const std::vector<std::string>& arguments,
+                std::vector<int> keepOpen, TpmCompanion& tpm, ProgramEnd* end, std::string* failure,
+                int* exitCode) {
   *failure = tpm.Start();
   *exitCode = kExitNoTpm;
   if (!failure->empty()) return false;
-  const bool ran = RunProgramToEnd(qemu, invocation.arguments, tpm.Descriptors(), end);
+  for (int descriptor : tpm.Descriptors()) keepOpen.push_back(descriptor);
+  const bool ran = RunProgramToEnd(qemu, arguments, keepOpen, end);
   tpm.Stop();
   if (ran) return true;
   *failure = WithName("QEMU konnte nicht gestartet werden: '", qemu);
@@ -243,9 +267,7 @@ bool RunMachine(const std::string& qemu, const QemuInvocation& invocation, TpmCo
   return false;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Play(int argc, char** argv) {
   InitChannelTable();
   InitDialogServices();
   const std::vector<std::string> parameters(argv + 1, argv + argc);
@@ -265,14 +287,22 @@ int main(int argc, char** argv) {
   }
 
   const std::string& vmxFile = parameters[0];
-  const FileKind vmxKind = KindOfFile(vmxFile);
-  if (vmxKind != FileKind::kRegular && vmxKind != FileKind::kMissing) {
-    return Fail(WithName("Die Konfiguration ist keine gew\xF6hnliche Datei: '", vmxFile),
-                kExitConfiguration);
-  }
   VmxConfig config;
-  if (vmxKind != FileKind::kRegular || ReadVmxFile(vmxFile, config) != VmxReadResult::kRead) {
-    return Fail(WithName("Kann die Konfiguration nicht lesen: '", vmxFile), kExitConfiguration);
+  switch (ReadVmxFile(vmxFile, config)) {
+    case VmxReadResult::kRead:
+      break;
+    case VmxReadResult::kNotAFile:
+      return Fail(WithName("Die Konfiguration ist keine gew\xF6hnliche Datei: '", vmxFile),
+                  kExitConfiguration);
+    case VmxReadResult::kTooLarge:
+      return Fail(WithName("Die Konfiguration ist gr\xF6\xDF"
+                           "er als 1 MiB und wird nicht "
+                           "gelesen: '",
+                           vmxFile),
+                  kExitConfiguration);
+    case VmxReadResult::kCannotOpen:
+    case VmxReadResult::kReadFailed:
+      return Fail(WithName("Kann die Konfiguration nicht lesen: '", vmxFile), kExitConfiguration);
   }
   const std::string unconverted = ConvertVmxToSystemEncoding(config);
   if (!unconverted.empty()) {
@@ -331,11 +361,20 @@ int main(int argc, char** argv) {
     return Fail(ShownText(invocation.error.c_str()) + "\r(" + ShownFileName(vmxFile) + ")",
                 kExitConfiguration);
   }
+  SystemMachineFiles machineFiles(FindProgram(kQemuImgProgram, DirectoryPart(qemu)));
+  const MachineFilePlan plan = PlanMachineFiles(invocation, vmxFile, system_facts::kTemporaryRoot,
+                                                system_facts::kPathSeparator, machineFiles);
+  if (!plan.refusal.empty()) {
+    return Fail(WithName(plan.refusal.c_str(), plan.refusedPath, "'. Nichts gestartet."),
+                kExitConfiguration);
+  }
+  if (plan.AsksUser() && !UserAllowsOutsideFiles(plan, vmxFile)) {
+    CloseAllChannels();
+    return 0;
+  }
   MachineLock lock;
   int lockRefused = 0;
   if (!TakeMachineLock(vmxFile, &lock, &lockRefused)) return lockRefused;
-  const std::string unfit = CheckMediaFiles(invocation.mediaFiles);
-  if (!unfit.empty()) return Fail(unfit, kExitConfiguration);
   if (!host.firmwareVariables.empty()) {
     const PrivateCopyResult copy = MakePrivateCopy(uefi.variables, host.firmwareVariables);
     if (copy == PrivateCopyResult::kNotAFile || copy == PrivateCopyResult::kFailed) {
@@ -345,10 +384,27 @@ int main(int argc, char** argv) {
     }
   }
 
+  const std::string noTpmState = tpm.OpenState(&host);
+  if (!noTpmState.empty()) return Fail(noTpmState, kExitConfiguration);
+  // The TPM's socket is now named through its folder's descriptor.
+  invocation = MapVmxToQemu(config, host);
+
+  HandedDescriptors held;
+  std::vector<HandedFile> handed;
+  std::string unopened;
+  if (!HandOverFiles(plan, &held, &handed, &unopened)) {
+    return Fail(WithName("Die Datei kann nicht ge\xF6"
+                         "ffnet werden oder ist nicht mehr, was sie "
+                         "bei der Pr\xFC"
+                         "fung war: '",
+                         unopened),
+                kExitConfiguration);
+  }
   ProgramEnd end;
   std::string failure;
   int failureCode = 0;
-  if (!RunMachine(qemu, invocation, tpm, &end, &failure, &failureCode)) {
+  if (!RunMachine(qemu, PlannedArguments(invocation, plan, handed), held.all(), tpm, &end, &failure,
+                  &failureCode)) {
     return Fail(failure, failureCode);
   }
   if (end.stopSignal == 0 && ShouldRetryWithTcg(host.accelerator, end.exitCode, end.seconds)) {
@@ -359,7 +415,8 @@ int main(int argc, char** argv) {
          false);
     host.accelerator = QemuAccelerator::kTcg;
     invocation = MapVmxToQemu(config, host);
-    if (!RunMachine(qemu, invocation, tpm, &end, &failure, &failureCode)) {
+    if (!RunMachine(qemu, PlannedArguments(invocation, plan, handed), held.all(), tpm, &end,
+                    &failure, &failureCode)) {
       return Fail(failure, failureCode);
     }
   }
@@ -368,4 +425,20 @@ int main(int argc, char** argv) {
   if (!report.text.empty()) return Fail(QemuFailure(report, end), report.exitCode);
   CloseAllChannels();
   return report.exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // No input may end the program through an exception: a .vmx that asks
+  // for more memory than there is gets a box and an exit code.
+  try {
+    return Play(argc, argv);
+  } catch (const std::exception&) {
+    Tell(kErrorTitle,
+         ShownText("Zu wenig Speicher oder ein interner Fehler: die virtuelle Maschine wurde "
+                   "nicht gestartet."),
+         true);
+    return kExitNoMemory;
+  }
 }

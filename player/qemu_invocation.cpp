@@ -83,7 +83,7 @@ QemuInvocation MapVmxToQemu(const VmxConfig& config, const QemuHostFacts& host) 
   if (!settings.error().empty()) {
     result.error = settings.error();
     result.arguments.clear();
-    result.mediaFiles.clear();
+    result.uses.clear();
   }
   return result;
 }

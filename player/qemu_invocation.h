@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "player/file_use.h"
 #include "player/vmx_config.h"
 
 enum class QemuAccelerator { kTcg, kKvm, kWhpx };
@@ -22,22 +23,10 @@ struct QemuHostFacts {
   // the read-only code and the machine's own writable variable store.
   std::string firmwareCode;
   std::string firmwareVariables;
-  // The control socket of the swtpm that the caller started for the TPM.
+  // The TPM's private state folder beside the .vmx, and the control socket
+  // of the swtpm that the caller starts in it.
+  std::string tpmStateFolder;
   std::string tpmSocket;
-};
-
-// How a file named by the configuration is used, so that the caller can
-// check that the path names the kind of file it must be.
-enum class MediaUse {
-  kCdImage,       // read only; a regular file or a block device (a CD drive)
-  kDiskImage,     // read and written; a regular file
-  kSerialOutput,  // appended to; a regular file, or missing (QEMU creates it)
-};
-
-struct MediaFile {
-  std::string path;
-  MediaUse use;
-  bool operator==(const MediaFile& other) const { return path == other.path && use == other.use; }
 };
 
 struct QemuInvocation {
@@ -45,8 +34,9 @@ struct QemuInvocation {
   std::string error;
   // The arguments after the program's name, each one exactly as QEMU gets it.
   std::vector<std::string> arguments;
-  // The files the machine boots from, mounts or writes, resolved.
-  std::vector<MediaFile> mediaFiles;
+  // Every file the machine boots from, mounts or writes, below the .vmx's
+  // folder when named relative, in the order of the arguments.
+  std::vector<FileUse> uses;
   // The CD image that boots first, as the configuration names it; empty
   // when none does.
   std::string bootCdName;

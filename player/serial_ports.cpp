@@ -23,9 +23,10 @@ void AddSerialPortArguments(VmxSettings& settings, const QemuHostFacts& host,
       continue;
     }
     const std::string id = "serial" + std::to_string(port);
+    invocation.uses.push_back({files[port], FileAccess::kWrite, FileUseKind::kSerialOutput,
+                               invocation.arguments.size() + 1});
     invocation.Add({"-chardev",
                     "file,id=" + id + ",path=" + EscapeQemuOptionValue(files[port]) + ",append=on",
                     "-serial", "chardev:" + id});
-    invocation.mediaFiles.push_back({files[port], MediaUse::kSerialOutput});
   }
 }

@@ -27,6 +27,9 @@ void AddTpmArguments(VmxSettings& settings, const QemuHostFacts& host, QemuInvoc
   invocation.Add({"-chardev", "socket,id=tpmchar0,path=" + EscapeQemuOptionValue(host.tpmSocket),
                   "-tpmdev", "emulator,id=tpm0,chardev=tpmchar0", "-device",
                   "tpm-crb,tpmdev=tpm0"});
+  // The player makes the folder and hands it to swtpm; QEMU gets no name of it.
+  invocation.uses.push_back(
+      {host.tpmStateFolder, FileAccess::kWrite, FileUseKind::kTpmStateFolder, kNoArgument});
 }
 
 std::string TpmStateFolderPath(const std::string& vmxFile) {

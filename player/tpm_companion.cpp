@@ -45,16 +45,27 @@ std::string TpmCompanion::Prepare(const std::string& vmxFile, bool requested, bo
         "fehlt. Bitte das Paket \"swtpm\" installieren.");
   }
   folderPath_ = TpmStateFolderPath(vmxFile);
+  // Named plainly until the folder is opened, for the decision on the
+  // machine's files; nothing is made yet.
+  host->tpmStateFolder = folderPath_;
+  host->tpmSocket = folderPath_ + host->separator + kTpmSocketName;
+  return {};
+}
+
+std::string TpmCompanion::OpenState(QemuHostFacts* host) {
+  if (folderPath_.empty()) return {};
   switch (OpenPrivateFolder(folderPath_, &folder_)) {
     case PrivateFolderResult::kMade:
     case PrivateFolderResult::kKept:
       break;
     case PrivateFolderResult::kRefused:
+      host->tpmSocket.clear();
       return WithName(
           "Der Ordner f\xFCr den Zustand des TPM ist kein eigener, privater Ordner (ein Link, "
           "eine Datei, der Ordner eines anderen Benutzers oder f\xFCr andere beschreibbar): '",
           folderPath_);
     case PrivateFolderResult::kFailed:
+      host->tpmSocket.clear();
       return WithName("Der Ordner f\xFCr den Zustand des TPM kann nicht angelegt werden: '",
                       folderPath_);
   }

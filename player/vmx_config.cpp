@@ -1,6 +1,6 @@
 #include "player/vmx_config.h"
 
-#include "platform/file_channels.h"
+#include "platform/machine_file_access.h"
 #include "platform/text_encoding.h"
 
 namespace {
@@ -60,12 +60,21 @@ VmxConfig ParseVmxText(std::string_view text) {
 }
 
 VmxReadResult ReadVmxFile(const std::string& fileName, VmxConfig& config) {
-  const ChannelId channel = OpenChannelForReading(kNewUnnumberedChannel, fileName);
-  if (channel == 0) return VmxReadResult::kCannotOpen;
-  while (ChannelAtEnd(channel) == 0) ParseVmxLine(ReadLine(channel), config);
-  const bool failed = ChannelReadFailed(channel);
-  CloseChannel(channel);
-  return failed ? VmxReadResult::kReadFailed : VmxReadResult::kRead;
+  std::string text;
+  switch (ReadSmallFile(fileName, kMaximumVmxBytes, &text)) {
+    case SmallFileResult::kRead:
+      break;
+    case SmallFileResult::kCannotOpen:
+      return VmxReadResult::kCannotOpen;
+    case SmallFileResult::kNotAFile:
+      return VmxReadResult::kNotAFile;
+    case SmallFileResult::kTooLarge:
+      return VmxReadResult::kTooLarge;
+    case SmallFileResult::kReadFailed:
+      return VmxReadResult::kReadFailed;
+  }
+  config = ParseVmxText(text);
+  return VmxReadResult::kRead;
 }
 
 std::string ConvertVmxToSystemEncoding(VmxConfig& config) {

@@ -3,6 +3,7 @@
 // regard to case and a later setting of a key wins over an earlier one.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <string>
 #include <string_view>
@@ -22,9 +23,13 @@ bool ParseVmxLine(std::string_view line, VmxConfig& config);
 
 VmxConfig ParseVmxText(std::string_view text);
 
-enum class VmxReadResult { kRead, kCannotOpen, kReadFailed };
+enum class VmxReadResult { kRead, kCannotOpen, kNotAFile, kTooLarge, kReadFailed };
 
-// Reads the file on a channel of its own; the file is only read.
+// No .vmx is larger; a larger file is refused before a byte of it is read.
+inline constexpr std::size_t kMaximumVmxBytes = 1024 * 1024;
+
+// Reads the whole file (a regular file of at most kMaximumVmxBytes); it is
+// only read. A NUL byte stays in its value, where VmxSettings refuses it.
 VmxReadResult ReadVmxFile(const std::string& fileName, VmxConfig& config);
 
 // Converts every value from the encoding that `.encoding` names into the

@@ -548,22 +548,61 @@ case_linux_efi() {
 
 # The CD on the second place of the first SATA controller and nowhere
 # else: the IDE place keeps only the name the program writes into it. (The
-# template's lines end in CR alone.)
+# template's lines end in LF on Linux, in CR alone on Windows.)
 case_linux_sata() {
   current_case=linux-sata
   local folder
   folder=$(new_program_folder linux-sata)
-  linux_template "$folder" "s/(^|\r)ide1:0\\.(present|deviceType|mode|startConnected)/\$1sata0:1.\$2/gi;
+  linux_template "$folder" "s/(^|[\r\n])ide1:0\\.(present|deviceType|mode|startConnected)/\$1sata0:1.\$2/gi;
     \$_ .= \"sata0.present = \\\"TRUE\\\"\\rsata0:1.fileName = \\\"$linux_cd\\\"\\r\""
   boot_linux_cd "$folder" || return
   check_linux_report || return
-  local argument on_ide=no named=no
+  # QEMU gets the CD as a descriptor set, on the SATA place and on no IDE one.
+  local argument on_sata=no on_ide=no
   while IFS= read -r -d '' argument; do
-    [[ "$argument" == *"$linux_cd"* ]] && named=yes
-    [[ "$argument" == *"$linux_cd"* && "$argument" == *if=ide* ]] && on_ide=yes
+    [[ "$argument" == ide-cd,bus=sata0.1,* ]] && on_sata=yes
+    [[ "$argument" == ide-cd,bus=ide.* ]] && on_ide=yes
   done <"$work/qemu-arguments"
-  [ "$named" = yes ] || fail "QEMU was not given the CD"
-  [ "$on_ide" = no ] || fail "QEMU was given the CD on IDE"
+  [ "$on_sata" = yes ] || fail "QEMU was not given the CD on SATA"
+  [ "$on_ide" = no ] || fail "QEMU was given a CD on IDE"
+}
+
+# A "film.iso" that is really a vmdk descriptor naming a secret file,
+# picked in the dialog: the CD is raw bytes, so QEMU holds the chosen file
+# and never the secret.
+case_linux_disguised_iso() {
+  current_case=linux-disguised-iso
+  local folder iso="$work/film.iso" secret="$work/disguised-secret" pid descriptors
+  folder=$(new_program_folder linux-disguised)
+  linux_template "$folder"
+  head -c 1048576 /dev/urandom >"$secret"
+  printf '# Disk DescriptorFile\nversion=1\nCID=fffffffe\nparentCID=ffffffff\ncreateType="monolithicFlat"\nRW 2048 FLAT "%s" 0\n' \
+    "$secret" >"$iso"
+  cp "$secret" "$work/disguised-secret.before"
+  rm -f "$work/qemu.pid" "$work/qemu-arguments"
+  open_vmx_with trennwick-e2e-qemu.desktop
+  PATH="$work/qemu-stand-in:$PATH" start_run "$folder/$program_name"
+  if ! choose_file "$iso"; then
+    fail "no open-file dialog"
+    expect_exit 0
+    return 1
+  fi
+  for _ in $(seq 600); do
+    [ -s "$work/qemu.pid" ] && break
+    sleep 0.1
+  done
+  pid=$(cat "$work/qemu.pid" 2>/dev/null)
+  sleep 3
+  descriptors=$(ls -l "/proc/${pid:-0}/fd" 2>/dev/null)
+  [[ "$descriptors" == *"$iso"* ]] || fail "QEMU does not hold the chosen image: $descriptors"
+  [[ "$descriptors" != *"$secret"* ]] || fail "QEMU holds the file the image names"
+  tr '\0' '\n' <"$work/qemu-arguments" | grep -q 'media=cdrom,readonly=on,format=raw' ||
+    fail "the CD is not raw"
+  # Nothing boots from the descriptor's text: the machine is ended.
+  [ -n "$pid" ] && kill "$pid" 2>/dev/null
+  expect_exit 0
+  cmp -s "$secret" "$work/disguised-secret.before" || fail "the secret file changed"
+  open_vmx_with trennwick-e2e-player.desktop
 }
 
 now() { date +%s.%N; }
@@ -716,6 +755,7 @@ if [ "$system" = linux ] && [ -n "$qemu_player" ]; then
     case_linux_default
     case_linux_efi
     case_linux_sata
+    case_linux_disguised_iso
     [ -n "${TRENNWICK_E2E_MEASURE:-}" ] && measure_boot "$TRENNWICK_E2E_MEASURE"
   else
     current_case=linux-cd

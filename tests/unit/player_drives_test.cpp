@@ -47,14 +47,21 @@ TEST(Drives, PlacesIdeDrivesAndBootsTheCdBeforeTheDisk) {
             (Arguments{"file=/run/disk.vmdk,if=none,id=drive0,format=vmdk",
                        "file=/d/raw.img,if=none,id=drive1,format=raw",
                        "if=none,id=drive2,media=cdrom,readonly=on",
-                       "file=/run/cd.iso,if=none,id=drive3,media=cdrom,readonly=on"}));
+                       "file=/run/cd.iso,if=none,id=drive3,media=cdrom,readonly=on,format=raw"}));
   EXPECT_EQ(All(invocation, "-device")[0], "ide-hd,bus=ide.0,unit=0,drive=drive0,bootindex=2");
   EXPECT_EQ(All(invocation, "-device")[1], "ide-hd,bus=ide.0,unit=1,drive=drive1");
   EXPECT_EQ(All(invocation, "-device")[2], "ide-cd,bus=ide.1,unit=0,drive=drive2");
   EXPECT_EQ(All(invocation, "-device")[3], "ide-cd,bus=ide.1,unit=1,drive=drive3,bootindex=1");
-  EXPECT_EQ(invocation.mediaFiles, (std::vector<MediaFile>{{"/run/disk.vmdk", MediaUse::kDiskImage},
-                                                           {"/d/raw.img", MediaUse::kDiskImage},
-                                                           {"/run/cd.iso", MediaUse::kCdImage}}));
+  // Each use names the argument that holds its file, past the controllers
+  // added before it.
+  const std::vector<FileUse> uses = {
+      {"/run/disk.vmdk", FileAccess::kWrite, FileUseKind::kDiskImage, 5},
+      {"/d/raw.img", FileAccess::kWrite, FileUseKind::kDiskImage, 9},
+      {"/run/cd.iso", FileAccess::kRead, FileUseKind::kCdImage, 17}};
+  EXPECT_EQ(invocation.uses, uses);
+  for (const FileUse& use : invocation.uses) {
+    EXPECT_EQ(invocation.arguments[use.argument].rfind("file=" + use.path + ",", 0), 0u);
+  }
   EXPECT_TRUE(All(invocation, "-boot").empty());  // bootindex decides
 }
 
@@ -184,10 +191,13 @@ TEST(Drives, KeepsUnconnectedAndRawCdDrivesEmpty) {
   EXPECT_EQ(All(invocation, "-drive"),
             (Arguments{"if=none,id=drive0,media=cdrom,readonly=on",
                        "if=none,id=drive1,media=cdrom,readonly=on",
-                       "file=/i/second.iso,if=none,id=drive2,media=cdrom,readonly=on"}));
+                       "file=/i/second.iso,if=none,id=drive2,media=cdrom,readonly=on,format=raw"}));
   // The first connected image boots, wherever it sits.
   EXPECT_EQ(All(invocation, "-device").back(), "ide-cd,bus=sata0.2,drive=drive2,bootindex=1");
-  EXPECT_EQ(invocation.mediaFiles.size(), 1u);
+  ASSERT_EQ(invocation.uses.size(), 1u);
+  // The SATA controller comes before the drive that names the file.
+  EXPECT_EQ(invocation.arguments[invocation.uses[0].argument],
+            "file=/i/second.iso,if=none,id=drive2,media=cdrom,readonly=on,format=raw");
   EXPECT_NE(Map("nvme0.present = \"TRUE\"\n" + Cd("nvme0:0", "/i/a.iso")).error, "");
 }
 
@@ -202,6 +212,11 @@ TEST(Firmware, BootsUefiFromTwoPflashUnits) {
             "if=pflash,unit=0,format=raw,readonly=on,file=/usr/share/OVMF/OVMF_CODE_4M.fd");
   EXPECT_EQ(All(efi, "-drive")[1], "if=pflash,unit=1,format=raw,file=/run/m,,1-efivars.fd");
   EXPECT_TRUE(All(efi, "-machine").empty());
+  // The variable store is a use of its own, written, named by its argument.
+  ASSERT_FALSE(efi.uses.empty());
+  EXPECT_EQ(efi.uses[0].kind, FileUseKind::kFirmwareVariables);
+  EXPECT_EQ(efi.uses[0].access, FileAccess::kWrite);
+  EXPECT_EQ(efi.arguments[efi.uses[0].argument], All(efi, "-drive")[1]);
 
   const QemuInvocation secure =
       Map("firmware = \"efi\"\nuefi.secureBoot.enabled = \"TRUE\"\n" + cd, host);

@@ -64,7 +64,7 @@ TEST(QemuInvocation, MapsTheDefaultTemplate) {
       "-smp",
       "1",
       "-drive",
-      "file=/home/j/debian 12.iso,if=none,id=drive0,media=cdrom,readonly=on",
+      "file=/home/j/debian 12.iso,if=none,id=drive0,media=cdrom,readonly=on,format=raw",
       "-device",
       "ide-cd,bus=ide.1,unit=0,drive=drive0,bootindex=1",
       "-name",
@@ -79,8 +79,10 @@ TEST(QemuInvocation, MapsTheDefaultTemplate) {
       "-drive",
       "if=floppy,index=0"};
   EXPECT_EQ(invocation.arguments, expected);
-  EXPECT_EQ(invocation.mediaFiles,
-            (std::vector<MediaFile>{{"/home/j/debian 12.iso", MediaUse::kCdImage}}));
+  ASSERT_EQ(invocation.uses.size(), 1u);
+  EXPECT_EQ(invocation.uses[0].path, "/home/j/debian 12.iso");
+  EXPECT_EQ(invocation.uses[0].kind, FileUseKind::kCdImage);
+  EXPECT_EQ(invocation.uses[0].access, FileAccess::kRead);
 
   // With KVM and sound: the same machine, accelerated with the host's CPU, with sound.
   QemuHostFacts host = LinuxHost();
@@ -138,7 +140,7 @@ TEST(QemuInvocation, KeepsHostileValuesInsideTheirOption) {
             "\xE2\x80\x93 Software-Emulation");
   EXPECT_EQ(After(invocation, "-drive"),
             "file=/x/a,,format=qcow2,,file.driver=ssh.iso,if=none,id=drive0,media=cdrom,"
-            "readonly=on");
+            "readonly=on,format=raw");
   EXPECT_EQ(After(invocation, "-chardev"),
             "file,id=serial0,path=/log/a,,b -serial stdio,append=on");
   // A quote inside a value stays one byte of one argument.
@@ -191,7 +193,8 @@ TEST(QemuInvocation, RefusesControlBytesInTheValuesItUses) {
   // DEL is a valid file-name byte: it stays part of the one argument.
   const QemuInvocation del = MapBootable("ide1:0.fileName = \"/i/a\x7f.iso\"\n");
   EXPECT_EQ(del.error, "");
-  EXPECT_EQ(After(del, "-drive"), "file=/i/a\x7f.iso,if=none,id=drive0,media=cdrom,readonly=on");
+  EXPECT_EQ(After(del, "-drive"),
+            "file=/i/a\x7f.iso,if=none,id=drive0,media=cdrom,readonly=on,format=raw");
   // A setting the player does not use may hold anything.
   EXPECT_EQ(MapBootable("annotation = \"a\x01\x7f\"\n").error, "");
 }
@@ -226,8 +229,10 @@ TEST(QemuInvocation, WritesSerialPortsToFilesKeepingTheirNumbers) {
                               "-chardev", "file,id=serial2,path=/tmp/run/com3.txt,append=on",
                               "-serial",  "chardev:serial2"};
   EXPECT_EQ(serial, expected);
-  EXPECT_EQ(invocation.mediaFiles.back(),
-            (MediaFile{"/tmp/run/com3.txt", MediaUse::kSerialOutput}));
+  const FileUse& use = invocation.uses.back();
+  EXPECT_EQ(use.kind, FileUseKind::kSerialOutput);
+  EXPECT_EQ(use.access, FileAccess::kWrite);
+  EXPECT_EQ(invocation.arguments[use.argument], "file,id=serial2,path=/tmp/run/com3.txt,append=on");
   EXPECT_FALSE(Has(MapBootable("serial0.present = \"FALSE\"\n"), "-serial"));
 }
 

@@ -7,6 +7,7 @@
 #include "core/default_template.h"
 #include "platform/file_channels.h"
 #include "platform/system.h"
+#include "player/vmx_settings.h"
 #include "test_directory.h"
 
 namespace {
@@ -58,17 +59,38 @@ TEST(VmxConfig, IgnoresLinesThatAreNoSetting) {
   EXPECT_EQ(ValueOf(config, "key"), "v");
 }
 
-TEST(VmxConfig, ReadsAFileWithAHugeLine) {
+TEST(VmxConfig, ReadsAFileUpToItsLimitAndRefusesALargerOneUnread) {
   TestDirectory directory;
-  const std::string huge(10 * 1024 * 1024, 'x');
-  WriteBytes(directory.path() / "a.vmx",
-             "memsize = \"64\"\r\nhuge = \"" + huge + "\"\r\n" + huge + "\r\nnumvcpus = \"2\"");
+  const std::string head = "memsize = \"64\"\r\nhuge = \"";
+  const std::string tail = "\"\r\nnumvcpus = \"2\"";
+  const std::string huge(kMaximumVmxBytes - head.size() - tail.size(), 'x');
+  WriteBytes(directory.path() / "a.vmx", head + huge + tail);
   InitChannelTable();
   VmxConfig config;
   ASSERT_EQ(ReadVmxFile(directory.Name("a.vmx"), config), VmxReadResult::kRead);
   EXPECT_EQ(ValueOf(config, "memsize"), "64");
   EXPECT_EQ(ValueOf(config, "huge").size(), huge.size());
   EXPECT_EQ(ValueOf(config, "numvcpus"), "2");
+
+  WriteBytes(directory.path() / "b.vmx", head + huge + "y" + tail);
+  VmxConfig untouched;
+  EXPECT_EQ(ReadVmxFile(directory.Name("b.vmx"), untouched), VmxReadResult::kTooLarge);
+  EXPECT_TRUE(untouched.settings.empty());
+}
+
+TEST(VmxConfig, KeepsANulByteInItsValueWhereTheSettingsRefuseIt) {
+  TestDirectory directory;
+  WriteBytes(directory.path() / "a.vmx",
+             std::string("serial0.fileName = \"/home/u/vm/log\0/../../.profile\"\n"
+                         "memsize = \"64\"\n",
+                         67));
+  InitChannelTable();
+  VmxConfig config;
+  ASSERT_EQ(ReadVmxFile(directory.Name("a.vmx"), config), VmxReadResult::kRead);
+  EXPECT_EQ(ValueOf(config, "memsize"), "64");
+  VmxSettings settings(config);
+  EXPECT_EQ(settings.Text("serial0.fileName"), "");
+  EXPECT_NE(settings.error().find("'serial0.fileName'"), std::string::npos) << settings.error();
 }
 
 TEST(VmxConfig, ReportsAFileThatCannotBeOpened) {

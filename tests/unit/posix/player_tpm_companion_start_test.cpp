@@ -97,6 +97,9 @@ class TpmStartTest : public ::testing::Test {
   // Prepares the TPM of m.vmx; its folder is made.
   void Prepare() {
     ASSERT_EQ(tpm.Prepare((directory.path() / "m.vmx").string(), true, true, &host), "");
+    EXPECT_TRUE(tpm.Descriptors().empty());
+    EXPECT_FALSE(fs::exists(directory.path() / "m-tpm"));
+    ASSERT_EQ(tpm.OpenState(&host), "");
     ASSERT_EQ(tpm.Descriptors().size(), 1u);
   }
 
@@ -122,7 +125,8 @@ TEST_F(TpmStartTest, NamesThePackageWhenSwtpmIsMissing) {
 TEST_F(TpmStartTest, RefusesAStateFolderThatIsALink) {
   fs::create_directory(directory.path() / "elsewhere");
   fs::create_directory_symlink(directory.path() / "elsewhere", directory.path() / "m-tpm");
-  const std::string refusal = tpm.Prepare((directory.path() / "m.vmx").string(), true, true, &host);
+  ASSERT_EQ(tpm.Prepare((directory.path() / "m.vmx").string(), true, true, &host), "");
+  const std::string refusal = tpm.OpenState(&host);
   EXPECT_NE(refusal.find("m-tpm'"), std::string::npos) << refusal;
   EXPECT_EQ(host.tpmSocket, "");
   EXPECT_EQ(tpm.Start(), "");

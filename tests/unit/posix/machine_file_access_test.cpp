@@ -1,0 +1,121 @@
+// The POSIX side of the machine's files: resolution through links, the
+// private-folder test, and the hand-over opens that never follow a link.
+#include "platform/machine_file_access.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "tests/unit/test_directory.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Real(const fs::path& path) {
+  return fs::canonical(path).string();
+}
+
+TEST(MachineFileAccess, ResolvesLinksDotsAndMissingNames) {
+  TestDirectory directory;
+  const fs::path vm = directory.path() / "vm";
+  fs::create_directory(vm);
+  WriteBytes(directory.path() / "victim", "secret");
+  fs::create_symlink(directory.path() / "victim", vm / "log.txt");
+  fs::create_symlink(directory.path() / "nothing", vm / "dangling");
+  std::string resolved;
+  ASSERT_TRUE(ResolveFilePath((vm / "log.txt").string(), &resolved));
+  EXPECT_EQ(resolved, Real(directory.path() / "victim"));
+  ASSERT_TRUE(ResolveFilePath((vm / ".." / "victim").string(), &resolved));
+  EXPECT_EQ(resolved, Real(directory.path() / "victim"));
+  // A missing name stays below its resolved folder; a dangling link does not resolve.
+  ASSERT_TRUE(ResolveFilePath((vm / ".." / "vm" / "new.log").string(), &resolved));
+  EXPECT_EQ(resolved, Real(vm) + "/new.log");
+  EXPECT_FALSE(ResolveFilePath((vm / "dangling").string(), &resolved));
+  EXPECT_FALSE(ResolveFilePath((vm / "gone" / "new.log").string(), &resolved));
+}
+
+TEST(MachineFileAccess, PrivateMeansOwnedAndWritableByNobodyElse) {
+  TestDirectory directory;
+  const fs::path folder = directory.path() / "run";
+  fs::create_directory(folder);
+  chmod(folder.c_str(), 0700);
+  EXPECT_TRUE(PrivateToCurrentUser(folder.string()));
+  chmod(folder.c_str(), 0755);
+  EXPECT_TRUE(PrivateToCurrentUser(folder.string()));
+  chmod(folder.c_str(), 0775);
+  EXPECT_FALSE(PrivateToCurrentUser(folder.string()));
+  chmod(folder.c_str(), 0757);
+  EXPECT_FALSE(PrivateToCurrentUser(folder.string()));
+  chmod(folder.c_str(), 0700);
+  fs::create_directory_symlink(folder, directory.path() / "link");
+  EXPECT_FALSE(PrivateToCurrentUser((directory.path() / "link").string()));
+  // Another user's folder, however closed, is not the user's (only root
+  // can make one here).
+  if (geteuid() == 0) {
+    const fs::path foreign = directory.path() / "foreign";
+    fs::create_directory(foreign);
+    chmod(foreign.c_str(), 0700);
+    ASSERT_EQ(chown(foreign.c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(PrivateToCurrentUser(foreign.string()));
+  }
+  // /tmp is everyone's to write.
+  EXPECT_FALSE(PrivateToCurrentUser("/tmp"));
+}
+
+TEST(MachineFileAccess, HandsOverOnlyWhatWasCheckedAndNeverCutsShort) {
+  TestDirectory directory;
+  const fs::path victim = directory.path() / "victim";
+  WriteBytes(victim, "keep");
+  fs::create_symlink(victim, directory.path() / "link");
+  HandedDescriptors held;
+  // The last step never follows a link, in any mode.
+  for (HandOverMode mode : {HandOverMode::kRead, HandOverMode::kReadWrite, HandOverMode::kAppend}) {
+    EXPECT_FALSE(OpenForHandOver((directory.path() / "link").string(), mode, false, &held.all()));
+  }
+  EXPECT_TRUE(held.all().empty());
+
+  ASSERT_TRUE(OpenForHandOver(victim.string(), HandOverMode::kReadWrite, false, &held.all()));
+  ASSERT_EQ(held.all().size(), 2u);
+  EXPECT_EQ(fcntl(held.all()[0], F_GETFL) & O_ACCMODE, O_RDWR);
+  EXPECT_EQ(fcntl(held.all()[1], F_GETFL) & O_ACCMODE, O_RDONLY);
+  EXPECT_NE(fcntl(held.all()[0], F_GETFD) & FD_CLOEXEC, 0);
+  EXPECT_EQ(fcntl(held.all()[0], F_GETFL) & O_NONBLOCK, 0);
+
+  std::vector<int> serial;
+  ASSERT_TRUE(OpenForHandOver(victim.string(), HandOverMode::kAppend, false, &serial));
+  ASSERT_EQ(write(serial[0], "+", 1), 1);
+  close(serial[0]);
+  EXPECT_EQ(ReadBytes(victim), "keep+");
+  std::vector<int> created;
+  ASSERT_TRUE(OpenForHandOver((directory.path() / "new.log").string(), HandOverMode::kAppend, false,
+                              &created));
+  close(created[0]);
+  EXPECT_TRUE(fs::is_regular_file(directory.path() / "new.log"));
+
+  // A FIFO or a folder in the file's place is refused without waiting.
+  const fs::path fifo = directory.path() / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::vector<int> none;
+  EXPECT_FALSE(OpenForHandOver(fifo.string(), HandOverMode::kRead, true, &none));
+  EXPECT_FALSE(OpenForHandOver(directory.path().string(), HandOverMode::kRead, false, &none));
+  EXPECT_TRUE(none.empty());
+  std::string bytes;
+  EXPECT_EQ(ReadSmallFile(fifo.string(), 100, &bytes), SmallFileResult::kNotAFile);
+}
+
+TEST(MachineFileAccess, CapturesAProgramsOutputUpToItsLimit) {
+  std::string output;
+  std::int32_t code = -1;
+  ASSERT_TRUE(CaptureProgramOutput("/bin/sh", {"-c", "printf '[1]'; exit 3"}, 100, &output, &code));
+  EXPECT_EQ(output, "[1]");
+  EXPECT_EQ(code, 3);
+  EXPECT_FALSE(CaptureProgramOutput("/bin/sh", {"-c", "yes"}, 4096, &output, &code));
+  EXPECT_FALSE(CaptureProgramOutput("/nonexistent/qemu-img", {}, 100, &output, &code));
+}
+
+}  // namespace
