@@ -163,13 +163,16 @@ TEST(Drives, KnowsVmwaresDeviceTypesAndRefusesOthers) {
     EXPECT_EQ(All(invocation, "-device"),
               Arguments{"ide-hd,bus=ide.0,unit=0,drive=drive0,bootindex=2"})
         << disk;
-    EXPECT_EQ(invocation.mediaFiles, (std::vector<MediaFile>{{"/i/d.vmdk", MediaUse::kDiskImage}}));
+    ASSERT_EQ(invocation.uses.size(), 1u) << disk;
+    EXPECT_EQ(invocation.uses[0].path, "/i/d.vmdk");
+    EXPECT_EQ(invocation.uses[0].kind, FileUseKind::kDiskImage);
+    EXPECT_EQ(invocation.uses[0].access, FileAccess::kWrite);
   }
   // The host's drive: an empty CD drive, its file never opened.
   const QemuInvocation raw =
       Map(Cd("ide1:0", "/i/a.iso") + ide + "ide0:0.deviceType = \"atapi-cdrom\"\n");
   EXPECT_EQ(All(raw, "-drive")[0], "if=none,id=drive0,media=cdrom,readonly=on");
-  EXPECT_EQ(raw.mediaFiles.size(), 1u);
+  EXPECT_EQ(raw.uses.size(), 1u);
 
   for (const char* unknown : {"floppy", "cdrom", "hardDisk "}) {
     const QemuInvocation invocation =
