@@ -64,7 +64,7 @@ parent_of() {
 }
 
 # Starts the player and waits until its QEMU runs; sets qemu_pid and
-# player_pid, QEMU's parent (pl_player_pid is the shell that started it).
+# player_pid, QEMU's parent, which must be the player started.
 start_machine() {
   : >"$work/qemu-starts"
   pl_start_player "$vmx"
@@ -76,7 +76,7 @@ start_machine() {
       player_pid=$(parent_of "$qemu_pid")
       # A moment for QEMU to open its window and boot the CD.
       sleep 2
-      running "$qemu_pid" && [ -n "$player_pid" ] && return 0
+      running "$qemu_pid" && [ "$player_pid" = "$pl_player_pid" ] && return 0
       break
     fi
     running "$pl_player_pid" || break

@@ -59,18 +59,24 @@ pl_setup_user() {
   chmod 0700 "$pl_home"
 }
 
-# Runs a command as the test's user, with a desktop session's environment
-# of its own.
-pl_as_user() {
-  local environment=(env -u WAYLAND_DISPLAY -u XDG_RUNTIME_DIR HOME="$pl_home"
+# The command line that runs a command as the test's user, with a desktop
+# session's environment of its own, in pl_user_command. Each step execs the
+# next, so a command started from it in the background keeps its process id.
+pl_user_command_for() {
+  pl_user_command=(env -u WAYLAND_DISPLAY -u XDG_RUNTIME_DIR HOME="$pl_home"
     USER="$pl_user_name" DISPLAY="$DISPLAY" XDG_CONFIG_HOME="$pl_home/.config"
     XDG_DATA_HOME="$pl_home/.local/share" XDG_CACHE_HOME="$pl_home/.cache"
-    GSETTINGS_BACKEND=memory NO_AT_BRIDGE=1 ASAN_OPTIONS=detect_leaks=0)
+    GSETTINGS_BACKEND=memory NO_AT_BRIDGE=1 ASAN_OPTIONS=detect_leaks=0 "$@")
   if [ "$(id -u)" -eq 0 ]; then
-    setpriv --reuid="$pl_uid" --regid="$pl_gid" --clear-groups "${environment[@]}" "$@"
-  else
-    "${environment[@]}" "$@"
+    pl_user_command=(setpriv --reuid="$pl_uid" --regid="$pl_gid" --clear-groups
+      "${pl_user_command[@]}")
   fi
+}
+
+# Runs a command as the test's user.
+pl_as_user() {
+  pl_user_command_for "$@"
+  "${pl_user_command[@]}"
 }
 
 # A folder of the user's own in the work folder; prints its path.
@@ -102,6 +108,16 @@ pl_prepare_linux_cd() {
   chown "$pl_uid:$pl_gid" "$work/qemu.pid" "$work/qemu-arguments"
 }
 
+# Puts the Linux CD into the user's folder DIR (a hard link where it can)
+# and points pl_linux_cd at it: a machine whose CD lies outside its own
+# folder would be asked about first.
+pl_place_linux_cd() {
+  local placed
+  placed="$1/$(basename "$pl_linux_cd")"
+  ln -f "$pl_linux_cd" "$placed" 2>/dev/null || cp "$pl_linux_cd" "$placed"
+  pl_linux_cd=$placed
+}
+
 # Writes a .vmx that boots CD from ide1:0 with the first serial port
 # written to SERIAL; further lines (key = "value", without line end) follow.
 # usage: pl_write_vmx FILE CD SERIAL [LINE...]
@@ -120,16 +136,19 @@ pl_write_vmx() {
 }
 
 # Starts the player on VMX as the user in the background, with TCG and the
-# QEMU stand-in first in PATH; sets pl_player_pid. Output: $work/player.log.
+# QEMU stand-in first in PATH; sets pl_player_pid, the player's own process
+# id. Output: $work/player.log.
 pl_start_player() {
   : >"$work/qemu.pid"
-  pl_as_user env TRENNWICK_PLAYER_ACCEL=tcg PATH="$work/qemu-stand-in:$PATH" \
-    "$player" "$@" >"$work/player.log" 2>&1 &
+  pl_user_command_for env TRENNWICK_PLAYER_ACCEL=tcg PATH="$work/qemu-stand-in:$PATH" \
+    "$player" "$@"
+  "${pl_user_command[@]}" >"$work/player.log" 2>&1 &
   pl_player_pid=$!
 }
 
 # Waits for the player started last; a machine still running after
 # SECONDS is ended. Prints the player's exit code (124: it had to be ended).
+# Only the shell that started the player can wait for it: not in $(...).
 pl_wait_player() {
   local seconds=$1 waited=0
   while kill -0 "$pl_player_pid" 2>/dev/null && [ "$waited" -lt $((seconds * 10)) ]; do

@@ -105,7 +105,7 @@ scsi_vmx() {
 
 case_scsi_upper_units() {
   local dir disk cd_name
-  dir=$(pl_user_dir scsi)
+  dir=$(pl_user_dir machines)
   cd_name=$(basename "$pl_linux_cd")
 
   pl_case=scsi8-bios-ata-disk
@@ -117,8 +117,8 @@ case_scsi_upper_units() {
   scsi_vmx "$dir/a.vmx" scsi0:8 "$dir/a-serial.log" 'ide0:0.present = "TRUE"' \
     'ide0:0.deviceType = "ata-hardDisk"' "ide0:0.fileName = \"$disk\""
   boot_and_check "$dir/a.vmx" "$dir/a-serial.log" bios "E2E $dash $cd_name $dash Software-Emulation"
-  pl_qemu_arguments | grep -qx "file=$disk,if=none,id=drive0,format=raw" ||
-    pl_fail "the ata-hardDisk image is no disk drive: $(pl_qemu_arguments | grep -F "$disk")"
+  pl_qemu_arguments | grep -qx "file=/dev/fdset/[0-9]*,if=none,id=drive0,format=raw" ||
+    pl_fail "the ata-hardDisk image is no disk drive: $(pl_qemu_arguments | grep -F drive0)"
   pl_qemu_arguments | grep -qx 'ide-hd,bus=ide.0,unit=0,drive=drive0,bootindex=2' ||
     pl_fail "the ata-hardDisk is not on ide0:0"
   pl_qemu_arguments | grep -qx 'lsi53c895a,id=scsi0-1' || pl_fail "no second LSI adapter"
@@ -136,7 +136,7 @@ case_scsi_upper_units() {
 
 case_refusals() {
   local dir
-  dir=$(pl_user_dir refusals)
+  dir=$(pl_user_dir machines)
   pl_case=unknown-device-type
   pl_write_vmx "$dir/t.vmx" "$pl_linux_cd" "$dir/t.log" 'ide0:0.present = "TRUE"' \
     'ide0:0.deviceType = "hardDisk"' "ide0:0.fileName = \"$dir/none.img\""
@@ -149,7 +149,7 @@ case_refusals() {
 
 case_software_emulation_told() {
   local dir code title
-  dir=$(pl_user_dir kvm)
+  dir=$(pl_user_dir machines)
   make_recording_qemu
   pl_write_vmx "$dir/k.vmx" "$pl_linux_cd" "$dir/k.log"
   title="guest=E2E $dash $(basename "$pl_linux_cd") $dash Software-Emulation"
@@ -194,6 +194,8 @@ case_software_emulation_told() {
 
 pl_begin
 if pl_prepare_linux_cd; then
+  # The machines share one folder with their CD, which is thus their own.
+  pl_place_linux_cd "$(pl_user_dir machines)"
   case_refusals
   case_software_emulation_told
   case_scsi_upper_units
