@@ -453,8 +453,10 @@ prepare_linux_cd() {
     return 1
   }
   mkdir -p "$work/qemu-stand-in"
-  printf '#!/bin/sh\nprintf "%%s\\n" "$$" >"%s/qemu.pid"\nprintf "%%s\\0" "$@" >"%s/qemu-arguments"\nexec %s "$@"\n' \
-    "$work" "$work" "$(command -v qemu-system-x86_64)" >"$work/qemu-stand-in/qemu-system-x86_64"
+  # It also notes the files of the descriptors QEMU inherits, which the
+  # player opened for it.
+  printf '#!/bin/sh\nprintf "%%s\\n" "$$" >"%s/qemu.pid"\nprintf "%%s\\0" "$@" >"%s/qemu-arguments"\nfor fd in /proc/$$/fd/*; do [ "${fd##*/}" -gt 2 ] && printf "%%s %%s\\n" "${fd##*/}" "$(readlink "$fd")"; done >"%s/qemu-files"\nexec %s "$@"\n' \
+    "$work" "$work" "$work" "$(command -v qemu-system-x86_64)" >"$work/qemu-stand-in/qemu-system-x86_64"
   chmod +x "$work/qemu-stand-in/qemu-system-x86_64"
 }
 
@@ -639,6 +641,37 @@ timed_boot() {
   echo "$end - $start" | bc
 }
 
+# QEMU started by hand is given names where the player handed it
+# descriptors: each /dev/fdset/N becomes the file of that set's first
+# descriptor, as the stand-in saw it; -add-fd goes. Sets hand_arguments.
+by_hand_arguments() {
+  local -A fd_file set_file
+  local fd file argument set
+  while read -r fd file; do fd_file[$fd]=$file; done <"$work/qemu-files"
+  hand_arguments=()
+  while [ $# -gt 0 ]; do
+    if [ "$1" = -add-fd ]; then
+      fd=$(sed -n 's/.*\bfd=\([0-9]*\).*/\1/p' <<<"$2")
+      set=$(sed -n 's/.*\bset=\([0-9]*\).*/\1/p' <<<"$2")
+      [ -n "${set_file[$set]:-}" ] || set_file[$set]=${fd_file[$fd]//,/,,}
+      shift 2
+      continue
+    fi
+    hand_arguments+=("$1")
+    shift
+  done
+  local i
+  for i in "${!hand_arguments[@]}"; do
+    argument=${hand_arguments[$i]}
+    for set in "${!set_file[@]}"; do
+      argument=${argument//\/dev\/fdset\/$set,/${set_file[$set]},}
+      [[ "$argument" == *"/dev/fdset/$set" ]] &&
+        argument="${argument%"/dev/fdset/$set"}${set_file[$set]}"
+    done
+    hand_arguments[$i]=$argument
+  done
+}
+
 # The player started on the Linux CD against QEMU started by hand with the
 # arguments the player gave it, N times each, taking turns at going first;
 # each is timed from its start to the guest's token. Fails when the
@@ -658,6 +691,8 @@ measure_boot() {
     { fail "the player's first boot gave no token"; return; }
   local arguments=()
   while IFS= read -r -d '' argument; do arguments+=("$argument"); done <"$work/qemu-arguments"
+  by_hand_arguments "${arguments[@]}"
+  arguments=("${hand_arguments[@]}")
   local by_player=() by_hand=() turn
   for turn in $(seq "$runs"); do
     for who in $([ $((turn % 2)) = 1 ] && echo "player hand" || echo "hand player"); do
