@@ -16,7 +16,9 @@
 bool ResolveFilePath(const std::string& path, std::string* resolved);
 
 // True when `path` (no link) is owned by the current user and nobody else
-// may write to it (Windows: its owner is the current user).
+// may write to it (Windows: no entry of its DACL lets anyone but the user,
+// SYSTEM and the Administrators change it, as the launcher makes its
+// folders).
 bool PrivateToCurrentUser(const std::string& path);
 
 enum class SmallFileResult { kRead, kCannotOpen, kNotAFile, kTooLarge, kReadFailed };

@@ -1,5 +1,5 @@
 // The machine's files on Windows: full and final paths for placement, the
-// owner's SID for the launcher's own folders, CreateProcessA for qemu-img.
+// owner's SID and the DACL for the launcher's own folders, CreateProcessA for qemu-img.
 // QEMU gets names here, as it opens them itself.
 #include <aclapi.h>
 #include <windows.h>
@@ -61,26 +61,64 @@ bool ResolveFilePath(const std::string& path, std::string* resolved) {
   return true;
 }
 
-bool PrivateToCurrentUser(const std::string& path) {
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
-                            nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+namespace {
+
+// Rights that let a holder change what lies in a folder or who may.
+constexpr ACCESS_MASK kChangingRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
+                                        FILE_DELETE_CHILD | FILE_WRITE_ATTRIBUTES | DELETE |
+                                        WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+
+bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) {
+  return IsWellKnownSid(sid, type) != FALSE;
+}
+
+// True when no entry of `dacl` lets anyone but `user`, SYSTEM and the
+// Administrators change the folder: the counterpart of a mode without
+// group or other write bits. No DACL at all lets everyone in.
+bool OnlyTheseMayChange(PACL dacl, PSID user) {
+  if (dacl == nullptr) return false;
+  for (DWORD index = 0; index < dacl->AceCount; ++index) {
+    void* entry = nullptr;
+    if (!GetAce(dacl, index, &entry)) return false;
+    const auto* header = static_cast<ACE_HEADER*>(entry);
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+    if ((allowed->Mask & kChangingRights) == 0) continue;
+    PSID sid = const_cast<DWORD*>(&allowed->SidStart);
+    if (EqualSid(sid, user) || IsWellKnown(sid, WinLocalSystemSid) ||
+        IsWellKnown(sid, WinBuiltinAdministratorsSid)) {
+      continue;
+    }
     return false;
   }
-  bool same = false;
+  return true;
+}
+
+}  // namespace
+
+bool PrivateToCurrentUser(const std::string& path) {
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT,
+                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                            &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  bool private_ = false;
   HANDLE token = nullptr;
   if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
     ScopedHandle tokenOwner(token);
     char buffer[256];
     DWORD length = 0;
     if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &length)) {
-      same = EqualSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, owner) != 0;
+      const PSID user = reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid;
+      private_ = EqualSid(user, owner) != 0 && OnlyTheseMayChange(dacl, user);
     }
   }
   LocalFree(descriptor);
   const DWORD attributes = GetFileAttributesA(path.c_str());
-  return same && attributes != INVALID_FILE_ATTRIBUTES &&
+  return private_ && attributes != INVALID_FILE_ATTRIBUTES &&
          (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
 }
 
