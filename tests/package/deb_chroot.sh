@@ -10,43 +10,13 @@
 set -uo pipefail
 deb=$(realpath "$1")
 work=$(mkdir -p "$2" && realpath "$2")
-root="$work/root"
-tarball="$work/bookworm-minbase.tar.gz"
-mounts=()
 failures=0
 fail() {
   echo "FAIL: $*" >&2
   failures=$((failures + 1))
 }
-
-undo_mounts() {
-  local i
-  for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do
-    umount -l "${mounts[i]}" 2>/dev/null
-  done
-  mounts=()
-}
-trap undo_mounts EXIT
-mount_into() {
-  mkdir -p "$root$2"
-  mount "${@:3}" "$1" "$root$2" && mounts+=("$root$2")
-}
-
-if [ ! -f "$tarball" ]; then
-  rm -rf "$work/fresh"
-  debootstrap --variant=minbase bookworm "$work/fresh" http://deb.debian.org/debian >"$work/debootstrap.log" 2>&1 ||
-    { echo "debootstrap failed (see $work/debootstrap.log)" >&2; exit 1; }
-  tar -C "$work/fresh" -czf "$tarball.part" . && mv "$tarball.part" "$tarball"
-  rm -rf "$work/fresh"
-fi
-rm -rf "$root"
-mkdir -p "$root"
-tar -C "$root" -xzf "$tarball"
-cp /etc/resolv.conf "$root/etc/resolv.conf"
-mount_into proc /proc -t proc
-mount_into /sys /sys --rbind
-mount_into /dev /dev --rbind
-in_root() { chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive "$@"; }
+source "$(dirname "$0")/bare_root.sh"
+bare_root_make "$work" || exit 1
 
 cp "$deb" "$root/tmp/"
 in_root apt-get update -q >"$work/apt.log" 2>&1
