@@ -3,9 +3,9 @@
 # meets it: apt-get installs it with everything it needs; an ordinary user
 # in Xvfb starts Trennwick from its menu entry, its first run writes the
 # template into the user's config folder and asks, with the folder's
-# umlauts shown right; the player is the user's .vmx handler; removing the
-# package leaves none of its files. Needs root. The bare root is cached as a
-# tarball in WORK_DIR.
+# umlauts shown right; the player is the user's .vmx handler; its manual
+# pages open; removing the package leaves none of its files. Needs root.
+# The bare root is cached as a tarball in WORK_DIR.
 # Usage: deb_chroot.sh PACKAGE.deb WORK_DIR
 set -uo pipefail
 deb=$(realpath "$1")
@@ -35,8 +35,14 @@ grep -q 'application/x-vmware-vm=.*trennwick-player.desktop' "$root/usr/share/ap
   fail "desktop database does not name the player for .vmx"
 
 # The test's own tools, after the package's needs were checked.
-in_root apt-get install -y -q --no-install-recommends xvfb xauth openbox xdotool xclip libglib2.0-bin \
+in_root apt-get install -y -q --no-install-recommends xvfb xauth openbox xdotool xclip libglib2.0-bin man-db \
   >>"$work/apt.log" 2>&1 || fail "test tools not installable"
+# The manual pages open as a user opens them, in German, with no warning.
+for page in trennwick trennwick-player; do
+  text=$(in_root env MANWIDTH=80 man --warnings -P cat "$page" 2>"$work/man-$page.err")
+  grep -q '^BESCHREIBUNG' <<<"$text" || fail "man $page shows no page"
+  [ ! -s "$work/man-$page.err" ] || fail "man $page warns: $(cat "$work/man-$page.err")"
+done
 in_root useradd -m -s /bin/sh anna
 cat >"$root/tmp/as_user.sh" <<'EOF'
 #!/bin/sh
