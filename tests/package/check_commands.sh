@@ -108,10 +108,14 @@ for script in "${!parsed_of[@]}"; do
     [ -n "${checked[$cmd]:-}" ] && continue
     checked[$cmd]=$script
     [[ "$optional_commands" == *" $cmd "* ]] && continue
-    path=$(type -P "$cmd") || { fail "$cmd ($script): not installed here; add its package to scripts/setup"; continue; }
-    real=$(realpath "$path")
-    # Debian 12 has merged /usr, and dpkg still names many files by /bin.
-    paths[$cmd]="$path $real ${path#/usr} ${real#/usr}"
+    found=$(type -a -P "$cmd") || { fail "$cmd ($script): not installed here; add its package to scripts/setup"; continue; }
+    # Every place in PATH counts (a file in /usr/local may stand before the
+    # package's); Debian 12 has merged /usr, and dpkg still names many
+    # files by /bin.
+    for path in $found; do
+      real=$(realpath "$path")
+      paths[$cmd]+=" $path $real ${path#/usr} ${real#/usr}"
+    done
   done <<<"$(grep -v '^function ' <<<"$parsed")"
 done
 
