@@ -38,7 +38,13 @@ bare_root_make() {  # WORK_DIR
     tar -C "$work/fresh" -czf "$tarball.part" . && mv "$tarball.part" "$tarball"
     rm -rf "$work/fresh"
   fi
-  rm -rf "$root"
+  # A root left by a run that was killed may still have the host's /dev and
+  # /sys mounted in it: those go first, and the removal never crosses into
+  # another file system.
+  local leftover
+  awk -v root="$root/" 'index($2 "/", root) == 1 { print $2 }' /proc/self/mounts | sort -r |
+    while read -r leftover; do umount -l "$leftover"; done
+  rm -rf --one-file-system "$root"
   mkdir -p "$root"
   tar -C "$root" -xzf "$tarball"
   cp /etc/resolv.conf "$root/etc/resolv.conf"
