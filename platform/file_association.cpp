@@ -1,5 +1,7 @@
 #include "platform/file_association.h"
 
+#include <vector>
+
 #include "platform/file_association_system.h"
 
 FileAssociationSystem fileAssociationSystem = kSystemFileAssociationCalls;
@@ -8,6 +10,28 @@ namespace {
 
 std::string CommandKey(const std::string& progId) {
   return progId + "\\shell\\open\\command";
+}
+
+std::string IconKey(const std::string& progId) {
+  return progId + "\\DefaultIcon";
+}
+
+// The shell splits an icon location at its last comma, so a comma in the
+// path needs no quotes; 0 is the program's first icon.
+std::string IconOfProgram(const std::string& command) {
+  return CommandProgramPath(command) + ",0";
+}
+
+// The values below progId that make it a file type, each key with its
+// default value.
+struct ProgIdValue {
+  std::string key;
+  std::string value;
+};
+std::vector<ProgIdValue> ProgIdValues(const std::string& progId, const std::string& typeName,
+                                      const std::string& command) {
+  return {
+      {progId, typeName}, {IconKey(progId), IconOfProgram(command)}, {CommandKey(progId), command}};
 }
 
 bool SameIgnoringCase(const std::string& a, const std::string& b) {
@@ -26,29 +50,36 @@ bool HasDefault(RegistryRoot root, const std::string& key, const std::string& ex
 
 }  // namespace
 
-std::string CommandProgramName(const std::string& command) {
-  std::string program;
+std::string CommandProgramPath(const std::string& command) {
   if (!command.empty() && command.front() == '"') {
     const std::size_t close = command.find('"', 1);
-    program = command.substr(1, close == std::string::npos ? std::string::npos : close - 1);
-  } else {
-    program = command.substr(0, command.find(' '));
+    return command.substr(1, close == std::string::npos ? std::string::npos : close - 1);
   }
+  return command.substr(0, command.find(' '));
+}
+
+std::string CommandProgramName(const std::string& command) {
+  const std::string program = CommandProgramPath(command);
   const std::size_t slash = program.find_last_of("\\/");
   return slash == std::string::npos ? program : program.substr(slash + 1);
 }
 
 AssociationResult RegisterFileAssociation(const std::string& extension, const std::string& progId,
-                                          const std::string& command) {
+                                          const std::string& typeName, const std::string& command) {
   const auto& system = fileAssociationSystem;
   if (!system.supported) return AssociationResult::kNotSupported;
+  const std::vector<ProgIdValue> values = ProgIdValues(progId, typeName, command);
   if (HasDefault(RegistryRoot::kUserClasses, extension, progId)) {
-    if (HasDefault(RegistryRoot::kUserClasses, CommandKey(progId), command)) {
-      return AssociationResult::kAlreadyDone;
+    bool changed = false;
+    for (const ProgIdValue& value : values) {
+      if (HasDefault(RegistryRoot::kUserClasses, value.key, value.value)) continue;
+      if (!system.writeDefault(RegistryRoot::kUserClasses, value.key, value.value)) {
+        if (changed) system.notifyChanged();
+        return AssociationResult::kFailed;
+      }
+      changed = true;
     }
-    if (!system.writeDefault(RegistryRoot::kUserClasses, CommandKey(progId), command)) {
-      return AssociationResult::kFailed;
-    }
+    if (!changed) return AssociationResult::kAlreadyDone;
     system.notifyChanged();
     return AssociationResult::kDone;
   }
@@ -60,8 +91,11 @@ AssociationResult RegisterFileAssociation(const std::string& extension, const st
   // The program's key first, so that the extension never points at a key
   // without a command.
   const bool ours = system.keyExists(RegistryRoot::kUserClasses, progId);
-  if (system.writeDefault(RegistryRoot::kUserClasses, CommandKey(progId), command) &&
-      system.writeDefault(RegistryRoot::kUserClasses, extension, progId)) {
+  bool written = true;
+  for (const ProgIdValue& value : values) {
+    written = written && system.writeDefault(RegistryRoot::kUserClasses, value.key, value.value);
+  }
+  if (written && system.writeDefault(RegistryRoot::kUserClasses, extension, progId)) {
     system.notifyChanged();
     return AssociationResult::kDone;
   }

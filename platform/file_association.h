@@ -17,16 +17,19 @@ enum class AssociationResult {
 };
 
 // extension with its dot (".vmx"); progId e.g. "Trennwick.Player.vmx";
-// command the open command, e.g. "\"C:\\x\\player.exe\" \"%1\"". An
-// extension that names progId already is ours: its command is brought up to
-// date (the program may have moved).
+// typeName what the shell calls such files ("VMware-Konfiguration");
+// command the open command, e.g. "\"C:\\x\\player.exe\" \"%1\"". The
+// files show the icon of the program that the command starts. An extension
+// that names progId already is ours: its values are brought up to date (the
+// program may have moved).
 AssociationResult RegisterFileAssociation(const std::string& extension, const std::string& progId,
-                                          const std::string& command);
+                                          const std::string& typeName, const std::string& command);
 // The progId counts as ours when its open command starts the program named
 // programName (e.g. "trennwick-player.exe", any case), wherever it lies.
 AssociationResult UnregisterFileAssociation(const std::string& extension, const std::string& progId,
                                             const std::string& programName);
 
-// The file name of the program an open command starts: its first word, or
-// what its first pair of quotes holds, after the last "\" or "/".
+// The program an open command starts: its first word, or what its first
+// pair of quotes holds; its name is what follows the last "\" or "/".
+std::string CommandProgramPath(const std::string& command);
 std::string CommandProgramName(const std::string& command);

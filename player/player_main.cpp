@@ -36,6 +36,7 @@ constexpr char kQemuProgram[] = "qemu-system-x86_64";
 constexpr char kQemuImgProgram[] = "qemu-img";
 constexpr char kVmxExtension[] = ".vmx";
 constexpr char kProgId[] = "Trennwick.Player.vmx";
+constexpr char kVmxTypeName[] = "VMware-Konfiguration";
 constexpr char kAcceleratorVariable[] = "TRENNWICK_PLAYER_ACCEL";
 
 // Exit codes of the player's own failures; QEMU's code is passed on.
@@ -83,7 +84,7 @@ int Associate(bool registering, bool boxes) {
   const std::string program = ProgramFilePath();
   const std::string programName = program.substr(DirectoryPart(program).size());
   const AssociationResult result =
-      registering ? RegisterFileAssociation(kVmxExtension, kProgId, OpenCommand())
+      registering ? RegisterFileAssociation(kVmxExtension, kProgId, kVmxTypeName, OpenCommand())
                   : UnregisterFileAssociation(kVmxExtension, kProgId, programName);
   switch (result) {
     case AssociationResult::kDone:

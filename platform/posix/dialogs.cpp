@@ -28,7 +28,12 @@ using GText = std::unique_ptr<gchar, GFree>;
 // gtk_init_check runs once; without a display every dialog fails.
 bool GtkReady() {
   static int state = 0;  // 0 not tried, 1 ready, -1 no display
-  if (state == 0) state = gtk_init_check(nullptr, nullptr) ? 1 : -1;
+  if (state == 0) {
+    state = gtk_init_check(nullptr, nullptr) ? 1 : -1;
+    // Each program's boxes carry its icon of the theme, which has the
+    // program's name ("trennwick", "trennwick-player").
+    if (state > 0) gtk_window_set_default_icon_name(g_get_prgname());
+  }
   return state > 0;
 }
 

@@ -2,8 +2,8 @@
 # What the packages in PACKAGE_DIR hold: the Windows programs of each ZIP
 # are GUI programs within their size budget that import only system DLLs
 # and carry icon, version and manifest; the .deb holds the programs, the
-# menu and MIME entries, the icons and the metainfo, which pass their
-# validators.
+# menu and MIME entries, the icons, the metainfo, the manual pages, the
+# copyright and the changelog, which pass their validators and lintian.
 # Usage: check_packages.sh PACKAGE_DIR
 set -uo pipefail
 packages=$(realpath "$1")
@@ -57,7 +57,10 @@ else
   for f in usr/bin/trennwick usr/bin/trennwick-player \
     usr/share/applications/trennwick.desktop usr/share/applications/trennwick-player.desktop \
     usr/share/mime/packages/trennwick-vmx.xml usr/share/icons/hicolor/scalable/apps/trennwick.svg \
-    usr/share/icons/hicolor/48x48/apps/trennwick.png usr/share/metainfo/de.trennwick.Trennwick.metainfo.xml; do
+    usr/share/icons/hicolor/48x48/apps/trennwick.png usr/share/metainfo/de.trennwick.Trennwick.metainfo.xml \
+    usr/share/icons/hicolor/scalable/apps/trennwick-player.svg usr/share/icons/hicolor/48x48/apps/trennwick-player.png \
+    usr/share/man/man1/trennwick.1.gz usr/share/man/man1/trennwick-player.1.gz \
+    usr/share/doc/trennwick/copyright usr/share/doc/trennwick/changelog.gz; do
     [ -f "$work/deb/$f" ] || fail ".deb lacks /$f"
   done
   for f in "$work"/deb/usr/share/applications/*.desktop; do
@@ -69,6 +72,25 @@ else
   echo "Depends: $depends"
   echo "Recommends: $(dpkg-deb -f "$deb" Recommends)"
   [[ "$depends" == *libgtk-3-0* ]] || fail "Depends lacks the computed libgtk-3-0"
+  # Every icon a .desktop file names is installed.
+  for f in "$work"/deb/usr/share/applications/*.desktop; do
+    icon=$(sed -n 's/^Icon=//p' "$f")
+    [ -f "$work/deb/usr/share/icons/hicolor/scalable/apps/$icon.svg" ] ||
+      fail "$(basename "$f") names the icon '$icon', which is not installed"
+  done
+  # Debian's rules: no error or warning of lintian, and the hardening that
+  # lintian reports only as information. Its fortify test is a guess: a
+  # program whose every checked call has a size unknown when compiled has
+  # no __*_chk call to show, so the flag counts as there when one program
+  # has a checked call.
+  lintian --display-info --fail-on error,warning "$deb" >"$work/lintian.txt" 2>"$work/lintian.err" ||
+    fail "lintian: $(cat "$work/lintian.txt" "$work/lintian.err")"
+  grep -E ' hardening-no-(bindnow|pie|relro|stackprotector)' "$work/lintian.txt" &&
+    fail "lintian: the programs lack hardening"
+  imports=$(objdump -T "$work"/deb/usr/bin/*)
+  grep -v __stack_chk_fail <<<"$imports" | grep -q '__[a-z]*_chk' ||
+    fail "no program calls a checked (_FORTIFY_SOURCE) function"
+  echo "lintian: $(grep -c '^[EW]:' "$work/lintian.txt") errors and warnings, $(grep -c '^I:' "$work/lintian.txt") notes"
   file "$work/deb/usr/bin/trennwick" | grep -q 'stripped' && ! file "$work/deb/usr/bin/trennwick" | grep -q 'not stripped' ||
     fail "/usr/bin/trennwick is not stripped"
 fi

@@ -3,50 +3,20 @@
 # meets it: apt-get installs it with everything it needs; an ordinary user
 # in Xvfb starts Trennwick from its menu entry, its first run writes the
 # template into the user's config folder and asks, with the folder's
-# umlauts shown right; the player is the user's .vmx handler; removing the
-# package leaves none of its files. Needs root. The bare root is cached as a
-# tarball in WORK_DIR.
+# umlauts shown right; the player is the user's .vmx handler; its manual
+# pages open; removing the package leaves none of its files. Needs root.
+# The bare root is cached as a tarball in WORK_DIR.
 # Usage: deb_chroot.sh PACKAGE.deb WORK_DIR
 set -uo pipefail
 deb=$(realpath "$1")
 work=$(mkdir -p "$2" && realpath "$2")
-root="$work/root"
-tarball="$work/bookworm-minbase.tar.gz"
-mounts=()
 failures=0
 fail() {
   echo "FAIL: $*" >&2
   failures=$((failures + 1))
 }
-
-undo_mounts() {
-  local i
-  for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do
-    umount -l "${mounts[i]}" 2>/dev/null
-  done
-  mounts=()
-}
-trap undo_mounts EXIT
-mount_into() {
-  mkdir -p "$root$2"
-  mount "${@:3}" "$1" "$root$2" && mounts+=("$root$2")
-}
-
-if [ ! -f "$tarball" ]; then
-  rm -rf "$work/fresh"
-  debootstrap --variant=minbase bookworm "$work/fresh" http://deb.debian.org/debian >"$work/debootstrap.log" 2>&1 ||
-    { echo "debootstrap failed (see $work/debootstrap.log)" >&2; exit 1; }
-  tar -C "$work/fresh" -czf "$tarball.part" . && mv "$tarball.part" "$tarball"
-  rm -rf "$work/fresh"
-fi
-rm -rf "$root"
-mkdir -p "$root"
-tar -C "$root" -xzf "$tarball"
-cp /etc/resolv.conf "$root/etc/resolv.conf"
-mount_into proc /proc -t proc
-mount_into /sys /sys --rbind
-mount_into /dev /dev --rbind
-in_root() { chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive "$@"; }
+source "$(dirname "$0")/bare_root.sh"
+bare_root_make "$work" || exit 1
 
 cp "$deb" "$root/tmp/"
 in_root apt-get update -q >"$work/apt.log" 2>&1
@@ -65,8 +35,14 @@ grep -q 'application/x-vmware-vm=.*trennwick-player.desktop' "$root/usr/share/ap
   fail "desktop database does not name the player for .vmx"
 
 # The test's own tools, after the package's needs were checked.
-in_root apt-get install -y -q --no-install-recommends xvfb xauth openbox xdotool xclip libglib2.0-bin \
+in_root apt-get install -y -q --no-install-recommends xvfb xauth openbox xdotool xclip libglib2.0-bin man-db \
   >>"$work/apt.log" 2>&1 || fail "test tools not installable"
+# The manual pages open as a user opens them, in German, with no warning.
+for page in trennwick trennwick-player; do
+  text=$(in_root env MANWIDTH=80 man --warnings -P cat "$page" 2>"$work/man-$page.err")
+  grep -q '^BESCHREIBUNG' <<<"$text" || fail "man $page shows no page"
+  [ ! -s "$work/man-$page.err" ] || fail "man $page warns: $(cat "$work/man-$page.err")"
+done
 in_root useradd -m -s /bin/sh anna
 cat >"$root/tmp/as_user.sh" <<'EOF'
 #!/bin/sh

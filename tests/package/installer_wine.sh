@@ -65,6 +65,11 @@ done
 [ -d "$WINEPREFIX/drive_c/tmp" ] || fail "C:\\tmp not created"
 [ "$(registry_value 'HKCU\Software\Classes\.vmx')" = Trennwick.Player.vmx ] ||
   fail "player not registered for .vmx"
+# Explorer names the type and shows the player's icon for .vmx files.
+[ "$(registry_value 'HKCU\Software\Classes\Trennwick.Player.vmx')" = VMware-Konfiguration ] ||
+  fail "the .vmx type has no name"
+icon=$(registry_value 'HKCU\Software\Classes\Trennwick.Player.vmx\DefaultIcon')
+[[ "$icon" == *'\trennwick-player.exe,0' ]] || fail "the .vmx type's icon is '$icon'"
 wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Trennwick' >/dev/null 2>&1 ||
   fail "no uninstall entry"
 

@@ -12,6 +12,7 @@ namespace {
 
 const std::string kExtension = ".trennwicktest";
 const std::string kProgId = "Trennwick.Test.trennwicktest";
+const std::string kType = "VMware-Konfiguration";
 const std::string kCommand = "\"C:\\p q\\trennwick-player.exe\" \"%1\"";
 
 // The default value of HKCU\Software\Classes\<key>, or "<missing>".
@@ -37,10 +38,13 @@ class FileAssociationRegistry : public ::testing::Test {
 };
 
 TEST_F(FileAssociationRegistry, RegistersReadsBackAndUnregisters) {
-  ASSERT_EQ(RegisterFileAssociation(kExtension, kProgId, kCommand), AssociationResult::kDone);
+  ASSERT_EQ(RegisterFileAssociation(kExtension, kProgId, kType, kCommand),
+            AssociationResult::kDone);
   EXPECT_EQ(UserClassDefault(kExtension), kProgId);
   EXPECT_EQ(UserClassDefault(kProgId + "\\shell\\open\\command"), kCommand);
-  EXPECT_EQ(RegisterFileAssociation(kExtension, kProgId, kCommand),
+  EXPECT_EQ(UserClassDefault(kProgId), kType);
+  EXPECT_EQ(UserClassDefault(kProgId + "\\DefaultIcon"), "C:\\p q\\trennwick-player.exe,0");
+  EXPECT_EQ(RegisterFileAssociation(kExtension, kProgId, kType, kCommand),
             AssociationResult::kAlreadyDone);
 
   ASSERT_EQ(UnregisterFileAssociation(kExtension, kProgId, "trennwick-player.exe"),
@@ -62,7 +66,8 @@ TEST_F(FileAssociationRegistry, RefusesWhenTheSystemHasAHandler) {
   ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, machineKey.c_str(), nullptr, REG_SZ,
                             handler.c_str(), static_cast<DWORD>(handler.size() + 1)),
             ERROR_SUCCESS);
-  const AssociationResult machineResult = RegisterFileAssociation(kExtension, kProgId, kCommand);
+  const AssociationResult machineResult =
+      RegisterFileAssociation(kExtension, kProgId, kType, kCommand);
   RegDeleteTreeA(HKEY_LOCAL_MACHINE, machineKey.c_str());
   EXPECT_EQ(machineResult, AssociationResult::kHandlerExists);
   EXPECT_EQ(UserClassDefault(kExtension), "<missing>");
@@ -73,7 +78,7 @@ TEST_F(FileAssociationRegistry, RefusesWhenTheSystemHasAHandler) {
                             nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
             ERROR_SUCCESS);
   RegCloseKey(key);
-  EXPECT_EQ(RegisterFileAssociation(kExtension, kProgId, kCommand),
+  EXPECT_EQ(RegisterFileAssociation(kExtension, kProgId, kType, kCommand),
             AssociationResult::kHandlerExists);
   EXPECT_EQ(UserClassDefault(kProgId + "\\shell\\open\\command"), "<missing>");
 }
