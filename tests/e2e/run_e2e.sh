@@ -680,7 +680,12 @@ measure_boot() {
   local runs=$1 vmx_dir="$work/measure" seconds
   current_case=measure
   mkdir -p "$vmx_dir"
-  { expected_config "$linux_cd"
+  # The machine's CD and serial file lie in its folder, as its own: the
+  # player asks nothing.
+  local cd="$vmx_dir/$(basename "$linux_cd")"
+  ln -f "$linux_cd" "$cd" 2>/dev/null || cp "$linux_cd" "$cd"
+  linux_serial="$vmx_dir/serial.txt"
+  { expected_config "$cd"
     printf 'serial0.present = "TRUE"\r\nserial0.fileType = "file"\r\nserial0.fileName = "%s"\r\n' \
       "$linux_serial"
   } >"$vmx_dir/trennwick.vmx"
