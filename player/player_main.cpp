@@ -170,11 +170,7 @@ bool HandOverFiles(const MachineFilePlan& plan, HandedDescriptors* held,
 // that it goes with a temporary directory and the system's file stays as
 // it is.
 std::string VariableStorePath(const std::string& vmxFile, bool secureBoot) {
-  std::string base = vmxFile;
-  if (base.size() > 4 && LowerAscii(base.substr(base.size() - 4)) == kVmxExtension) {
-    base.resize(base.size() - 4);
-  }
-  return base + (secureBoot ? "-efivars-secure.fd" : "-efivars.fd");
+  return MachineFileBase(vmxFile) + (secureBoot ? "-efivars-secure.fd" : "-efivars.fd");
 }
 
 // Takes the machine's lock; else says why not and gives the exit code.

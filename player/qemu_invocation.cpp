@@ -68,6 +68,16 @@ std::string ResolveVmxPath(std::string_view name, const std::string& directory, 
   return base + std::string(name);
 }
 
+std::string MachineFileBase(const std::string& vmxFile) {
+  constexpr std::string_view kVmxExtension = ".vmx";
+  std::string base = vmxFile;
+  if (base.size() > kVmxExtension.size() &&
+      LowerAscii(base.substr(base.size() - kVmxExtension.size())) == kVmxExtension) {
+    base.resize(base.size() - kVmxExtension.size());
+  }
+  return base;
+}
+
 QemuInvocation MapVmxToQemu(const VmxConfig& config, const QemuHostFacts& host) {
   QemuInvocation result;
   VmxSettings settings(config);

@@ -61,6 +61,10 @@ std::string EscapeQemuOptionValue(std::string_view value);
 // `name` unchanged when it is absolute, else below `directory`.
 std::string ResolveVmxPath(std::string_view name, const std::string& directory, char separator);
 
+// The .vmx's path without its extension ".vmx" (any case): the base of the
+// files the player keeps beside a machine (its UEFI store, its TPM state).
+std::string MachineFileBase(const std::string& vmxFile);
+
 // Limits of what the player passes on.
 inline constexpr long long kMinimumMemoryMegabytes = 4;
 inline constexpr long long kMaximumMemoryMegabytes = 1024LL * 1024;  // 1 TB

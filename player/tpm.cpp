@@ -2,12 +2,6 @@
 
 #include "player/firmware.h"
 
-namespace {
-
-constexpr char kVmxExtension[] = ".vmx";
-
-}  // namespace
-
 bool TpmRequested(VmxSettings& settings) {
   return settings.Flag("vtpm.present", false);
 }
@@ -33,11 +27,7 @@ void AddTpmArguments(VmxSettings& settings, const QemuHostFacts& host, QemuInvoc
 }
 
 std::string TpmStateFolderPath(const std::string& vmxFile) {
-  std::string base = vmxFile;
-  if (base.size() > 4 && LowerAscii(base.substr(base.size() - 4)) == kVmxExtension) {
-    base.resize(base.size() - 4);
-  }
-  return base + "-tpm";
+  return MachineFileBase(vmxFile) + "-tpm";
 }
 
 std::vector<std::string> SwtpmArguments(const std::string& stateFolder,
