@@ -1,7 +1,8 @@
 // The system side of deciding on a machine's files: resolving a path,
-// asking who owns a file, reading a small file whole, running a tool for
-// its output, and (on Linux) opening the files that QEMU gets as
-// descriptors. Failures are results; nothing is shown to the user.
+// asking who owns a file, reading a small file whole, holding the
+// machine's files open from their check on, and (on Linux) opening the
+// files that QEMU gets as descriptors. Failures are results; nothing is
+// shown to the user.
 #pragma once
 
 #include <cstddef>
@@ -26,15 +27,10 @@ enum class SmallFileResult { kRead, kCannotOpen, kNotAFile, kTooLarge, kReadFail
 // from the open file, so a larger one is refused before a byte is read.
 SmallFileResult ReadSmallFile(const std::string& path, std::size_t limit, std::string* bytes);
 
-// The first `count` bytes of a regular file (all of a shorter one). False
-// when it cannot be opened, is no regular file or a read fails.
-bool ReadFileStart(const std::string& path, std::size_t count, std::string* bytes);
-
-// Runs `program` with `arguments` to its end and keeps its stdout (at most
-// `limit` bytes; more fails); its stderr is ours. False when it could not
-// be started, failed or said too much.
-bool CaptureProgramOutput(const std::string& program, const std::vector<std::string>& arguments,
-                          std::size_t limit, std::string* output, std::int32_t* exitCode);
+// True when someone other than the user may make or remove entries in the
+// folder (a shared folder such as /tmp; Windows: a DACL entry of anyone
+// but the user, SYSTEM and the Administrators that allows it).
+bool OthersMayWrite(const std::string& folder);
 
 // True where QEMU gets descriptors instead of names (Linux); elsewhere
 // OpenForHandOver is never called and names are passed.
@@ -52,6 +48,39 @@ enum class HandOverMode {
 // descriptors are added to `descriptors`; false when it fails.
 bool OpenForHandOver(const std::string& resolved, HandOverMode mode, bool blockDeviceAllowed,
                      std::vector<int>* descriptors);
+
+// The machine's files, opened for reading once they are placed and held
+// open until the run is over, so that what is read (an image's header, a
+// CD's boot catalog) and what QEMU gets is one file: a name swapped after
+// the check no longer matches.
+class HeldFiles {
+ public:
+  HeldFiles() = default;
+  ~HeldFiles();
+  HeldFiles(const HeldFiles&) = delete;
+  HeldFiles& operator=(const HeldFiles&) = delete;
+
+  // Opens `resolved` (whose folders are resolved) without following a link
+  // at its last step and without waiting for a FIFO; false unless it is a
+  // regular file (or, with `blockDeviceAllowed`, a block device).
+  bool Open(const std::string& resolved, bool blockDeviceAllowed, std::size_t* number);
+  // Up to `count` bytes at `offset` (fewer at the end); false when it fails.
+  bool ReadAt(std::size_t number, std::uint64_t offset, std::size_t count, std::string* bytes);
+  std::uint64_t Size(std::size_t number);
+  // The file's names in its file system (hard links); 1 when unknown.
+  std::uint64_t LinkCount(std::size_t number);
+  // Opens the held file again for QEMU (see OpenForHandOver); false unless
+  // what opens is still the file that is held.
+  bool OpenForHandOver(std::size_t number, HandOverMode mode, std::vector<int>* descriptors);
+
+ private:
+  struct Held {
+    std::string path;
+    std::intptr_t handle;
+    bool blockDevice;
+  };
+  std::vector<Held> held_;
+};
 
 // Owns descriptors from OpenForHandOver until the run is over.
 class HandedDescriptors {

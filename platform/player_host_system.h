@@ -41,7 +41,8 @@ struct PlayerHostSystem {
   // True when the desktop's display can be opened.
   bool (*displayOpens)();
   void (*writeToStandardError)(const std::string& text);
-  // True when `path` is a regular file and no link.
+  // True when `path` is a regular file of the user's, no link, with no second
+  // name (Linux).
   bool (*isPlainFile)(const std::string& path);
   // True when `path` is there at all, a dangling link included.
   bool (*nameTaken)(const std::string& path);

@@ -16,7 +16,8 @@ bool HostEmulatesTpm();
 enum class PrivateFolderResult {
   kMade,     // created new, mode 0700
   kKept,     // there already: a directory of ours, no link, nobody else may write in it
-  kRefused,  // a link, no directory, another user's or writable by others
+  kRefused,  // a link, no directory, another user's or writable by others, or an entry
+             // in it that is not a regular file of ours with one name
   kFailed,   // could not be made or opened
 };
 

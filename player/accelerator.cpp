@@ -1,6 +1,6 @@
 #include "player/accelerator.h"
 
-#include "player/vmx_config.h"
+#include "platform/ascii_case.h"
 
 const char* AcceleratorName(QemuAccelerator accelerator) {
   switch (accelerator) {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "player/qemu_invocation.h"
+#include "player/machine_facts.h"
 
 // With KVM the host's CPU, with TCG or WHPX QEMU's "max" model: every feature
 // the accelerator can give, so that guests that need x86-64-v2 boot.

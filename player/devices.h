@@ -2,11 +2,13 @@
 // and how the window starts.
 #pragma once
 
-#include "player/qemu_invocation.h"
+#include "player/machine_description.h"
+#include "player/machine_facts.h"
 #include "player/vmx_settings.h"
 
 inline constexpr int kEthernetCards = 4;
 
-void AddNetworkArguments(VmxSettings& settings, QemuInvocation& invocation);
-void AddPeripheralArguments(VmxSettings& settings, const QemuHostFacts& host,
+void DescribeDevices(VmxSettings& settings, MachineDescription& machine);
+void AddNetworkArguments(const MachineDescription& machine, QemuInvocation& invocation);
+void AddPeripheralArguments(const MachineDescription& machine, const HostFacts& host,
                             QemuInvocation& invocation);

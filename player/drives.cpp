@@ -1,13 +1,11 @@
 #include "player/drives.h"
 
-#include "player/firmware.h"
+#include "platform/ascii_case.h"
 
 namespace {
 
-enum class Bus { kIde, kSata, kScsi, kNvme };
-
 struct BusLayout {
-  Bus bus;
+  DriveBus bus;
   const char* prefix;
   int controllers;
   int units;
@@ -15,10 +13,10 @@ struct BusLayout {
 
 // VMware's limits; IDE has no controller key of its own.
 constexpr BusLayout kBuses[] = {
-    {Bus::kIde, "ide", 2, 2},
-    {Bus::kSata, "sata", 4, 30},
-    {Bus::kScsi, "scsi", 4, 16},
-    {Bus::kNvme, "nvme", 4, 15},
+    {DriveBus::kIde, "ide", 2, 2},
+    {DriveBus::kSata, "sata", 4, 30},
+    {DriveBus::kScsi, "scsi", 4, 16},
+    {DriveBus::kNvme, "nvme", 4, 15},
 };
 
 constexpr char kUefiScsiController[] = "virtio-scsi-pci";
@@ -33,18 +31,8 @@ constexpr int kLsiBootTargets = 7;
 // QEMU's AHCI controller has six ports.
 constexpr int kAhciPorts = 6;
 
-// The format of a disk image, by its extension; raw unless it says otherwise,
-// so that QEMU never guesses a format from the image's own bytes.
-std::string DiskFormat(const std::string& file) {
-  const std::string lower = LowerAscii(file);
-  auto endsWith = [&](std::string_view tail) {
-    return lower.size() >= tail.size() &&
-           lower.compare(lower.size() - tail.size(), tail.size(), tail) == 0;
-  };
-  if (endsWith(".vmdk")) return "vmdk";
-  if (endsWith(".qcow2")) return "qcow2";
-  return "raw";
-}
+constexpr int kBootFirst = 1;
+constexpr int kBootSecond = 2;
 
 enum class DriveKind { kNone, kDisk, kCdImage, kEmptyCd, kUnknown };
 
@@ -60,23 +48,20 @@ DriveKind Classify(const std::string& type, bool withFile) {
   return DriveKind::kUnknown;
 }
 
-class DrivePlacer {
+class DriveReader {
  public:
-  DrivePlacer(VmxSettings& settings, const QemuHostFacts& host, QemuInvocation& invocation)
-      : settings_(settings), host_(host), invocation_(invocation) {
-    // q35 has no PIIX IDE; its AHCI ports stand in for the IDE places.
-    const FirmwareKind firmware = RequestedFirmware(settings);
-    q35_ = firmware == FirmwareKind::kEfiSecureBoot;
-    uefi_ = firmware != FirmwareKind::kBios;
-  }
+  DriveReader(VmxSettings& settings, const std::string& vmxDirectory, char separator,
+              MachineDescription& machine)
+      : settings_(settings), vmxDirectory_(vmxDirectory), separator_(separator),
+        machine_(machine) {}
 
-  void PlaceAll() {
+  void ReadAll() {
     for (const BusLayout& layout : kBuses) {
       for (int controller = 0; controller < layout.controllers; ++controller) {
         const std::string name = layout.prefix + std::to_string(controller);
-        if (layout.bus != Bus::kIde && !settings_.Flag(name + ".present", false)) continue;
+        if (layout.bus != DriveBus::kIde && !settings_.Flag(name + ".present", false)) continue;
         for (int unit = 0; unit < layout.units; ++unit) {
-          Place(layout.bus, controller, unit, name + ":" + std::to_string(unit) + ".");
+          Read(layout.bus, controller, unit, name, name + ":" + std::to_string(unit) + ".");
         }
       }
     }
@@ -88,9 +73,10 @@ class DrivePlacer {
   }
 
  private:
-  void Place(Bus bus, int controller, int unit, const std::string& prefix) {
+  void Read(DriveBus bus, int controller, int unit, const std::string& controllerName,
+            const std::string& prefix) {
     if (!settings_.Flag(prefix + "present", false)) return;
-    if (bus == Bus::kScsi && unit == kScsiAdapterUnit) {
+    if (bus == DriveBus::kScsi && unit == kScsiAdapterUnit) {
       // VMware starts no machine with a drive there; skipping it would lose
       // the drive without a word.
       settings_.Fail("'" + prefix +
@@ -108,77 +94,100 @@ class DrivePlacer {
       return;
     }
     if (kind == DriveKind::kNone) return;
-    if (bus == Bus::kNvme && kind != DriveKind::kDisk) {
+    if (bus == DriveBus::kNvme && kind != DriveKind::kDisk) {
       settings_.Fail("Ein NVMe-Laufwerk kann keine CD sein: '" + prefix + "deviceType'.");
       return;
     }
 
-    const std::string id = "drive" + std::to_string(drives_++);
-    std::string drive = "if=none,id=" + id;
-    const bool isCd = kind != DriveKind::kDisk;
-    std::string path;
+    Drive drive;
+    drive.bus = bus;
+    drive.controller = controller;
+    drive.unit = unit;
+    drive.cd = kind != DriveKind::kDisk;
+    if (bus == DriveBus::kScsi) drive.scsiVirtualDev = settings_.Text(controllerName + ".virtualDev");
+    const std::string node = "drive" + std::to_string(machine_.drives.size());
     if (kind != DriveKind::kEmptyCd) {
-      path = ResolveVmxPath(file, host_.vmxDirectory, host_.separator);
-      drive = "file=" + EscapeQemuOptionValue(path) + "," + drive;
+      drive.use = machine_.uses.size();
+      machine_.uses.push_back({ResolveVmxPath(file, vmxDirectory_, separator_),
+                               drive.cd ? FileAccess::kRead : FileAccess::kWrite,
+                               drive.cd ? FileUseKind::kCdImage : FileUseKind::kDiskImage, node});
     }
-    // A CD image is raw bytes: it never counts as a format that names other
-    // files, whatever its first bytes look like. (QEMU takes no format for
-    // an empty drive.)
-    if (isCd) drive += ",media=cdrom,readonly=on";
-    if (!path.empty()) drive += ",format=" + (isCd ? std::string("raw") : DiskFormat(file));
-
-    std::string device = DeviceAndBus(bus, controller, unit, isCd) + ",drive=" + id;
     if (kind == DriveKind::kCdImage && !bootsCd_) {
-      device += ",bootindex=1";
+      drive.bootIndex = kBootFirst;
       bootsCd_ = true;
-      invocation_.bootCdName = file;
+      machine_.bootCdUse = drive.use;
+      machine_.bootCdName = file;
     } else if (kind == DriveKind::kDisk && !bootsDisk_) {
-      device += ",bootindex=2";
+      drive.bootIndex = kBootSecond;
       bootsDisk_ = true;
     }
-    if (!path.empty()) {
-      invocation_.uses.push_back({path, isCd ? FileAccess::kRead : FileAccess::kWrite,
-                                  isCd ? FileUseKind::kCdImage : FileUseKind::kDiskImage,
-                                  invocation_.arguments.size() + 1});
-    }
-    invocation_.Add({"-drive", drive, "-device", device});
+    machine_.drives.push_back(drive);
   }
 
+  VmxSettings& settings_;
+  const std::string& vmxDirectory_;
+  const char separator_;
+  MachineDescription& machine_;
+  bool bootsCd_ = false;
+  bool bootsDisk_ = false;
+};
+
+class DriveRenderer {
+ public:
+  DriveRenderer(const MachineFacts& facts, QemuInvocation& invocation)
+      : facts_(facts), invocation_(invocation) {}
+
+  void Render(const Drive& drive, std::size_t number) {
+    const std::string node = "drive" + std::to_string(number);
+    if (drive.use == kNoUse) {
+      // QEMU takes no format for an empty drive.
+      invocation_.Add({"-drive", "if=none,id=" + node + ",media=cdrom,readonly=on"});
+    } else {
+      // A CD image is raw bytes, whatever its first bytes look like; a
+      // disk's format comes from its content, decided by the plan.
+      invocation_.AddBlockNodes(node, drive.use, drive.cd);
+    }
+    std::string device = DeviceAndBus(drive) + ",drive=" + node;
+    if (drive.bootIndex != 0) device += ",bootindex=" + std::to_string(drive.bootIndex);
+    invocation_.Add({"-device", device});
+  }
+
+ private:
   // The device with its place; controllers are added once, before their
   // first drive.
-  std::string DeviceAndBus(Bus bus, int controller, int unit, bool isCd) {
-    const std::string number = std::to_string(controller);
-    switch (bus) {
-      case Bus::kIde:
-        if (q35_)
-          return (isCd ? "ide-cd,bus=ide." : "ide-hd,bus=ide.") +
-                 std::to_string(2 * controller + unit);
-        return (isCd ? "ide-cd,bus=ide." : "ide-hd,bus=ide.") + number +
-               ",unit=" + std::to_string(unit);
-      case Bus::kSata: {
+  std::string DeviceAndBus(const Drive& drive) {
+    const std::string number = std::to_string(drive.controller);
+    const char* ideDevice = drive.cd ? "ide-cd,bus=" : "ide-hd,bus=";
+    switch (drive.bus) {
+      case DriveBus::kIde:
+        // q35 has no PIIX IDE; its AHCI ports stand in for the IDE places.
+        if (facts_.Q35()) {
+          return ideDevice + std::string("ide.") + std::to_string(2 * drive.controller + drive.unit);
+        }
+        return ideDevice + std::string("ide.") + number + ",unit=" + std::to_string(drive.unit);
+      case DriveBus::kSata: {
         std::string id = "sata" + number;
-        if (unit >= kAhciPorts) id += "-" + std::to_string(unit / kAhciPorts);
+        if (drive.unit >= kAhciPorts) id += "-" + std::to_string(drive.unit / kAhciPorts);
         AddControllerOnce(id, "ahci,id=" + id);
-        return (isCd ? "ide-cd,bus=" : "ide-hd,bus=") + id + "." +
-               std::to_string(unit % kAhciPorts);
+        return ideDevice + id + "." + std::to_string(drive.unit % kAhciPorts);
       }
-      case Bus::kScsi: {
+      case DriveBus::kScsi: {
         std::string id = "scsi" + number;
         // OVMF boots from none of the LSI or VMware adapters, only from
         // virtio-scsi, which every current guest knows as well.
-        const std::string model = uefi_ ? std::string(kUefiScsiController)
-                                        : ScsiControllerModel(settings_.Text(id + ".virtualDev"));
-        const ScsiPlace place = PlaceOnScsi(model, unit);
+        const std::string model = facts_.Uefi() ? std::string(kUefiScsiController)
+                                                : ScsiControllerModel(drive.scsiVirtualDev);
+        const ScsiPlace place = PlaceOnScsi(model, drive.unit);
         if (place.adapter > 0) id += "-" + std::to_string(place.adapter);
         AddControllerOnce(id, model + ",id=" + id);
-        return (isCd ? "scsi-cd,bus=" : "scsi-hd,bus=") + id +
+        return (drive.cd ? "scsi-cd,bus=" : "scsi-hd,bus=") + id +
                ".0,scsi-id=" + std::to_string(place.target);
       }
-      case Bus::kNvme:
+      case DriveBus::kNvme:
         break;
     }
     // Every NVMe disk is a controller of its own; its serial names the place.
-    return "nvme,serial=nvme" + number + "-" + std::to_string(unit);
+    return "nvme,serial=nvme" + number + "-" + std::to_string(drive.unit);
   }
 
   void AddControllerOnce(const std::string& id, const std::string& device) {
@@ -189,14 +198,8 @@ class DrivePlacer {
     invocation_.Add({"-device", device});
   }
 
-  VmxSettings& settings_;
-  const QemuHostFacts& host_;
+  const MachineFacts& facts_;
   QemuInvocation& invocation_;
-  bool q35_ = false;
-  bool uefi_ = false;
-  bool bootsCd_ = false;
-  bool bootsDisk_ = false;
-  int drives_ = 0;
   std::vector<std::string> controllers_;
 };
 
@@ -219,7 +222,13 @@ std::string ScsiControllerModel(const std::string& virtualDev) {
   return "lsi53c895a";
 }
 
-void AddDriveArguments(VmxSettings& settings, const QemuHostFacts& host,
+void DescribeDrives(VmxSettings& settings, const std::string& vmxDirectory, char separator,
+                    MachineDescription& machine) {
+  DriveReader(settings, vmxDirectory, separator, machine).ReadAll();
+}
+
+void AddDriveArguments(const MachineDescription& machine, const MachineFacts& facts,
                        QemuInvocation& invocation) {
-  DrivePlacer(settings, host, invocation).PlaceAll();
+  DriveRenderer renderer(facts, invocation);
+  for (std::size_t i = 0; i < machine.drives.size(); ++i) renderer.Render(machine.drives[i], i);
 }

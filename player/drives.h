@@ -9,10 +9,18 @@
 
 #include <string>
 
-#include "player/qemu_invocation.h"
+#include "player/machine_description.h"
+#include "player/machine_facts.h"
 #include "player/vmx_settings.h"
 
-void AddDriveArguments(VmxSettings& settings, const QemuHostFacts& host,
+// Reads the drives into `machine`: each file a use (relative names in
+// `vmxDirectory`), the boot order and the CD that boots first.
+void DescribeDrives(VmxSettings& settings, const std::string& vmxDirectory, char separator,
+                    MachineDescription& machine);
+
+// The controllers, each drive's image as its own block nodes and the
+// devices; where they sit depends on the firmware (q35, OVMF).
+void AddDriveArguments(const MachineDescription& machine, const MachineFacts& facts,
                        QemuInvocation& invocation);
 
 // Where VMware's SCSI unit (0 to 15 but 7) sits on QEMU adapters of

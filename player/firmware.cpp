@@ -1,30 +1,20 @@
 #include "player/firmware.h"
 
-FirmwareKind RequestedFirmware(VmxSettings& settings) {
-  if (LowerAscii(settings.Text("firmware")) != "efi") return FirmwareKind::kBios;
-  return settings.Flag("uefi.secureBoot.enabled", false) ? FirmwareKind::kEfiSecureBoot
-                                                         : FirmwareKind::kEfi;
-}
-
-void AddFirmwareArguments(VmxSettings& settings, const QemuHostFacts& host,
+void AddFirmwareArguments(const MachineFacts& facts, const UefiFiles& files,
                           QemuInvocation& invocation) {
-  const FirmwareKind kind = RequestedFirmware(settings);
-  if (kind == FirmwareKind::kBios) return;
-  if (host.firmwareCode.empty() || host.firmwareVariables.empty()) {
-    settings.Fail("Die UEFI-Firmware (OVMF) wurde nicht gefunden.");
+  if (!facts.Uefi()) return;
+  if (files.code.empty() || files.variables.empty()) {
+    if (invocation.error.empty()) invocation.error = "Die UEFI-Firmware (OVMF) wurde nicht gefunden.";
     return;
   }
-  if (kind == FirmwareKind::kEfiSecureBoot) {
-    // The Secure Boot build keeps its variables safe from the guest only in
-    // system management mode, which q35 offers.
+  if (facts.Q35()) {
     invocation.Add(
         {"-machine", "q35,smm=on", "-global", "driver=cfi.pflash01,property=secure,value=on"});
   }
-  invocation.uses.push_back({host.firmwareVariables, FileAccess::kWrite,
-                             FileUseKind::kFirmwareVariables, invocation.arguments.size() + 3});
-  invocation.Add(
-      {"-drive",
-       "if=pflash,unit=0,format=raw,readonly=on,file=" + EscapeQemuOptionValue(host.firmwareCode),
-       "-drive",
-       "if=pflash,unit=1,format=raw,file=" + EscapeQemuOptionValue(host.firmwareVariables)});
+  const std::size_t store = invocation.AddUse(
+      {files.variables, FileAccess::kWrite, FileUseKind::kFirmwareVariables, "pflash1"});
+  invocation.Add({"-drive", "if=pflash,unit=0,format=raw,readonly=on,file=" +
+                                EscapeQemuOptionValue(files.code),
+                  "-drive"});
+  invocation.AddFileName("if=pflash,unit=1,format=raw,file=", store, "");
 }

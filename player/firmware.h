@@ -1,20 +1,17 @@
-// The machine's firmware: SeaBIOS (QEMU's default) or, for
-// firmware = "efi", OVMF as two pflash units, the code read-only and the
-// variables in the machine's own copy.
+// The machine's firmware: SeaBIOS (QEMU's default) or OVMF as two pflash
+// units, the code read-only and the variables in the machine's own store.
 #pragma once
 
-#include "player/qemu_invocation.h"
-#include "player/vmx_settings.h"
+#include <string>
 
-enum class FirmwareKind {
-  kBios,
-  kEfi,
-  kEfiSecureBoot,  // uefi.secureBoot.enabled: the q35 machine with SMM
+#include "player/machine_facts.h"
+
+struct UefiFiles {
+  std::string code;       // the system's firmware, read only
+  std::string variables;  // the machine's own variable store beside its .vmx
 };
 
-FirmwareKind RequestedFirmware(VmxSettings& settings);
-
-// Needs host.firmwareCode and host.firmwareVariables for UEFI; without them
-// the configuration is refused.
-void AddFirmwareArguments(VmxSettings& settings, const QemuHostFacts& host,
+// For UEFI the store becomes a use of its own (written, fed to pflash
+// unit 1); without both files UEFI is refused.
+void AddFirmwareArguments(const MachineFacts& facts, const UefiFiles& files,
                           QemuInvocation& invocation);

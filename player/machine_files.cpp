@@ -2,33 +2,22 @@
 
 #include <algorithm>
 
-#include "platform/machine_file_access.h"
-#include "player/image_parts.h"
+#include "platform/ascii_case.h"
+#include "platform/path_names.h"
+#include "platform/trennwick_run.h"
 
 namespace {
-
-constexpr char kRunFolderPrefix[] = "trennwick_temp_";
-constexpr char kRunFileName[] = "trennwick.vmx";
-// qemu-img's report of a long chain stays far below this; more is no report.
-constexpr std::size_t kMaximumReportBytes = 1 << 20;
-constexpr std::size_t kMaximumDescriptorBytes = 64 * 1024;
-// Where qcow2 and vmdk keep the names they hold: the header's first cluster.
-constexpr std::size_t kImageStartBytes = 64 * 1024;
-
-bool IsSeparator(char c, char separator) {
-  return c == separator || c == '/';
-}
-
-char Folded(char c, char separator) {
-  if (separator != '\\') return c;
-  if (c == '/') return '\\';
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 bool StartsWith(std::string_view text, std::string_view start, char separator) {
   if (text.size() < start.size()) return false;
   for (std::size_t i = 0; i < start.size(); ++i) {
-    if (Folded(text[i], separator) != Folded(start[i], separator)) return false;
+    char a = text[i];
+    char b = start[i];
+    if (separator == '\\') {
+      a = a == '/' ? '\\' : LowerAsciiChar(a);
+      b = b == '/' ? '\\' : LowerAsciiChar(b);
+    }
+    if (a != b) return false;
   }
   return true;
 }
@@ -42,9 +31,8 @@ bool AllDigits(std::string_view text) {
 bool IsDosDeviceName(std::string_view path) {
   const std::size_t last = path.find_last_of("\\/:");
   std::string name(path.substr(last == std::string_view::npos ? 0 : last + 1));
-  name = name.substr(0, name.find('.'));
+  name = LowerAscii(name.substr(0, name.find('.')));
   while (!name.empty() && name.back() == ' ') name.pop_back();
-  for (char& c : name) c = Folded(c, '\\');
   if (name == "con" || name == "prn" || name == "aux" || name == "nul" || name == "conin$" ||
       name == "conout$") {
     return true;
@@ -56,9 +44,7 @@ bool IsDosDeviceName(std::string_view path) {
 PathClass ClassifyWindowsPath(std::string_view path) {
   if (StartsWith(path, "\\\\.\\", '\\')) {
     const std::string_view device = path.substr(4);
-    const bool driveLetter =
-        device.size() == 2 && device[1] == ':' &&
-        ((device[0] >= 'a' && device[0] <= 'z') || (device[0] >= 'A' && device[0] <= 'Z'));
+    const bool driveLetter = device.size() == 2 && device[1] == ':' && IsAsciiLetter(device[0]);
     const bool cdRom =
         StartsWith(device, "cdrom", '\\') && device.size() > 5 && AllDigits(device.substr(5));
     return driveLetter || cdRom ? PathClass::kCdDrive : PathClass::kDevice;
@@ -87,31 +73,16 @@ PathClass ClassifyPosixPath(std::string_view path) {
   return PathClass::kOrdinary;
 }
 
-std::string FolderOf(const std::string& path, char separator) {
-  std::size_t last = path.size();
-  while (last > 0 && !IsSeparator(path[last - 1], separator)) --last;
-  return path.substr(0, last);
-}
-
-std::string JoinedInFolder(const std::string& name, const std::string& folder, char separator) {
-  const bool absolute = (!name.empty() && IsSeparator(name.front(), separator)) ||
-                        (separator == '\\' && name.size() >= 2 && name[1] == ':');
-  return absolute ? name : folder + name;
-}
-
 bool KindFits(FileUseKind use, FileKind kind, PathClass place) {
   switch (use) {
     case FileUseKind::kCdImage:
       return kind == FileKind::kRegular ||
              (kind == FileKind::kBlockDevice && place == PathClass::kCdDrive);
     case FileUseKind::kDiskImage:
-    case FileUseKind::kImagePart:
       return kind == FileKind::kRegular;
     case FileUseKind::kSerialOutput:
     case FileUseKind::kFirmwareVariables:
       return kind == FileKind::kRegular || kind == FileKind::kMissing;
-    case FileUseKind::kTpmStateFolder:
-      return kind == FileKind::kDirectory || kind == FileKind::kMissing;
   }
   return false;
 }
@@ -127,215 +98,18 @@ const char* UnfitText(FileUseKind use, FileKind kind) {
       return "Das CD-Abbild ist weder eine Datei noch ein CD-Laufwerk: '";
     case FileUseKind::kSerialOutput:
       return "Die Ausgabe der seriellen Schnittstelle ist keine gew\xF6hnliche Datei: '";
-    case FileUseKind::kTpmStateFolder:
-      return "Der Ordner des TPM-Zustands ist kein Ordner: '";
     case FileUseKind::kDiskImage:
-    case FileUseKind::kImagePart:
     case FileUseKind::kFirmwareVariables:
       break;
   }
   return "Das Festplatten-Abbild ist keine gew\xF6hnliche Datei: '";
 }
 
-// The format QEMU is told for a disk, from its -drive argument.
-std::string DriveFormat(const std::string& argument) {
-  for (const char* format : {"vmdk", "qcow2"}) {
-    const std::string option = std::string(",format=") + format;
-    const std::size_t found = argument.find(option);
-    if (found != std::string::npos &&
-        (found + option.size() == argument.size() || argument[found + option.size()] == ','))
-      return format;
-  }
-  return {};
-}
-
-class Planner {
- public:
-  Planner(const std::string& temporaryRoot, char separator, MachineFileHost& host)
-      : temporaryRoot_(temporaryRoot), separator_(separator), host_(host) {}
-
-  MachineFilePlan Plan(const std::vector<FileUse>& uses, const std::string& vmxFile,
-                       const std::vector<std::string>& arguments) {
-    std::string resolvedVmx;
-    if (ClassifyPath(vmxFile, separator_) == PathClass::kNetwork ||
-        !host_.Resolve(vmxFile, &resolvedVmx)) {
-      return Refused("Die Konfiguration liegt an keinem erlaubten Ort: '", vmxFile);
-    }
-    folder_ = FolderOf(resolvedVmx, separator_);
-    ownRun_ = NamedLikeTrennwickRun(resolvedVmx, temporaryRoot_, separator_) &&
-              host_.PrivateToUser(folder_.substr(0, folder_.size() - 1)) &&
-              host_.PrivateToUser(resolvedVmx);
-    for (std::size_t i = 0; i < uses.size() && plan_.refusal.empty(); ++i) {
-      PlacedFile placed;
-      placed.use = uses[i];
-      placed.useIndex = i;
-      if (!Place(placed)) break;
-      const std::string format =
-          uses[i].kind == FileUseKind::kDiskImage && uses[i].argument < arguments.size()
-              ? DriveFormat(arguments[uses[i].argument])
-              : std::string();
-      if (format.empty()) {
-        plan_.files.push_back(placed);
-      } else {
-        PlaceImage(placed, format);
-      }
-    }
-    if (!plan_.refusal.empty()) plan_.files.clear();
-    return plan_;
-  }
-
- private:
-  MachineFilePlan Refused(const char* text, const std::string& path) {
-    if (plan_.refusal.empty()) {
-      plan_.refusal = text;
-      plan_.refusedPath = path;
-    }
-    return plan_;
-  }
-
-  bool Refuse(const char* text, const std::string& path) {
-    Refused(text, path);
-    return false;
-  }
-
-  // Resolves the file and judges its place and kind; false after a refusal.
-  bool Place(PlacedFile& placed) {
-    const std::string& path = placed.use.path;
-    const PathClass named = ClassifyPath(path, separator_);
-    if (named == PathClass::kNetwork || HasProtocolPrefix(path)) {
-      return Refuse("Ein Netzwerkpfad ist nicht erlaubt: '", path);
-    }
-    const bool cdDriveAllowed = placed.use.kind == FileUseKind::kCdImage;
-    if (named == PathClass::kDevice || (named == PathClass::kCdDrive && !cdDriveAllowed)) {
-      return Refuse("Ein Ger\xE4te- oder Prozesspfad ist nicht erlaubt: '", path);
-    }
-    if (!host_.Resolve(path, &placed.resolved)) {
-      return Refuse(UnfitText(placed.use.kind, FileKind::kMissing), path);
-    }
-    const PathClass place = ClassifyPath(placed.resolved, separator_);
-    if (place == PathClass::kNetwork) {
-      return Refuse("Ein Netzwerkpfad ist nicht erlaubt: '", placed.resolved);
-    }
-    if (place == PathClass::kDevice || (place == PathClass::kCdDrive && !cdDriveAllowed)) {
-      return Refuse("Ein Ger\xE4te- oder Prozesspfad ist nicht erlaubt: '", placed.resolved);
-    }
-    const FileKind kind = host_.Kind(placed.resolved);
-    if (!KindFits(placed.use.kind, kind, place)) {
-      return Refuse(UnfitText(placed.use.kind, kind), path);
-    }
-    placed.outside = !ownRun_ && !LiesInFolder(placed.resolved, folder_, separator_);
-    return true;
-  }
-
-  // What the header names is placed before qemu-img opens it: qemu-img
-  // itself must not reach a network path, a device or a FIFO.
-  bool PlaceHeaderNames(const PlacedFile& image, const std::string& format) {
-    std::string start;
-    std::optional<std::vector<std::string>> names;
-    if (host_.ReadImageStart(image.resolved, &start)) names = NamesInImageStart(start, format);
-    if (!names) return Refuse("Das Abbild kann nicht gelesen werden: '", image.use.path);
-    for (const std::string& name : *names) {
-      PlacedFile placed;
-      placed.use = {JoinedInFolder(name, FolderOf(image.resolved, separator_), separator_),
-                    FileAccess::kRead, FileUseKind::kImagePart, kNoArgument};
-      if (!Place(placed)) return false;
-    }
-    return true;
-  }
-
-  void PlaceImage(PlacedFile& image, const std::string& format) {
-    if (!PlaceHeaderNames(image, format)) return;
-    std::string report;
-    switch (host_.ReportImage(image.resolved, format, &report)) {
-      case MachineFileHost::ImageReport::kRead:
-        break;
-      case MachineFileHost::ImageReport::kNoTool:
-        Refuse(
-            "Das Abbild kann andere Dateien nennen und wird deshalb vorher mit qemu-img "
-            "gepr\xFC"
-            "ft; qemu-img fehlt (Paket \"qemu-utils\" bzw. qemu-img.exe neben QEMU): '",
-            image.use.path);
-        return;
-      case MachineFileHost::ImageReport::kFailed:
-        Refuse("Das Abbild kann nicht gelesen werden: '", image.use.path);
-        return;
-    }
-    const std::optional<ImageLayout> layout = ReadImageLayout(report, image.resolved, separator_);
-    if (!layout) {
-      Refuse("Das Abbild kann nicht gelesen werden: '", image.use.path);
-      return;
-    }
-    if (layout->monolithicFlat) {
-      PlaceFlatExtent(image);
-      return;
-    }
-    plan_.files.push_back(image);
-    for (const ImagePart& part : layout->parts) {
-      PlacedFile placed;
-      placed.use = {part.path, part.written ? FileAccess::kWrite : FileAccess::kRead,
-                    FileUseKind::kImagePart, kNoArgument};
-      if (!Place(placed)) return;
-      // QEMU opens these by the names the image holds; only the machine's
-      // own files may be named so.
-      if (placed.outside) {
-        Refuse(
-            "Das Abbild verweist auf eine Datei au\xDF"
-            "erhalb des Ordners der Maschine: '",
-            placed.resolved);
-        return;
-      }
-      plan_.files.push_back(placed);
-    }
-  }
-
-  // The descriptor is read here and never by QEMU: the disk becomes the
-  // extent itself, as a raw disk.
-  void PlaceFlatExtent(const PlacedFile& descriptor) {
-    std::string text;
-    std::optional<FlatExtent> extent;
-    if (host_.ReadDescriptor(descriptor.resolved, &text)) extent = ReadFlatExtent(text);
-    if (!extent) {
-      Refuse("Das Abbild kann nicht gelesen werden: '", descriptor.use.path);
-      return;
-    }
-    PlacedFile placed = descriptor;
-    placed.use.path =
-        JoinedInFolder(extent->file, FolderOf(descriptor.resolved, separator_), separator_);
-    placed.use.access = extent->written ? FileAccess::kWrite : FileAccess::kRead;
-    if (!Place(placed)) return;
-    placed.driveOptions = "format=raw";
-    if (extent->offset != 0) placed.driveOptions += ",offset=" + std::to_string(extent->offset);
-    placed.driveOptions += ",size=" + std::to_string(extent->size);
-    if (!extent->written) placed.driveOptions += ",readonly=on";
-    plan_.files.push_back(placed);
-  }
-
-  const std::string& temporaryRoot_;
-  const char separator_;
-  MachineFileHost& host_;
-  std::string folder_;
-  bool ownRun_ = false;
-  MachineFilePlan plan_;
-};
-
-// Replaces the option `key`=`old` (escaped, a whole option of the list)
-// in `argument` by `replacement`; false when it is not there.
-bool ReplaceOption(std::string& argument, const std::string& old, const std::string& replacement) {
-  std::size_t at = 0;
-  while ((at = argument.find(old, at)) != std::string::npos) {
-    const bool starts = at == 0 || argument[at - 1] == ',';
-    const std::size_t end = at + old.size();
-    // A doubled comma belongs to the value: the option ends at a single one.
-    const bool ends =
-        end == argument.size() ||
-        (argument[end] == ',' && (end + 1 == argument.size() || argument[end + 1] != ','));
-    if (starts && ends) {
-      argument.replace(at, old.size(), replacement);
-      return true;
-    }
-    ++at;
-  }
-  return false;
+FileAccess Stronger(FileAccess a, FileAccess b) {
+  if (a == FileAccess::kRead) return b;
+  if (b == FileAccess::kRead) return a;
+  // A file both appended to and written in place is written.
+  return a == b ? a : FileAccess::kWrite;
 }
 
 }  // namespace
@@ -345,7 +119,7 @@ PathClass ClassifyPath(std::string_view path, char separator) {
 }
 
 bool LiesInFolder(std::string_view path, std::string_view folder, char separator) {
-  if (folder.empty() || !IsSeparator(folder.back(), separator)) return false;
+  if (folder.empty() || !IsPathSeparator(folder.back(), separator)) return false;
   return path.size() > folder.size() && StartsWith(path, folder, separator);
 }
 
@@ -356,87 +130,200 @@ bool NamedLikeTrennwickRun(std::string_view vmxFile, std::string_view temporaryR
   if (!StartsWith(rest, kRunFolderPrefix, separator)) return false;
   rest.remove_prefix(sizeof kRunFolderPrefix - 1);
   std::size_t end = 0;
-  while (end < rest.size() && !IsSeparator(rest[end], separator)) ++end;
+  while (end < rest.size() && !IsPathSeparator(rest[end], separator)) ++end;
   if (end == 0 || end == rest.size()) return false;
   const std::string_view name = rest.substr(end + 1);
-  return name.size() == sizeof kRunFileName - 1 && StartsWith(name, kRunFileName, separator);
+  return name.size() == sizeof kRunConfigName - 1 && StartsWith(name, kRunConfigName, separator);
+}
+
+// The plan as the image reader sees it: each name an image holds is placed
+// before it is opened, and read only when it may be read now.
+class MachineFilePlan::Images : public ImageFiles {
+ public:
+  Images(MachineFilePlan& plan, FileAccess access) : plan_(plan), access_(access) {}
+
+  Opened Open(const std::string& path, ImageLink link, std::size_t* file,
+              std::string* resolved) override {
+    // Backing layers are only read; a data file or an extent is written
+    // with its image.
+    const FileAccess access = link == ImageLink::kBacking ? FileAccess::kRead : access_;
+    if (link == ImageLink::kBacking) backing_ = true;
+    if (!plan_.Place(path, FileUseKind::kDiskImage, backing_ ? FileAccess::kRead : access, file)) {
+      return Opened::kRefused;
+    }
+    const PlannedFile& planned = plan_.files_[*file];
+    *resolved = planned.resolved;
+    if (planned.outside && !planned.agreed) return Opened::kNotYet;
+    return plan_.OpenNow(*file) ? Opened::kReadable : Opened::kRefused;
+  }
+
+  bool ReadAt(std::size_t file, std::uint64_t offset, std::size_t count,
+              std::string* bytes) override {
+    return plan_.host_.ReadAt(plan_.files_[file].held, offset, count, bytes);
+  }
+
+  std::uint64_t Size(std::size_t file) override { return plan_.host_.Size(plan_.files_[file].held); }
+
+ private:
+  MachineFilePlan& plan_;
+  const FileAccess access_;
+  bool backing_ = false;
+};
+
+MachineFilePlan::MachineFilePlan(MachinePlace place, MachineFileHost& host)
+    : place_(std::move(place)), host_(host) {}
+
+bool MachineFilePlan::Refuse(const char* text, const std::string& path) {
+  if (refusal_.empty()) {
+    refusal_ = text;
+    refusedPath_ = path;
+  }
+  return false;
+}
+
+void MachineFilePlan::Decide(const std::vector<FileUse>& uses) {
+  const char separator = place_.separator;
+  if (ClassifyPath(place_.vmxFile, separator) == PathClass::kNetwork ||
+      !host_.Resolve(place_.vmxFile, &vmx_)) {
+    Refuse("Die Konfiguration liegt an keinem erlaubten Ort: '", place_.vmxFile);
+    return;
+  }
+  folder_ = FolderOfPath(vmx_, separator);
+  const bool listed = std::any_of(
+      place_.userFolders.begin(), place_.userFolders.end(), [&](const std::string& folder) {
+        return folder.size() == folder_.size() && StartsWith(folder_, folder, separator);
+      });
+  const bool root = FolderOfPath(folder_.substr(0, folder_.size() - 1), separator).empty();
+  machineFolder_ = !listed && !root && !StartsWith(place_.temporaryRoot, folder_, separator) &&
+                   !host_.OthersMayWrite(folder_);
+  uses_ = uses;
+  for (const FileUse& use : uses_) {
+    std::size_t file = kNoFile;
+    if (!Place(use.path, use.kind, use.access, &file)) break;
+    fileOfUse_.push_back(file);
+  }
+  ReadImages();
+}
+
+void MachineFilePlan::Agree() {
+  for (PlannedFile& file : files_) {
+    if (file.outside) file.agreed = true;
+  }
+  ReadImages();
 }
 
 bool MachineFilePlan::AsksUser() const {
-  return std::any_of(files.begin(), files.end(), [](const PlacedFile& f) { return f.outside; });
+  return refusal_.empty() && std::any_of(files_.begin(), files_.end(), [](const PlannedFile& f) {
+           return f.outside && !f.agreed;
+         });
 }
 
-MachineFilePlan PlanMachineFiles(const QemuInvocation& invocation, const std::string& vmxFile,
-                                 const std::string& temporaryRoot, char separator,
-                                 MachineFileHost& host) {
-  return Planner(temporaryRoot, separator, host)
-      .Plan(invocation.uses, vmxFile, invocation.arguments);
+std::vector<const PlannedFile*> MachineFilePlan::FilesToAsk() const {
+  std::vector<const PlannedFile*> asked;
+  for (const PlannedFile& file : files_) {
+    if (file.outside && !file.agreed) asked.push_back(&file);
+  }
+  return asked;
 }
 
-std::vector<std::string> PlannedArguments(const QemuInvocation& invocation,
-                                          const MachineFilePlan& plan,
-                                          const std::vector<HandedFile>& handed) {
-  std::vector<std::string> arguments;
-  std::vector<std::string> names(plan.files.size());
-  int set = 0;
-  for (const HandedFile& file : handed) {
-    if (file.file >= names.size()) continue;
-    ++set;
-    for (int descriptor : file.descriptors) {
-      arguments.insert(arguments.end(), {"-add-fd", "fd=" + std::to_string(descriptor) +
-                                                        ",set=" + std::to_string(set)});
+void MachineFilePlan::AddOwnFile(const FileUse& use) {
+  uses_.push_back(use);
+  std::size_t file = kNoFile;
+  if (Place(use.path, use.kind, use.access, &file)) {
+    // The player makes it beside the .vmx itself, in every folder.
+    files_[file].outside = false;
+  }
+  fileOfUse_.push_back(file);
+}
+
+std::size_t MachineFilePlan::FileOfUse(std::size_t use) const {
+  return use < fileOfUse_.size() ? fileOfUse_[use] : kNoFile;
+}
+
+const ImageChain* MachineFilePlan::ChainOfUse(std::size_t use) const {
+  return use < chains_.size() && !chains_[use].nodes.empty() ? &chains_[use] : nullptr;
+}
+
+bool MachineFilePlan::Place(const std::string& path, FileUseKind kind, FileAccess access,
+                            std::size_t* file) {
+  if (!refusal_.empty()) return false;
+  const char separator = place_.separator;
+  const PathClass named = ClassifyPath(path, separator);
+  if (named == PathClass::kNetwork || NamesProtocol(path, separator)) {
+    return Refuse("Ein Netzwerkpfad ist nicht erlaubt: '", path);
+  }
+  const bool cdDriveAllowed = kind == FileUseKind::kCdImage;
+  if (named == PathClass::kDevice || (named == PathClass::kCdDrive && !cdDriveAllowed)) {
+    return Refuse("Ein Ger\xE4te- oder Prozesspfad ist nicht erlaubt: '", path);
+  }
+  std::string resolved;
+  if (!host_.Resolve(path, &resolved)) return Refuse(UnfitText(kind, FileKind::kMissing), path);
+  const PathClass place = ClassifyPath(resolved, separator);
+  if (place == PathClass::kNetwork) {
+    return Refuse("Ein Netzwerkpfad ist nicht erlaubt: '", resolved);
+  }
+  if (place == PathClass::kDevice || (place == PathClass::kCdDrive && !cdDriveAllowed)) {
+    return Refuse("Ein Ger\xE4te- oder Prozesspfad ist nicht erlaubt: '", resolved);
+  }
+  if (resolved == vmx_) {
+    return Refuse("Die Konfiguration selbst kann kein Laufwerk und keine Ausgabe sein: '", path);
+  }
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    if (files_[i].resolved != resolved) continue;
+    files_[i].access = Stronger(files_[i].access, access);
+    *file = i;
+    return true;
+  }
+  const FileKind fileKind = host_.Kind(resolved);
+  if (!KindFits(kind, fileKind, place)) return Refuse(UnfitText(kind, fileKind), path);
+  PlannedFile planned;
+  planned.resolved = resolved;
+  planned.kind = kind;
+  planned.access = access;
+  planned.fileKind = fileKind;
+  planned.outside = !place_.trennwickRun &&
+                    (!machineFolder_ || !LiesInFolder(resolved, folder_, separator));
+  files_.push_back(planned);
+  *file = files_.size() - 1;
+  return true;
+}
+
+bool MachineFilePlan::OpenNow(std::size_t file) {
+  PlannedFile& planned = files_[file];
+  if (planned.held != kNoFile) return true;
+  if (!host_.OpenForReading(planned.resolved, planned.fileKind == FileKind::kBlockDevice,
+                            &planned.held)) {
+    return Refuse("Die Datei kann nicht ge\xF6"
+                  "ffnet werden oder ist keine gew\xF6hnliche Datei: '",
+                  planned.resolved);
+  }
+  // Another name of the same file may lie anywhere: the user decides.
+  if (!place_.trennwickRun && !planned.outside && host_.LinkCount(planned.held) > 1) {
+    planned.outside = true;
+  }
+  return true;
+}
+
+void MachineFilePlan::ReadImages() {
+  chains_.assign(uses_.size(), ImageChain{});
+  for (std::size_t use = 0; use < fileOfUse_.size() && refusal_.empty(); ++use) {
+    const std::size_t file = fileOfUse_[use];
+    switch (uses_[use].kind) {
+      case FileUseKind::kDiskImage: {
+        Images images(*this, uses_[use].access);
+        chains_[use] = ReadImageChain(uses_[use].path, images, place_.separator);
+        if (!chains_[use].refusal.empty()) {
+          Refuse(chains_[use].refusal.c_str(), chains_[use].refusedName);
+        }
+        break;
+      }
+      case FileUseKind::kCdImage:
+        // Read for its boot catalog once it may be read.
+        if (!files_[file].outside || files_[file].agreed) OpenNow(file);
+        break;
+      case FileUseKind::kSerialOutput:
+      case FileUseKind::kFirmwareVariables:
+        break;
     }
-    names[file.file] = "/dev/fdset/" + std::to_string(set);
   }
-  std::vector<std::string> mapped = invocation.arguments;
-  for (std::size_t i = 0; i < plan.files.size(); ++i) {
-    const PlacedFile& file = plan.files[i];
-    if (file.useIndex >= invocation.uses.size()) continue;
-    const FileUse& use = invocation.uses[file.useIndex];
-    if (use.argument >= mapped.size()) continue;
-    const std::string key = use.kind == FileUseKind::kSerialOutput ? "path=" : "file=";
-    const std::string& name = !names[i].empty() ? names[i] : file.use.path;
-    ReplaceOption(mapped[use.argument], key + EscapeQemuOptionValue(use.path),
-                  key + EscapeQemuOptionValue(name));
-    if (!file.driveOptions.empty()) {
-      ReplaceOption(mapped[use.argument], "format=vmdk", file.driveOptions);
-    }
-  }
-  arguments.insert(arguments.end(), mapped.begin(), mapped.end());
-  return arguments;
-}
-
-bool SystemMachineFiles::Resolve(const std::string& path, std::string* resolved) {
-  return ResolveFilePath(path, resolved);
-}
-
-FileKind SystemMachineFiles::Kind(const std::string& resolved) {
-  return KindOfFile(resolved);
-}
-
-bool SystemMachineFiles::PrivateToUser(const std::string& resolved) {
-  return PrivateToCurrentUser(resolved);
-}
-
-MachineFileHost::ImageReport SystemMachineFiles::ReportImage(const std::string& resolved,
-                                                             const std::string& format,
-                                                             std::string* report) {
-  if (qemuImg_.empty()) return ImageReport::kNoTool;
-  std::int32_t exitCode = 0;
-  // -U: a machine that runs already holds its image locked; only reading.
-  if (!CaptureProgramOutput(
-          qemuImg_, {"info", "--output=json", "--backing-chain", "-U", "-f", format, resolved},
-          kMaximumReportBytes, report, &exitCode) ||
-      exitCode != 0) {
-    return ImageReport::kFailed;
-  }
-  return ImageReport::kRead;
-}
-
-bool SystemMachineFiles::ReadDescriptor(const std::string& resolved, std::string* text) {
-  return ReadSmallFile(resolved, kMaximumDescriptorBytes, text) == SmallFileResult::kRead;
-}
-
-bool SystemMachineFiles::ReadImageStart(const std::string& resolved, std::string* bytes) {
-  return ReadFileStart(resolved, kImageStartBytes, bytes);
 }

@@ -1,26 +1,34 @@
 // What a machine may touch, decided in one place before anything starts.
 //
 // A file counts as the machine's own when its resolved path (links and ".."
-// resolved) lies in the .vmx's folder or below. For a .vmx that Trennwick
-// wrote itself (trennwick.vmx in a trennwick_temp_* folder directly in the
-// launcher's temporary root, owned by the current user and writable by
-// nobody else) every file is the user's own choice. Files of any other
-// .vmx outside its folder are marked `outside`: the caller asks the user.
+// resolved) lies in the .vmx's folder or below, and that folder is a
+// machine's folder: not the user's home or one of the user's folders
+// (Downloads, Desktop, ...), not the temporary root, not a folder others
+// may write into, not the root of a file system. In Trennwick's own run
+// (its launcher is the player's parent, or the player made the machine
+// itself) every file is the user's own choice. Every other file is marked
+// `outside`: the caller asks the user. A file with further names (hard
+// links) counts as outside too: it may be one of the user's files by
+// another name.
+//
 // Never allowed: network paths (refused before any look at the file
-// system), device and process paths other than a CD drive, a disk or
-// serial output that is no regular file. Disk images in a format that can
-// name other files are read with qemu-img first; what they name is placed
-// the same way. A flat vmdk becomes a raw disk of its one extent; any other
-// image that names files outside the machine's folder is refused.
+// system), device and process paths other than a CD drive, the .vmx itself
+// as a drive or serial output, a disk or serial output that is no regular
+// file. A disk image is read by the player itself, layer by layer: what it
+// names (backing files, data files, extents) is placed the same way, and
+// nothing outside the machine's folder is read before the user agreed.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/file_kind.h"
-#include "player/file_use.h"
-#include "player/qemu_invocation.h"
+#include "player/image_chain.h"
+#include "player/qemu_arguments.h"
 
 enum class PathClass {
   kOrdinary,
@@ -42,10 +50,23 @@ bool LiesInFolder(std::string_view path, std::string_view folder, char separator
 bool NamedLikeTrennwickRun(std::string_view vmxFile, std::string_view temporaryRoot,
                            char separator);
 
+// Where the .vmx lies and what the player knows of the user's folders.
+struct MachinePlace {
+  std::string vmxFile;
+  std::string temporaryRoot;
+  char separator = '/';
+  // Folders that are no machine's folder (resolved, each with its trailing
+  // separator): the home, the user's folders.
+  std::vector<std::string> userFolders;
+  // The launcher is the player's parent, or the player made the machine.
+  bool trennwickRun = false;
+};
+
+inline constexpr std::size_t kNoFile = static_cast<std::size_t>(-1);
+
 // What the decision asks of the system; tests script it.
 class MachineFileHost {
  public:
-  enum class ImageReport { kRead, kNoTool, kFailed };
   virtual ~MachineFileHost() = default;
   // Links and ".." resolved; a missing last name is kept below its resolved
   // folder. False when the folder is missing or the name a dangling link.
@@ -53,67 +74,76 @@ class MachineFileHost {
   virtual FileKind Kind(const std::string& resolved) = 0;
   // Owned by the current user, writable by nobody else, no link.
   virtual bool PrivateToUser(const std::string& resolved) = 0;
-  // qemu-img's JSON report of the image and its backing chain.
-  virtual ImageReport ReportImage(const std::string& resolved, const std::string& format,
-                                  std::string* report) = 0;
-  // The text of a vmdk descriptor (a small file).
-  virtual bool ReadDescriptor(const std::string& resolved, std::string* text) = 0;
-  // The first bytes of an image, where its header names other files.
-  virtual bool ReadImageStart(const std::string& resolved, std::string* bytes) = 0;
+  // Someone else than the user may make files in the folder (/tmp).
+  virtual bool OthersMayWrite(const std::string& resolvedFolder) = 0;
+  // Opens the file for reading, never through a link at its last step and
+  // without waiting for a FIFO, and holds it open; false unless it is a
+  // regular file (or, with `blockDeviceAllowed`, a block device).
+  virtual bool OpenForReading(const std::string& resolved, bool blockDeviceAllowed,
+                              std::size_t* held) = 0;
+  virtual bool ReadAt(std::size_t held, std::uint64_t offset, std::size_t count,
+                      std::string* bytes) = 0;
+  virtual std::uint64_t Size(std::size_t held) = 0;
+  virtual std::uint64_t LinkCount(std::size_t held) = 0;
 };
 
-// One file of the plan.
-struct PlacedFile {
-  FileUse use;  // a flat vmdk's use names its extent
+// One file of the plan; several uses or layers may name it.
+struct PlannedFile {
   std::string resolved;
+  FileUseKind kind = FileUseKind::kDiskImage;
+  FileAccess access = FileAccess::kRead;  // the most any use needs
+  FileKind fileKind = FileKind::kRegular;
   bool outside = false;  // not the machine's own: the user decides
-  // The index in the invocation's uses; kNoArgument for a file an image names.
-  std::size_t useIndex = kNoArgument;
-  // A flat vmdk: the options that replace "format=vmdk" (raw, the extent's
-  // place); empty otherwise.
-  std::string driveOptions;
+  bool agreed = false;   // the user said yes to it
+  std::size_t held = kNoFile;  // the host's number once it is open for reading
 };
 
-struct MachineFilePlan {
-  // The own text (Windows-1252) of the refusal, shown before `refusedPath`
-  // in quotes; empty when the machine may start (after the question).
-  std::string refusal;
-  std::string refusedPath;
-  std::vector<PlacedFile> files;
-  bool AsksUser() const;
-};
-
-inline constexpr char kQemuImgPackage[] = "qemu-utils";
-
-MachineFilePlan PlanMachineFiles(const QemuInvocation& invocation, const std::string& vmxFile,
-                                 const std::string& temporaryRoot, char separator,
-                                 MachineFileHost& host);
-
-// The descriptors a file of the plan goes to QEMU with.
-struct HandedFile {
-  std::size_t file = 0;  // index in the plan's files
-  std::vector<int> descriptors;
-};
-
-// The arguments of `invocation` as the plan has them: a flat vmdk as its
-// raw extent, and each handed file as /dev/fdset/N (set N taking its
-// descriptors, with -add-fd in front) in place of its name.
-std::vector<std::string> PlannedArguments(const QemuInvocation& invocation,
-                                          const MachineFilePlan& plan,
-                                          const std::vector<HandedFile>& handed);
-
-// The system's side of MachineFileHost; `qemuImg` empty when there is none.
-class SystemMachineFiles : public MachineFileHost {
+class MachineFilePlan {
  public:
-  explicit SystemMachineFiles(std::string qemuImg) : qemuImg_(std::move(qemuImg)) {}
-  bool Resolve(const std::string& path, std::string* resolved) override;
-  FileKind Kind(const std::string& resolved) override;
-  bool PrivateToUser(const std::string& resolved) override;
-  ImageReport ReportImage(const std::string& resolved, const std::string& format,
-                          std::string* report) override;
-  bool ReadDescriptor(const std::string& resolved, std::string* text) override;
-  bool ReadImageStart(const std::string& resolved, std::string* bytes) override;
+  MachineFilePlan(MachinePlace place, MachineFileHost& host);
+
+  // Places every use and reads the images as far as allowed. After a
+  // refusal nothing else is decided.
+  void Decide(const std::vector<FileUse>& uses);
+  // The user agreed to the files asked about: they are read, and what they
+  // name is placed in turn (which may ask again).
+  void Agree();
+  // True while files outside the machine's folder wait for an answer.
+  bool AsksUser() const;
+  // The files to ask about now.
+  std::vector<const PlannedFile*> FilesToAsk() const;
+
+  // The own text (Windows-1252) of the refusal, shown before
+  // `refusedPath()` in quotes; empty when the machine may start.
+  const std::string& refusal() const { return refusal_; }
+  const std::string& refusedPath() const { return refusedPath_; }
+
+  // The player's own files (the UEFI store beside the .vmx), added once the
+  // facts are known: no question, the caller makes and checks them.
+  void AddOwnFile(const FileUse& use);
+
+  const std::vector<PlannedFile>& files() const { return files_; }
+  // The file a use names, and for a disk the chain of its image.
+  std::size_t FileOfUse(std::size_t use) const;
+  const ImageChain* ChainOfUse(std::size_t use) const;
 
  private:
-  std::string qemuImg_;
+  class Images;
+  bool Refuse(const char* text, const std::string& path);
+  // Resolves, judges place and kind, and adds or finds the planned file.
+  bool Place(const std::string& path, FileUseKind kind, FileAccess access, std::size_t* file);
+  bool OpenNow(std::size_t file);
+  void ReadImages();
+
+  MachinePlace place_;
+  MachineFileHost& host_;
+  std::string vmx_;     // resolved
+  std::string folder_;  // the .vmx's resolved folder
+  bool machineFolder_ = false;
+  std::string refusal_;
+  std::string refusedPath_;
+  std::vector<FileUse> uses_;
+  std::vector<std::size_t> fileOfUse_;
+  std::vector<ImageChain> chains_;  // one per use; empty for others than disks
+  std::vector<PlannedFile> files_;
 };

@@ -1,29 +1,23 @@
 #include "player/tpm.h"
 
-#include "player/firmware.h"
+#include "platform/ascii_case.h"
 
-bool TpmRequested(VmxSettings& settings) {
-  return settings.Flag("vtpm.present", false);
-}
-
-void AddTpmArguments(VmxSettings& settings, const QemuHostFacts& host, QemuInvocation& invocation) {
-  if (!TpmRequested(settings)) return;
-  if (RequestedFirmware(settings) == FirmwareKind::kBios) {
-    settings.Fail(
+void AddTpmArguments(const MachineFacts& facts, const std::string& socket,
+                     QemuInvocation& invocation) {
+  if (!facts.tpm || !invocation.error.empty()) return;
+  if (!facts.Uefi()) {
+    invocation.error =
         "Ein TPM 2.0 (vtpm.present) braucht UEFI-Firmware: bitte firmware = \"efi\" in die "
-        "Konfiguration schreiben.");
+        "Konfiguration schreiben.";
     return;
   }
-  if (host.tpmSocket.empty()) {
-    settings.Fail("Der TPM-Emulator (swtpm) ist nicht bereit.");
+  if (socket.empty()) {
+    invocation.error = "Der TPM-Emulator (swtpm) ist nicht bereit.";
     return;
   }
-  invocation.Add({"-chardev", "socket,id=tpmchar0,path=" + EscapeQemuOptionValue(host.tpmSocket),
+  invocation.Add({"-chardev", "socket,id=tpmchar0,path=" + EscapeQemuOptionValue(socket),
                   "-tpmdev", "emulator,id=tpm0,chardev=tpmchar0", "-device",
                   "tpm-crb,tpmdev=tpm0"});
-  // The player makes the folder and hands it to swtpm; QEMU gets no name of it.
-  invocation.uses.push_back(
-      {host.tpmStateFolder, FileAccess::kWrite, FileUseKind::kTpmStateFolder, kNoArgument});
 }
 
 std::string TpmStateFolderPath(const std::string& vmxFile) {
@@ -36,4 +30,13 @@ std::vector<std::string> SwtpmArguments(const std::string& stateFolder,
           "--tpmstate", "dir=" + stateFolder + ",mode=0600",
           "--ctrl",     "type=unixio,path=" + socketPath + ",mode=0600",
           "--terminate"};
+}
+
+std::string MachineFileBase(const std::string& vmxFile) {
+  constexpr std::string_view kVmxExtension = ".vmx";
+  std::string base = vmxFile;
+  if (base.size() > kVmxExtension.size() && EndsWithIgnoringAsciiCase(base, kVmxExtension)) {
+    base.resize(base.size() - kVmxExtension.size());
+  }
+  return base;
 }

@@ -1,21 +1,20 @@
-// A TPM 2.0 for vtpm.present = "TRUE": an swtpm beside QEMU keeps the
-// TPM's state in the machine's own folder `<name>-tpm` next to the .vmx,
-// QEMU reaches it through the emulator backend on swtpm's control socket
-// and shows it to the guest as a CRB device, which UEFI firmware announces
-// in the ACPI table TPM2. The caller starts swtpm; this unit only maps.
+// A TPM 2.0 for vtpm.present = "TRUE" (or Windows setup media): an swtpm
+// beside QEMU keeps the TPM's state in the machine's own folder `<name>-tpm`
+// next to the .vmx, QEMU reaches it through the emulator backend on
+// swtpm's control socket and shows it to the guest as a CRB device, which
+// UEFI firmware announces in the ACPI table TPM2. The caller starts swtpm;
+// this unit only maps.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "player/qemu_invocation.h"
-#include "player/vmx_settings.h"
+#include "player/machine_facts.h"
 
-bool TpmRequested(VmxSettings& settings);
-
-// Needs host.tpmSocket for a requested TPM and UEFI firmware; without
-// either the configuration is refused.
-void AddTpmArguments(VmxSettings& settings, const QemuHostFacts& host, QemuInvocation& invocation);
+// `socket`: swtpm's control socket, as QEMU reaches it. A TPM needs UEFI
+// firmware and the socket; without either the configuration is refused.
+void AddTpmArguments(const MachineFacts& facts, const std::string& socket,
+                     QemuInvocation& invocation);
 
 // The machine's TPM state folder: the .vmx's name without ".vmx", "-tpm".
 std::string TpmStateFolderPath(const std::string& vmxFile);
@@ -29,3 +28,7 @@ inline constexpr char kTpmSocketName[] = "swtpm.sock";
 // no escape, so neither path may hold one.
 std::vector<std::string> SwtpmArguments(const std::string& stateFolder,
                                         const std::string& socketPath);
+
+// The .vmx's path without its extension ".vmx" (any case): the base of the
+// files the player keeps beside a machine (its UEFI store, its TPM state).
+std::string MachineFileBase(const std::string& vmxFile);

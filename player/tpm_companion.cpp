@@ -29,48 +29,28 @@ bool WaitFor(Condition done, int milliseconds) {
 
 }  // namespace
 
-std::string TpmCompanion::Prepare(const std::string& vmxFile, bool requested, bool uefi,
-                                  QemuHostFacts* host) {
-  if (!requested) return {};
-  if (!HostEmulatesTpm()) {
-    return ShownText(
-        "Die Konfiguration verlangt ein TPM 2.0 (vtpm.present), aber QEMU f\xFCr Windows kann "
-        "kein TPM nachbilden. Nichts gestartet.");
-  }
-  if (!uefi) return {};
-  program_ = FindProgram(kSwtpmProgram, "");
-  if (program_.empty()) {
-    return ShownText(
-        "Die Konfiguration verlangt ein TPM 2.0 (vtpm.present), aber der TPM-Emulator swtpm "
-        "fehlt. Bitte das Paket \"swtpm\" installieren.");
-  }
+std::string TpmCompanion::Open(const std::string& vmxFile, const std::string& swtpm) {
+  program_ = swtpm;
   folderPath_ = TpmStateFolderPath(vmxFile);
-  // Named plainly until the folder is opened, for the decision on the
-  // machine's files; nothing is made yet.
-  host->tpmStateFolder = folderPath_;
-  host->tpmSocket = folderPath_ + host->separator + kTpmSocketName;
-  return {};
-}
-
-std::string TpmCompanion::OpenState(QemuHostFacts* host) {
-  if (folderPath_.empty()) return {};
   switch (OpenPrivateFolder(folderPath_, &folder_)) {
     case PrivateFolderResult::kMade:
     case PrivateFolderResult::kKept:
-      break;
+      return {};
     case PrivateFolderResult::kRefused:
-      host->tpmSocket.clear();
       return WithName(
           "Der Ordner f\xFCr den Zustand des TPM ist kein eigener, privater Ordner (ein Link, "
-          "eine Datei, der Ordner eines anderen Benutzers oder f\xFCr andere beschreibbar): '",
+          "eine Datei, der Ordner eines anderen Benutzers, f\xFCr andere beschreibbar, oder er "
+          "enth\xE4lt Links oder fremde Dateien): '",
           folderPath_);
     case PrivateFolderResult::kFailed:
-      host->tpmSocket.clear();
-      return WithName("Der Ordner f\xFCr den Zustand des TPM kann nicht angelegt werden: '",
-                      folderPath_);
+      break;
   }
-  host->tpmSocket = folder_.InheritedPath(kTpmSocketName);
-  return {};
+  return WithName("Der Ordner f\xFCr den Zustand des TPM kann nicht angelegt werden: '",
+                  folderPath_);
+}
+
+std::string TpmCompanion::Socket() const {
+  return folder_.descriptor() < 0 ? std::string() : folder_.InheritedPath(kTpmSocketName);
 }
 
 std::string TpmCompanion::Start() {

@@ -1,10 +1,9 @@
-// The swtpm beside a machine that asks for a TPM 2.0: found before the
-// mapping, which names the state folder for the decision on the machine's
-// files; the folder is opened (and checked) once the machine's lock is
-// held, and the mapping then names the socket through it; started before each QEMU run and gone
-// when QEMU is: swtpm ends itself when QEMU closes the socket (--terminate) and is stopped when
-// QEMU did not start. The folder's descriptor reaches both programs, which
-// name the folder through it.
+// The swtpm beside a machine that gets a TPM 2.0. Its state folder beside
+// the .vmx is made or opened (and checked) once the machine's lock is
+// held; QEMU reaches swtpm's socket through the folder's descriptor, which
+// both programs inherit. swtpm is started before each QEMU run and is gone
+// when QEMU is: it ends itself when QEMU closes the socket (--terminate)
+// and is stopped when QEMU did not start.
 #pragma once
 
 #include <string>
@@ -12,24 +11,19 @@
 
 #include "platform/player_host.h"
 #include "platform/player_host_tpm.h"
-#include "player/qemu_invocation.h"
 
 // How long swtpm may take to listen on its socket.
 inline constexpr int kTpmStartMilliseconds = 5000;
 
 class TpmCompanion {
  public:
-  // Without a request, or without UEFI firmware (the mapping refuses that
-  // TPM), nothing is prepared. Empty when ready; else the display text of
-  // the refusal. Sets host->tpmStateFolder and host->tpmSocket by name;
-  // nothing is made.
-  std::string Prepare(const std::string& vmxFile, bool requested, bool uefi, QemuHostFacts* host);
-  // Makes or opens the prepared state folder and names the socket through
-  // its descriptor in host->tpmSocket. Empty when done or nothing is
-  // prepared; else the display text of the refusal.
-  std::string OpenState(QemuHostFacts* host);
+  // Makes or opens the state folder of `vmxFile` for `swtpm`. Empty when
+  // done; else the display text of the refusal.
+  std::string Open(const std::string& vmxFile, const std::string& swtpm);
+  // swtpm's control socket as QEMU reaches it; empty before Open.
+  std::string Socket() const;
   // Starts swtpm and waits until it listens. Empty when it does or no TPM
-  // is prepared; else the display text of the failure.
+  // is open; else the display text of the failure.
   std::string Start();
   // What QEMU must inherit: the state folder's descriptor, if any.
   std::vector<int> Descriptors() const;

@@ -17,14 +17,6 @@ std::string_view Trim(std::string_view text) {
 
 }  // namespace
 
-std::string LowerAscii(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
-}
-
 const std::string* VmxConfig::Find(std::string_view key) const {
   const auto found = settings.find(LowerAscii(key));
   return found == settings.end() ? nullptr : &found->second;

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ascii_case.h"
+
 struct VmxConfig {
   // Keys in lower case (A-Z only), values as written between the quotes.
   std::map<std::string, std::string> settings;
@@ -40,5 +42,3 @@ VmxReadResult ReadVmxFile(const std::string& fileName, VmxConfig& config);
 // and `config` is left as it was.
 std::string ConvertVmxToSystemEncoding(VmxConfig& config);
 
-// Lower case of A-Z only, the other bytes unchanged (Windows-1252 safe).
-std::string LowerAscii(std::string_view text);

@@ -1,19 +1,15 @@
 // The machine's files on POSIX: realpath for placement, open(2) with
-// O_NOFOLLOW for the hand-over to QEMU, posix_spawn for qemu-img.
+// O_NOFOLLOW for holding them and for the hand-over to QEMU.
 #include "platform/machine_file_access.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <spawn.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/posix/system_handles.h"
-
-extern char** environ;
 
 namespace {
 
@@ -35,18 +31,6 @@ bool ReadAll(int fd, std::size_t limit, std::string* bytes) {
     bytes->append(buffer, static_cast<std::size_t>(count));
   }
 }
-
-class SpawnActions {
- public:
-  SpawnActions() { posix_spawn_file_actions_init(&actions_); }
-  ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
-  SpawnActions(const SpawnActions&) = delete;
-  SpawnActions& operator=(const SpawnActions&) = delete;
-  posix_spawn_file_actions_t* get() { return &actions_; }
-
- private:
-  posix_spawn_file_actions_t actions_;
-};
 
 }  // namespace
 
@@ -87,57 +71,14 @@ SmallFileResult ReadSmallFile(const std::string& path, std::size_t limit, std::s
   return ReadAll(fd.get(), limit, bytes) ? SmallFileResult::kRead : SmallFileResult::kTooLarge;
 }
 
-bool ReadFileStart(const std::string& path, std::size_t count, std::string* bytes) {
-  Descriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  struct stat status {};
-  if (fd.get() < 0 || fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
-  bytes->assign(count, '\0');
-  std::size_t done = 0;
-  while (done < count) {
-    const ssize_t got = read(fd.get(), bytes->data() + done, count - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    if (got == 0) break;
-    done += static_cast<std::size_t>(got);
-  }
-  bytes->resize(done);
-  return true;
-}
-
-bool CaptureProgramOutput(const std::string& program, const std::vector<std::string>& arguments,
-                          std::size_t limit, std::string* output, std::int32_t* exitCode) {
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
-  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-  int ends[2];
-  if (pipe2(ends, O_CLOEXEC) != 0) return false;
-  Descriptor readEnd(ends[0]);
-  Descriptor writeEnd(ends[1]);
-  SpawnActions actions;
-  posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDOUT_FILENO);
-  posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  pid_t child = 0;
-  if (posix_spawn(&child, program.c_str(), actions.get(), nullptr, argv.data(), environ) != 0) {
-    return false;
-  }
-  close(writeEnd.Release());
-  output->clear();
-  const bool complete = ReadAll(readEnd.get(), limit, output);
-  // Nobody reads any more: a child still writing gets SIGPIPE and ends.
-  close(readEnd.Release());
-  int status = 0;
-  pid_t waited = 0;
-  do {
-    waited = waitpid(child, &status, 0);
-  } while (waited < 0 && errno == EINTR);
-  if (waited < 0 || !WIFEXITED(status)) return false;
-  *exitCode = WEXITSTATUS(status);
-  return complete;
-}
-
 bool FilesHandedAsDescriptors() {
   return true;
+}
+
+bool OthersMayWrite(const std::string& folder) {
+  struct stat status {};
+  if (stat(folder.c_str(), &status) != 0) return true;
+  return status.st_uid != geteuid() || (status.st_mode & (S_IWGRP | S_IWOTH)) != 0;
 }
 
 bool OpenForHandOver(const std::string& resolved, HandOverMode mode, bool blockDeviceAllowed,
@@ -184,4 +125,73 @@ bool OpenForHandOver(const std::string& resolved, HandOverMode mode, bool blockD
 
 HandedDescriptors::~HandedDescriptors() {
   for (int fd : all_) close(fd);
+}
+
+HeldFiles::~HeldFiles() {
+  for (const Held& held : held_) close(static_cast<int>(held.handle));
+}
+
+bool HeldFiles::Open(const std::string& resolved, bool blockDeviceAllowed, std::size_t* number) {
+  // O_NONBLOCK: a FIFO in the file's place is refused below, not waited for.
+  Descriptor fd(open(resolved.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  struct stat status {};
+  if (fd.get() < 0 || fstat(fd.get(), &status) != 0) return false;
+  const bool block = S_ISBLK(status.st_mode);
+  if (!S_ISREG(status.st_mode) && !(blockDeviceAllowed && block)) return false;
+  held_.push_back({resolved, fd.Release(), block});
+  *number = held_.size() - 1;
+  return true;
+}
+
+bool HeldFiles::ReadAt(std::size_t number, std::uint64_t offset, std::size_t count,
+                       std::string* bytes) {
+  if (number >= held_.size()) return false;
+  bytes->assign(count, '\0');
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t got = pread(static_cast<int>(held_[number].handle), bytes->data() + done,
+                              count - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  bytes->resize(done);
+  return true;
+}
+
+std::uint64_t HeldFiles::Size(std::size_t number) {
+  struct stat status {};
+  if (number >= held_.size() || fstat(static_cast<int>(held_[number].handle), &status) != 0) {
+    return 0;
+  }
+  return static_cast<std::uint64_t>(status.st_size);
+}
+
+std::uint64_t HeldFiles::LinkCount(std::size_t number) {
+  struct stat status {};
+  if (number >= held_.size() || fstat(static_cast<int>(held_[number].handle), &status) != 0) {
+    return 1;
+  }
+  return static_cast<std::uint64_t>(status.st_nlink);
+}
+
+bool HeldFiles::OpenForHandOver(std::size_t number, HandOverMode mode,
+                                std::vector<int>* descriptors) {
+  if (number >= held_.size()) return false;
+  struct stat was {};
+  if (fstat(static_cast<int>(held_[number].handle), &was) != 0) return false;
+  std::vector<int> opened;
+  if (!::OpenForHandOver(held_[number].path, mode, held_[number].blockDevice, &opened)) {
+    return false;
+  }
+  for (int fd : opened) {
+    struct stat now {};
+    if (fstat(fd, &now) != 0 || now.st_dev != was.st_dev || now.st_ino != was.st_ino) {
+      for (int other : opened) close(other);
+      return false;
+    }
+  }
+  descriptors->insert(descriptors->end(), opened.begin(), opened.end());
+  return true;
 }

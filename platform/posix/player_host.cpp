@@ -317,9 +317,12 @@ void WriteStandardError(const std::string& text) {
   WriteAll(STDERR_FILENO, text.data(), text.size());
 }
 
+// A second name (a hard link) could be another machine's store or any file
+// of the user's: such a file is no store of this machine's own.
 bool IsPlainFile(const std::string& path) {
   struct stat status;
-  return lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+  return lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+         status.st_uid == geteuid() && status.st_nlink == 1;
 }
 
 bool NameTaken(const std::string& path) {

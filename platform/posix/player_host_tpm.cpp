@@ -1,6 +1,7 @@
 // The TPM's folder on Linux: made with mkdir(0700), opened with O_NOFOLLOW
 // and checked on the open descriptor, so that nothing can swap it between
 // the check and its use.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -32,6 +33,38 @@ void PrivateFolder::RemoveLeftoverSocket(const std::string& name) const {
   if (HoldsSocket(name)) unlinkat(descriptor_, name.c_str(), 0);
 }
 
+namespace {
+
+// Every entry is the user's own regular file with no second name, or a
+// socket an earlier swtpm left: a link, or a hard link to another
+// machine's state or any file of the user's, would let swtpm read and
+// write that file.
+bool HoldsOnlyOwnFiles(int folder) {
+  const int listed = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listed < 0) return false;
+  DIR* entries = fdopendir(listed);
+  if (entries == nullptr) {
+    close(listed);
+    return false;
+  }
+  bool own = true;
+  while (const dirent* entry = readdir(entries)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat status {};
+    if (fstatat(folder, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+        status.st_uid != geteuid() ||
+        !((S_ISREG(status.st_mode) && status.st_nlink == 1) || S_ISSOCK(status.st_mode))) {
+      own = false;
+      break;
+    }
+  }
+  closedir(entries);
+  return own;
+}
+
+}  // namespace
+
 PrivateFolderResult OpenPrivateFolder(const std::string& path, PrivateFolder* folder) {
   const bool made = mkdir(path.c_str(), 0700) == 0;
   if (!made && errno != EEXIST) return PrivateFolderResult::kFailed;
@@ -48,6 +81,7 @@ PrivateFolderResult OpenPrivateFolder(const std::string& path, PrivateFolder* fo
   if (status.st_uid != geteuid() || (status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
     return PrivateFolderResult::kRefused;
   }
+  if (!HoldsOnlyOwnFiles(fd.get())) return PrivateFolderResult::kRefused;
   // The state holds the TPM's secrets: nobody else reads them.
   if ((status.st_mode & (S_IRWXG | S_IRWXO)) != 0 && fchmod(fd.get(), 0700) != 0) {
     return PrivateFolderResult::kFailed;

@@ -1,6 +1,6 @@
 // The machine's files on Windows: full and final paths for placement, the
-// owner's SID and the DACL for the launcher's own folders, CreateProcessA for qemu-img.
-// QEMU gets names here, as it opens them itself.
+// owner's SID and the DACL for the launcher's own folders, handles held
+// for reading. QEMU gets names here, as it opens them itself.
 #include <aclapi.h>
 #include <windows.h>
 
@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "platform/machine_file_access.h"
-#include "platform/player_host.h"
 #include "platform/win32/system_handles.h"
 
 namespace {
@@ -96,6 +95,34 @@ bool OnlyTheseMayChange(PACL dacl, PSID user) {
 
 }  // namespace
 
+namespace {
+
+// The current user's SID, in `buffer`; null when it cannot be had.
+PSID CurrentUser(char (&buffer)[256]) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
+  ScopedHandle tokenOwner(token);
+  DWORD length = 0;
+  if (!GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &length)) return nullptr;
+  return reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid;
+}
+
+}  // namespace
+
+bool OthersMayWrite(const std::string& folder) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoA(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return true;
+  }
+  char buffer[256];
+  const PSID user = CurrentUser(buffer);
+  const bool others = user == nullptr || !OnlyTheseMayChange(dacl, user);
+  LocalFree(descriptor);
+  return others;
+}
+
 bool PrivateToCurrentUser(const std::string& path) {
   PSID owner = nullptr;
   PACL dacl = nullptr;
@@ -105,17 +132,10 @@ bool PrivateToCurrentUser(const std::string& path) {
                             &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
     return false;
   }
-  bool private_ = false;
-  HANDLE token = nullptr;
-  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-    ScopedHandle tokenOwner(token);
-    char buffer[256];
-    DWORD length = 0;
-    if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &length)) {
-      const PSID user = reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid;
-      private_ = EqualSid(user, owner) != 0 && OnlyTheseMayChange(dacl, user);
-    }
-  }
+  char buffer[256];
+  const PSID user = CurrentUser(buffer);
+  const bool private_ =
+      user != nullptr && EqualSid(user, owner) != 0 && OnlyTheseMayChange(dacl, user);
   LocalFree(descriptor);
   const DWORD attributes = GetFileAttributesA(path.c_str());
   return private_ && attributes != INVALID_FILE_ATTRIBUTES &&
@@ -143,69 +163,6 @@ SmallFileResult ReadSmallFile(const std::string& path, std::size_t limit, std::s
   }
 }
 
-bool ReadFileStart(const std::string& path, std::size_t count, std::string* bytes) {
-  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  ScopedHandle owner(file);
-  if (GetFileType(file) != FILE_TYPE_DISK) return false;
-  bytes->assign(count, '\0');
-  std::size_t done = 0;
-  while (done < count) {
-    DWORD got = 0;
-    if (!ReadFile(file, bytes->data() + done, static_cast<DWORD>(count - done), &got, nullptr)) {
-      return false;
-    }
-    if (got == 0) break;
-    done += got;
-  }
-  bytes->resize(done);
-  return true;
-}
-
-bool CaptureProgramOutput(const std::string& program, const std::vector<std::string>& arguments,
-                          std::size_t limit, std::string* output, std::int32_t* exitCode) {
-  std::vector<std::string> all{program};
-  all.insert(all.end(), arguments.begin(), arguments.end());
-  std::string commandLine = WindowsCommandLine(all);
-  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  HANDLE readEnd = nullptr;
-  HANDLE writeEnd = nullptr;
-  if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) return false;
-  ScopedHandle readOwner(readEnd);
-  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOA startup{};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = writeEnd;
-  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-  PROCESS_INFORMATION process{};
-  const BOOL started = CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                      CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
-  CloseHandle(writeEnd);
-  if (!started) return false;
-  ScopedHandle processHandle(process.hProcess);
-  ScopedHandle threadHandle(process.hThread);
-  output->clear();
-  bool complete = true;
-  char buffer[4096];
-  DWORD count = 0;
-  while (ReadFile(readEnd, buffer, sizeof buffer, &count, nullptr) && count > 0) {
-    if (output->size() + count > limit) {
-      complete = false;
-      TerminateProcess(process.hProcess, 1);
-      break;
-    }
-    output->append(buffer, count);
-  }
-  if (WaitForSingleObject(process.hProcess, INFINITE) != WAIT_OBJECT_0) return false;
-  DWORD code = 0;
-  if (!GetExitCodeProcess(process.hProcess, &code)) return false;
-  *exitCode = static_cast<std::int32_t>(code);
-  return complete;
-}
-
 bool FilesHandedAsDescriptors() {
   return false;
 }
@@ -216,3 +173,76 @@ bool OpenForHandOver(const std::string& /*resolved*/, HandOverMode /*mode*/,
 }
 
 HandedDescriptors::~HandedDescriptors() = default;
+
+HeldFiles::~HeldFiles() {
+  for (const Held& held : held_) CloseHandle(reinterpret_cast<HANDLE>(held.handle));
+}
+
+bool HeldFiles::Open(const std::string& resolved, bool blockDeviceAllowed, std::size_t* number) {
+  // The reparse point itself, never what it points at; others may go on
+  // reading and writing, as QEMU opens the file by name after us.
+  const HANDLE file =
+      CreateFileA(resolved.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  ScopedHandle owner(file);
+  const bool device = resolved.rfind("\\.\", 0) == 0;
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (device) {
+    if (!blockDeviceAllowed) return false;
+  } else if (GetFileType(file) != FILE_TYPE_DISK ||
+             !GetFileInformationByHandle(file, &information) ||
+             (information.dwFileAttributes &
+              (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    return false;
+  }
+  held_.push_back({resolved, reinterpret_cast<std::intptr_t>(owner.Release()), device});
+  *number = held_.size() - 1;
+  return true;
+}
+
+bool HeldFiles::ReadAt(std::size_t number, std::uint64_t offset, std::size_t count,
+                       std::string* bytes) {
+  if (number >= held_.size()) return false;
+  const HANDLE file = reinterpret_cast<HANDLE>(held_[number].handle);
+  bytes->assign(count, '\0');
+  std::size_t done = 0;
+  while (done < count) {
+    OVERLAPPED at{};
+    const std::uint64_t position = offset + done;
+    at.Offset = static_cast<DWORD>(position);
+    at.OffsetHigh = static_cast<DWORD>(position >> 32);
+    DWORD got = 0;
+    if (!ReadFile(file, bytes->data() + done, static_cast<DWORD>(count - done), &got, &at)) {
+      if (GetLastError() == ERROR_HANDLE_EOF) break;
+      return false;
+    }
+    if (got == 0) break;
+    done += got;
+  }
+  bytes->resize(done);
+  return true;
+}
+
+std::uint64_t HeldFiles::Size(std::size_t number) {
+  LARGE_INTEGER size{};
+  if (number >= held_.size() ||
+      !GetFileSizeEx(reinterpret_cast<HANDLE>(held_[number].handle), &size)) {
+    return 0;
+  }
+  return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+std::uint64_t HeldFiles::LinkCount(std::size_t number) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (number >= held_.size() ||
+      !GetFileInformationByHandle(reinterpret_cast<HANDLE>(held_[number].handle), &information)) {
+    return 1;
+  }
+  return information.nNumberOfLinks;
+}
+
+bool HeldFiles::OpenForHandOver(std::size_t /*number*/, HandOverMode /*mode*/,
+                                std::vector<int>* /*descriptors*/) {
+  return false;
+}

@@ -14,6 +14,12 @@ class ScopedHandle {
   ~ScopedHandle() {
     if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
   }
+  // Gives the handle up to the caller, who closes it.
+  HANDLE Release() {
+    const HANDLE handle = handle_;
+    handle_ = nullptr;
+    return handle;
+  }
 
  private:
   HANDLE handle_;

@@ -1,0 +1,78 @@
+#include "player/machine_facts.h"
+
+#include <algorithm>
+
+namespace {
+
+FirmwareKind RequestedFirmware(const MachineDescription& machine) {
+  if (!machine.uefiRequested) return FirmwareKind::kBios;
+  return machine.secureBootRequested ? FirmwareKind::kEfiSecureBoot : FirmwareKind::kEfi;
+}
+
+// Raises `value` (0: QEMU's default, which lies below `wanted`) to `wanted`
+// where the host has that much; true when it could.
+bool RaiseTo(long long* value, long long wanted, long long hostHas) {
+  if (*value >= wanted) return true;
+  if (hostHas > 0 && hostHas < wanted) {
+    *value = std::max(*value, hostHas);
+    return false;
+  }
+  *value = wanted;
+  return true;
+}
+
+void FitWindowsSetup(const HostFacts& host, MachineFacts* facts) {
+  facts->firmware = FirmwareKind::kEfiSecureBoot;
+  facts->titleNote = "Windows-Setup";
+  facts->reason =
+      "Die CD ist ein Windows-Setup: UEFI mit Secure Boot, TPM 2.0, mindestens 4096 MB und 2 "
+      "Prozessoren.";
+  if (host.tpmEmulation) {
+    facts->tpm = true;
+  } else {
+    facts->shortfalls.push_back("ein TPM 2.0 (der TPM-Emulator swtpm fehlt oder l\xE4uft hier nicht)");
+  }
+  if (!RaiseTo(&facts->memoryMegabytes, kWindowsSetupMemoryMegabytes, host.spareMemoryMegabytes)) {
+    facts->shortfalls.push_back("4096 MB Arbeitsspeicher (frei sind " +
+                                std::to_string(host.spareMemoryMegabytes) + " MB)");
+  }
+  if (!RaiseTo(&facts->processors, kWindowsSetupProcessors, host.processors)) {
+    facts->shortfalls.push_back("2 Prozessoren (der Rechner hat " + std::to_string(host.processors) +
+                                ")");
+  }
+}
+
+// A CD that boots under one firmware only gets that one.
+void FitBootCd(const BootCdFacts& cd, MachineFacts* facts) {
+  if (cd.biosBoot == cd.uefiBoot) return;
+  if (cd.uefiBoot && !facts->Uefi()) {
+    facts->firmware = FirmwareKind::kEfi;
+    facts->titleNote = "UEFI, von der CD verlangt";
+    facts->reason = "Die CD startet nur mit UEFI; die Maschine bekommt UEFI statt BIOS.";
+  } else if (cd.biosBoot && facts->Uefi()) {
+    facts->firmware = FirmwareKind::kBios;
+    facts->tpm = false;
+    facts->titleNote = "BIOS, von der CD verlangt";
+    facts->reason =
+        "Die CD startet nur mit BIOS; die Maschine bekommt BIOS statt UEFI (ohne Secure Boot und "
+        "TPM).";
+  }
+}
+
+}  // namespace
+
+MachineFacts WorkOutMachineFacts(const MachineDescription& machine, const HostFacts& host,
+                                 const BootCdFacts& bootCd) {
+  MachineFacts facts;
+  facts.firmware = RequestedFirmware(machine);
+  facts.tpm = machine.tpmRequested;
+  facts.accelerator = host.accelerator;
+  facts.memoryMegabytes = machine.memoryMegabytes.value_or(0);
+  facts.processors = machine.processors.value_or(0);
+  if (bootCd.windowsSetup) {
+    FitWindowsSetup(host, &facts);
+  } else {
+    FitBootCd(bootCd, &facts);
+  }
+  return facts;
+}

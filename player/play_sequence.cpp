@@ -1,0 +1,404 @@
+#include "player/play_sequence.h"
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/command_line.h"
+#include "platform/machine_lock.h"
+#include "platform/shown_text.h"
+#include "platform/trennwick_run.h"
+#include "player/accelerator.h"
+#include "player/boot_media.h"
+#include "player/qemu_command.h"
+#include "player/tpm.h"
+#include "player/tpm_companion.h"
+#include "player/vmx_config.h"
+
+namespace {
+
+constexpr char kAcceleratorVariable[] = "TRENNWICK_PLAYER_ACCEL";
+constexpr char kQemuProgram[] = "qemu-system-x86_64";
+// What the host keeps for itself when a machine's memory is raised.
+constexpr long long kHostReserveMegabytes = 2048;
+// How often files named further down an image may be asked about: one
+// question per level of a chain at most.
+constexpr int kMaximumQuestions = 17;
+
+// An own text with a file name in quotes, then the rest of the own text.
+std::string WithName(const char* before, const std::string& name, const char* after = "'.") {
+  return ShownText(before) + ShownFileName(name) + ShownText(after);
+}
+
+// One run of PlayMachine: what its steps share.
+class MachineRun {
+ public:
+  MachineRun(const PlayRequest& request, PlayerServices& services)
+      : request_(request), vmxFile_(request.vmxFile), services_(services) {}
+
+  int Run() {
+    VmxConfig config;
+    int code = 0;
+    if (!ReadConfiguration(&config, &code)) return code;
+    if (!LookAtHost(&code)) return code;
+    const MachineDescription machine =
+        DescribeMachine(config, DirectoryPart(vmxFile_), host_.separator);
+    if (!machine.error.empty()) return FailInConfiguration(machine.error);
+    MachineFilePlan plan(Place(), services_.MachineFiles());
+    if (!PlanFiles(machine, &plan, &code)) return code;
+    MachineLock lock;
+    if (!TakeLock(&lock, &code)) return code;
+    facts_ = WorkOutMachineFacts(machine, host_, ReadBootCd(machine, plan));
+    TellFacts();
+    TpmCompanion tpm;
+    MachineState state;
+    if (!MakeMachineState(&tpm, &state, &code)) return code;
+    QemuInvocation invocation = MapMachineToQemu(machine, facts_, host_, state);
+    if (!invocation.error.empty()) return FailInConfiguration(invocation.error);
+    for (std::size_t use = machine.uses.size(); use < invocation.uses.size(); ++use) {
+      plan.AddOwnFile(invocation.uses[use]);
+    }
+    FileHandOver handOver(plan);
+    if (!OpenFiles(plan, &handOver, &code)) return code;
+    ProgramEnd end;
+    if (!RunQemu(machine, state, handOver, tpm, &invocation, &end, &code)) return code;
+    lock.Release();
+    return Report(end);
+  }
+
+ private:
+  int Fail(const std::string& shown, int exitCode) {
+    Tell(services_, kErrorTitle, shown, true);
+    return exitCode;
+  }
+
+  int FailInConfiguration(const std::string& ownText) {
+    return Fail(ShownText(ownText) + "\r(" + ShownFileName(vmxFile_) + ")", kExitConfiguration);
+  }
+
+  bool ReadConfiguration(VmxConfig* config, int* code) {
+    switch (ReadVmxFile(vmxFile_, *config)) {
+      case VmxReadResult::kRead:
+        break;
+      case VmxReadResult::kNotAFile:
+        *code = Fail(WithName("Die Konfiguration ist keine gew\xF6hnliche Datei: '", vmxFile_),
+                     kExitConfiguration);
+        return false;
+      case VmxReadResult::kTooLarge:
+        *code = Fail(WithName("Die Konfiguration ist gr\xF6\xDF"
+                              "er als 1 MiB und wird nicht gelesen: '",
+                              vmxFile_),
+                     kExitConfiguration);
+        return false;
+      case VmxReadResult::kCannotOpen:
+      case VmxReadResult::kReadFailed:
+        *code = Fail(WithName("Kann die Konfiguration nicht lesen: '", vmxFile_),
+                     kExitConfiguration);
+        return false;
+    }
+    const std::string unconverted = ConvertVmxToSystemEncoding(*config);
+    if (!unconverted.empty()) {
+      *code = FailInConfiguration(unconverted);
+      return false;
+    }
+    if (config->settings.empty()) {
+      *code = Fail(WithName("Die Konfiguration ist leer: '", vmxFile_), kExitConfiguration);
+      return false;
+    }
+    return true;
+  }
+
+  bool LookAtHost(int* code) {
+    look_ = services_.LookAtHost();
+    if (!look_.kvm.refusal.empty()) TellKvmRefusal();
+    if (!ChooseAccelerator(look_.acceleratorOverride,
+                           look_.acceleratorOverride.empty() && look_.kvm.usable,
+                           look_.acceleratorOverride.empty() && !look_.kvm.usable && look_.whpx,
+                           &host_.accelerator)) {
+      *code = Fail(ShownText("Unbekannter Wert von " + std::string(kAcceleratorVariable) + ": '" +
+                             look_.acceleratorOverride + "' (erlaubt: kvm, tcg, whpx)."),
+                   kExitUsage);
+      return false;
+    }
+    if (look_.qemu.empty()) {
+      *code = Fail(QemuMissing(), kExitNoQemu);
+      return false;
+    }
+    host_.audioBackend = look_.audioBackend;
+    host_.separator = look_.separator;
+    host_.titleDash = look_.titleDash;
+    host_.spareMemoryMegabytes =
+        look_.memoryMegabytes > kHostReserveMegabytes ? look_.memoryMegabytes - kHostReserveMegabytes
+                                                      : 0;
+    host_.processors = look_.processors;
+    host_.tpmEmulation = look_.tpmEmulation && !look_.swtpm.empty();
+    return true;
+  }
+
+  // The machine still runs, in software emulation; the user learns why and
+  // what helps. The system's reason is a display text already.
+  void TellKvmRefusal() {
+    std::string text = ShownText(
+                           "KVM ist vorhanden, aber /dev/kvm l\xE4sst sich nicht \xF6"
+                           "ffnen: ") +
+                       look_.kvm.refusal +
+                       ShownText(
+                           ". Die Maschine l\xE4uft deshalb in Software-Emulation, um ein "
+                           "Vielfaches langsamer.");
+    if (look_.kvm.permissionDenied) {
+      text += ShownText(
+          " Abhilfe: Mitglied der Gruppe \"kvm\" werden, z. B. mit \"sudo adduser "
+          "$USER kvm\", und danach neu anmelden.");
+    }
+    Tell(services_, kNoticeTitle, text, false);
+  }
+
+  // Where QEMU was looked for and where it comes from.
+  std::string QemuMissing() const {
+    std::string text = ShownText("QEMU (" + std::string(kQemuProgram) +
+                                 ") wurde nicht gefunden. Gesucht: neben diesem Programm ('") +
+                       ShownFileName(look_.ownDirectory) + ShownText("'), im Suchpfad (PATH)");
+    for (const std::string& directory : look_.qemuInstallDirectories) {
+      text += ShownText(", in '") + ShownFileName(directory) + "'";
+    }
+    return text + ShownText(".\r" + look_.qemuAdvice);
+  }
+
+  MachinePlace Place() const {
+    MachinePlace place;
+    place.vmxFile = vmxFile_;
+    place.temporaryRoot = look_.temporaryRoot;
+    place.separator = host_.separator;
+    place.userFolders = look_.userFolders;
+    // A download cannot make the launcher its parent; the name and the
+    // folder's owner and rights come on top, as the launcher makes them.
+    place.trennwickRun =
+        request_.madeByPlayer ||
+        (look_.launcherIsParent &&
+         NamedLikeTrennwickRun(vmxFile_, look_.temporaryRoot, host_.separator) &&
+         services_.MachineFiles().PrivateToUser(DirectoryPart(vmxFile_).substr(
+             0, DirectoryPart(vmxFile_).size() - 1)));
+    return place;
+  }
+
+  bool PlanFiles(const MachineDescription& machine, MachineFilePlan* plan, int* code) {
+    plan->Decide(machine.uses);
+    for (int asked = 0; plan->AsksUser() && plan->refusal().empty(); ++asked) {
+      if (asked == kMaximumQuestions || !UserAllowsOutsideFiles(*plan)) {
+        *code = 0;
+        return false;
+      }
+      plan->Agree();
+    }
+    if (!plan->refusal().empty()) {
+      *code = Fail(WithName(plan->refusal().c_str(), plan->refusedPath(), "'. Nichts gestartet."),
+                   kExitConfiguration);
+      return false;
+    }
+    return true;
+  }
+
+  // The question about the files of a .vmx from elsewhere. Closing the box
+  // counts as "Nein", which is also its default button.
+  bool UserAllowsOutsideFiles(const MachineFilePlan& plan) {
+    constexpr std::uint32_t kYesNoQuestionDefaultNo = 0x4 | 0x20 | 0x100;
+    constexpr std::int32_t kAnswerYes = 6;
+    std::string text = WithName("Die Konfiguration '", vmxFile_,
+                                "' verwendet Dateien au\xDF"
+                                "erhalb ihres Ordners:\r");
+    for (const PlannedFile* file : plan.FilesToAsk()) {
+      text += ShownText(file->access == FileAccess::kRead ? "\r  liest: " : "\r  schreibt: ") +
+              ShownFileName(file->resolved);
+    }
+    text += ShownText(
+        "\r\rStammt die Konfiguration nicht von Ihnen, kann sie so fremde Dateien lesen oder "
+        "\xFC"
+        "berschreiben.\rDiese Dateien verwenden und die Maschine starten?");
+    return services_.ShowMessage(ShownText(kNoticeTitle), text, kYesNoQuestionDefaultNo) ==
+           kAnswerYes;
+  }
+
+  // Takes the machine's lock; else says why not.
+  bool TakeLock(MachineLock* lock, int* code) {
+    const MachineLockResult result = lock->Take(vmxFile_);
+    if (result == MachineLockResult::kTaken) return true;
+    const std::string& path = lock->path();
+    switch (result) {
+      case MachineLockResult::kHeld:
+        Tell(services_, kNoticeTitle,
+             ShownText("Diese virtuelle Maschine l\xE4uft schon (Prozess ") +
+                 ShownText(std::to_string(lock->ownerProcess())) +
+                 WithName("). Nichts gestartet.\r\rSperre: '", path),
+             true);
+        break;
+      case MachineLockResult::kUnknown:
+        Tell(services_, kNoticeTitle,
+             WithName("Diese virtuelle Maschine wird schon benutzt: ihre Sperre '", path,
+                      "' geh\xF6rt einem anderen Programm. Nichts gestartet. L\xE4uft keine "
+                      "Maschine mehr, kann die Sperre gel\xF6scht werden."),
+             true);
+        break;
+      default:
+        Tell(services_, kErrorTitle,
+             WithName(result == MachineLockResult::kInTheWay
+                          ? "An der Stelle der Sperre der virtuellen Maschine liegt etwas "
+                            "anderes: '"
+                          : "Die Sperre der virtuellen Maschine kann nicht angelegt werden: '",
+                      path, "'. Nichts gestartet."),
+             true);
+        break;
+    }
+    *code = kExitMachineLocked;
+    return false;
+  }
+
+  // What the CD that boots first says of itself, read from the file the
+  // plan holds open; unknown when there is none or it is not open.
+  BootCdFacts ReadBootCd(const MachineDescription& machine, const MachineFilePlan& plan) {
+    const std::size_t file = plan.FileOfUse(machine.bootCdUse);
+    if (file == kNoFile || plan.files()[file].held == kNoFile) return {};
+    const std::size_t held = plan.files()[file].held;
+    MachineFileHost& files = services_.MachineFiles();
+    const BootMedia media =
+        ReadCdBootMedia([&](std::uint64_t offset, std::size_t count, std::string* bytes) {
+          return files.ReadAt(held, offset, count, bytes);
+        });
+    return {media.biosBoot, media.uefiBoot, media.windowsSetup};
+  }
+
+  void TellFacts() {
+    if (!facts_.reason.empty()) Tell(services_, kNoticeTitle, ShownText(facts_.reason), false);
+    if (facts_.shortfalls.empty()) return;
+    std::string text = ShownText(
+        "Die CD ist ein Windows-Setup, das mehr verlangt, als hier m\xF6glich ist. Es fehlt:");
+    for (const std::string& shortfall : facts_.shortfalls) text += ShownText("\r  " + shortfall);
+    text += ShownText("\rDie Maschine startet ohne; das Setup kann sich deshalb weigern.");
+    Tell(services_, kNoticeTitle, text, true);
+  }
+
+  // The player's own files beside the .vmx, made once the lock is held:
+  // the UEFI variable store and the TPM's state folder.
+  bool MakeMachineState(TpmCompanion* tpm, MachineState* state, int* code) {
+    if (facts_.Uefi()) {
+      const bool secure = facts_.firmware == FirmwareKind::kEfiSecureBoot;
+      const UefiFirmware firmware = services_.FindUefiFirmware(secure, look_.qemu);
+      if (firmware.code.empty()) {
+        *code = Fail(ShownText("Die Maschine braucht UEFI, aber die Firmware fehlt. " +
+                               look_.uefiAdvice),
+                     kExitConfiguration);
+        return false;
+      }
+      state->uefi.code = firmware.code;
+      state->uefi.variables =
+          MachineFileBase(vmxFile_) + (secure ? "-efivars-secure.fd" : "-efivars.fd");
+      const PrivateCopyResult copy =
+          services_.MakePrivateCopy(firmware.variables, state->uefi.variables);
+      if (copy == PrivateCopyResult::kNotAFile || copy == PrivateCopyResult::kFailed) {
+        *code = Fail(WithName("Der UEFI-Variablenspeicher kann nicht angelegt werden: '",
+                              state->uefi.variables),
+                     kExitConfiguration);
+        return false;
+      }
+    }
+    if (!facts_.tpm) return true;
+    if (!host_.tpmEmulation) {
+      *code = Fail(ShownText(look_.tpmEmulation
+                                 ? "Die Konfiguration verlangt ein TPM 2.0 (vtpm.present), aber "
+                                   "der TPM-Emulator swtpm fehlt. Bitte das Paket \"swtpm\" "
+                                   "installieren."
+                                 : "Die Konfiguration verlangt ein TPM 2.0 (vtpm.present), aber "
+                                   "QEMU f\xFCr Windows kann kein TPM nachbilden. Nichts "
+                                   "gestartet."),
+                   kExitConfiguration);
+      return false;
+    }
+    const std::string refused = tpm->Open(vmxFile_, look_.swtpm);
+    if (!refused.empty()) {
+      *code = Fail(refused, kExitConfiguration);
+      return false;
+    }
+    state->tpmSocket = tpm->Socket();
+    return true;
+  }
+
+  bool OpenFiles(const MachineFilePlan& plan, FileHandOver* handOver, int* code) {
+    std::string unopened;
+    if (plan.refusal().empty() && handOver->Open(services_.HandOver(), &unopened)) return true;
+    *code = Fail(plan.refusal().empty()
+                     ? WithName("Die Datei kann nicht ge\xF6"
+                                "ffnet werden oder ist nicht mehr, was sie bei der Pr\xFC"
+                                "fung war: '",
+                                unopened)
+                     : WithName(plan.refusal().c_str(), plan.refusedPath(),
+                                "'. Nichts gestartet."),
+                 kExitConfiguration);
+    return false;
+  }
+
+  // QEMU to its end, with a TPM beside a fresh swtpm, and once more with
+  // TCG when a hardware accelerator failed at the start.
+  bool RunQemu(const MachineDescription& machine, const MachineState& state,
+               const FileHandOver& handOver, TpmCompanion& tpm, QemuInvocation* invocation,
+               ProgramEnd* end, int* code) {
+    if (!RunOnce(*invocation, handOver, tpm, end, code)) return false;
+    if (end->stopSignal != 0 || !ShouldRetryWithTcg(facts_.accelerator, end->exitCode,
+                                                    end->seconds)) {
+      return true;
+    }
+    Tell(services_, kNoticeTitle,
+         ShownText("QEMU mit " + std::string(AcceleratorName(facts_.accelerator)) +
+                   " ist beim Start gescheitert; neuer Versuch mit TCG (Software-Emulation)."),
+         false);
+    facts_.accelerator = QemuAccelerator::kTcg;
+    *invocation = MapMachineToQemu(machine, facts_, host_, state);
+    return RunOnce(*invocation, handOver, tpm, end, code);
+  }
+
+  bool RunOnce(const QemuInvocation& invocation, const FileHandOver& handOver, TpmCompanion& tpm,
+               ProgramEnd* end, int* code) {
+    const std::string tpmFailure = tpm.Start();
+    if (!tpmFailure.empty()) {
+      *code = Fail(tpmFailure, kExitNoTpm);
+      return false;
+    }
+    std::vector<int> keepOpen = handOver.Descriptors();
+    for (int descriptor : tpm.Descriptors()) keepOpen.push_back(descriptor);
+    const bool ran = services_.RunProgramToEnd(look_.qemu, RenderArguments(invocation, handOver),
+                                               keepOpen, end);
+    tpm.Stop();
+    if (ran) return true;
+    *code = Fail(WithName("QEMU konnte nicht gestartet werden: '", look_.qemu), kExitNoQemu);
+    return false;
+  }
+
+  int Report(const ProgramEnd& end) {
+    const ProgramEndReport report = ReportProgramEnd("QEMU", end);
+    if (report.text.empty()) return report.exitCode;
+    std::string text = ShownText(report.text);
+    // QEMU writes in the system's display encoding; a stray byte must not
+    // spoil the box.
+    if (!end.errorTail.empty()) text += "\r\r" + ShownFileName(end.errorTail);
+    return Fail(text, report.exitCode);
+  }
+
+  const PlayRequest& request_;
+  const std::string& vmxFile_;
+  PlayerServices& services_;
+  HostLook look_;
+  HostFacts host_;
+  MachineFacts facts_;
+};
+
+}  // namespace
+
+void Tell(PlayerServices& services, const char* title, const std::string& shown, bool display) {
+  std::string line = shown;
+  for (char& c : line) {
+    if (c == '\r') c = '\n';
+  }
+  services.WriteToStandardError(line + "\n");
+  if (display) services.ShowMessage(ShownText(title), shown, 0);
+}
+
+int PlayMachine(const PlayRequest& request, PlayerServices& services) {
+  return MachineRun(request, services).Run();
+}

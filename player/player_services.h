@@ -1,0 +1,54 @@
+// The player's user-facing services as its steps reach them: boxes and
+// stderr, the host's facts, the machine's files and running a program.
+// The program's entry wires the system's; tests script them and record
+// every box, as the launcher's tests do.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/player_host.h"
+#include "player/file_hand_over.h"
+#include "player/machine_files.h"
+
+// What the player sees of the host before it plans a machine.
+struct HostLook {
+  KvmAccess kvm;
+  bool whpx = false;
+  std::string acceleratorOverride;  // TRENNWICK_PLAYER_ACCEL; empty when unset
+  std::string ownDirectory;         // the player's folder, with its separator
+  std::string qemu;                 // QEMU's path; empty when it was not found
+  std::vector<std::string> qemuInstallDirectories;  // where QEMU was looked for besides PATH
+  std::string qemuAdvice;  // own text: where QEMU comes from on this system
+  std::string uefiAdvice;  // own text: where the UEFI firmware comes from
+  std::string swtpm;                // swtpm's path; empty when it was not found
+  bool tpmEmulation = false;        // QEMU on this system can use swtpm
+  std::string audioBackend;
+  long long memoryMegabytes = 0;
+  long long processors = 0;
+  std::string titleDash;
+  char separator = '/';
+  std::string temporaryRoot;
+  std::vector<std::string> userFolders;
+  bool launcherIsParent = false;  // the Trennwick launcher beside us started the player
+};
+
+class PlayerServices {
+ public:
+  virtual ~PlayerServices() = default;
+  virtual bool DisplayPresent() = 0;
+  // A box with a display text and MessageBox flags; its answer (6: Yes).
+  virtual std::int32_t ShowMessage(const std::string& title, const std::string& text,
+                                   std::uint32_t flags) = 0;
+  virtual void WriteToStandardError(const std::string& text) = 0;
+  virtual HostLook LookAtHost() = 0;
+  virtual UefiFirmware FindUefiFirmware(bool secureBoot, const std::string& qemu) = 0;
+  virtual PrivateCopyResult MakePrivateCopy(const std::string& source,
+                                            const std::string& target) = 0;
+  virtual MachineFileHost& MachineFiles() = 0;
+  virtual HandOverHost& HandOver() = 0;
+  // Runs QEMU to its end (see RunProgramToEnd); false when it did not start.
+  virtual bool RunProgramToEnd(const std::string& program, const std::vector<std::string>& arguments,
+                               const std::vector<int>& keepOpen, ProgramEnd* end) = 0;
+};

@@ -1,0 +1,92 @@
+// QEMU's command line as the mapping units build it, and the files it
+// names. The units add plain arguments and file uses; an argument that
+// names a file holds the use, not the name, so that the arguments are
+// rendered from the decided plan (a descriptor set on Linux, the placed
+// name on Windows) and nothing is parsed back out of an argument. This
+// header is below every unit: it includes none of them.
+#pragma once
+
+#include <cstddef>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum class FileAccess {
+  kRead,
+  kWrite,   // read and written in place
+  kAppend,  // only appended to; made when missing
+};
+
+enum class FileUseKind {
+  kDiskImage,          // a regular file; a qcow2 or vmdk may name further files
+  kCdImage,            // read only, as raw bytes; a regular file or a CD drive
+  kSerialOutput,       // appended to; a regular file, or missing (then made)
+  kFirmwareVariables,  // the machine's UEFI variable store, the player's own file
+};
+
+// A file the machine uses, as the configuration names it (relative names
+// already taken in the .vmx's folder).
+struct FileUse {
+  std::string path;
+  FileAccess access = FileAccess::kRead;
+  FileUseKind kind = FileUseKind::kDiskImage;
+  // What the file feeds: the node or device QEMU knows it by.
+  std::string feeds;
+
+  bool operator==(const FileUse& other) const = default;
+};
+
+struct QemuArgument {
+  enum class Kind {
+    kText,        // `text` as it is
+    kFileName,    // `text`, then the use's file name as an option value, then `after`
+    kBlockNodes,  // the -blockdev nodes of the use's image, the top one named `text`
+  };
+  Kind kind = Kind::kText;
+  std::string text;
+  std::string after;
+  std::size_t use = 0;
+  bool readOnly = false;  // kBlockNodes: the guest only reads the image
+
+  bool operator==(const QemuArgument& other) const = default;
+};
+
+// What the rendering asks of the plan: how each use's files reach QEMU.
+class FileRendering {
+ public:
+  virtual ~FileRendering() = default;
+  // Arguments that come first (Linux: -add-fd for every descriptor set).
+  virtual std::vector<std::string> Preamble() const = 0;
+  // What QEMU opens for the use's file, not yet escaped.
+  virtual std::string FileName(std::size_t use) const = 0;
+  // "-blockdev" and its value for each node of the use's image; the top
+  // node is named `nodeName`.
+  virtual std::vector<std::string> BlockNodes(std::size_t use, const std::string& nodeName,
+                                              bool readOnly) const = 0;
+};
+
+struct QemuInvocation {
+  // Empty on success; else the German message for the user (Windows-1252).
+  std::string error;
+  std::vector<QemuArgument> arguments;
+  std::vector<FileUse> uses;
+
+  void Add(std::initializer_list<std::string> texts);
+  std::size_t AddUse(FileUse use);
+  void AddFileName(std::string before, std::size_t use, std::string after);
+  void AddBlockNodes(std::string nodeName, std::size_t use, bool readOnly);
+};
+
+// The arguments after the program's name, each exactly as QEMU gets it.
+std::vector<std::string> RenderArguments(const QemuInvocation& invocation,
+                                         const FileRendering& files);
+
+// A value inside a QEMU option list: every comma doubled.
+std::string EscapeQemuOptionValue(std::string_view value);
+
+// The -blockdev arguments of a raw file: its protocol node `nodeName`-file
+// (`driver` "file", or "host_cdrom" for a CD drive) and the raw format node
+// `nodeName` on it.
+std::vector<std::string> RawBlockNodes(const std::string& fileName, const std::string& nodeName,
+                                       bool readOnly, const std::string& driver);
