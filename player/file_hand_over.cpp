@@ -16,13 +16,36 @@ HandOverMode ModeFor(FileAccess access) {
 
 }  // namespace
 
+std::vector<FileHandOver::Need> FileHandOver::Needs() const {
+  std::vector<Need> needs(plan_.files().size());
+  auto need = [&needs](std::size_t file, FileAccess access) {
+    if (file >= needs.size()) return;
+    if (!needs[file].handed || access != FileAccess::kRead) needs[file].access = access;
+    needs[file].handed = true;
+  };
+  for (std::size_t use = 0; use < plan_.uses().size(); ++use) {
+    if (const ImageChain* chain = plan_.ChainOfUse(use)) {
+      // A vmdk descriptor is read by the player only; backing layers are
+      // only read.
+      for (const ImageFileUse& file : QemuFileUses(*chain, false)) {
+        need(file.file, file.written ? FileAccess::kWrite : FileAccess::kRead);
+      }
+    } else {
+      need(plan_.FileOfUse(use), plan_.uses()[use].access);
+    }
+  }
+  return needs;
+}
+
 bool FileHandOver::Open(HandOverHost& host, std::string* failed) {
   const std::vector<PlannedFile>& files = plan_.files();
   setOfFile_.assign(files.size(), 0);
   if (!host.HandsDescriptors()) return true;
+  const std::vector<Need> needs = Needs();
   for (std::size_t i = 0; i < files.size(); ++i) {
+    if (!needs[i].handed) continue;
     const PlannedFile& file = files[i];
-    const HandOverMode mode = ModeFor(file.access);
+    const HandOverMode mode = ModeFor(needs[i].access);
     std::vector<int> descriptors;
     const bool opened =
         file.held != kNoFile
@@ -33,7 +56,7 @@ bool FileHandOver::Open(HandOverHost& host, std::string* failed) {
       *failed = file.resolved;
       return false;
     }
-    setOfFile_[i] = static_cast<int>(i) + 1;
+    setOfFile_[i] = ++sets_;
     for (int descriptor : descriptors) handed_.push_back({descriptor, setOfFile_[i]});
   }
   return true;

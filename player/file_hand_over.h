@@ -47,6 +47,12 @@ class FileHandOver : public FileRendering {
  private:
   // What QEMU opens for a file of the plan.
   std::string NameOfFile(std::size_t file) const;
+  // Which files QEMU gets, and how.
+  struct Need {
+    bool handed = false;
+    FileAccess access = FileAccess::kRead;
+  };
+  std::vector<Need> Needs() const;
 
   struct Handed {
     int descriptor;
@@ -54,5 +60,6 @@ class FileHandOver : public FileRendering {
   };
   const MachineFilePlan& plan_;
   std::vector<int> setOfFile_;  // 0 while a file goes by its name
+  int sets_ = 0;
   std::vector<Handed> handed_;
 };

@@ -142,15 +142,11 @@ class MachineFilePlan::Images : public ImageFiles {
  public:
   Images(MachineFilePlan& plan, FileAccess access) : plan_(plan), access_(access) {}
 
-  Opened Open(const std::string& path, ImageLink link, std::size_t* file,
+  Opened Open(const std::string& path, ImageLink /*link*/, int level, std::size_t* file,
               std::string* resolved) override {
-    // Backing layers are only read; a data file or an extent is written
-    // with its image.
-    const FileAccess access = link == ImageLink::kBacking ? FileAccess::kRead : access_;
-    if (link == ImageLink::kBacking) backing_ = true;
-    if (!plan_.Place(path, FileUseKind::kDiskImage, backing_ ? FileAccess::kRead : access, file)) {
-      return Opened::kRefused;
-    }
+    // Backing layers are only read; the top's own files are written with it.
+    const FileAccess access = level == 0 ? access_ : FileAccess::kRead;
+    if (!plan_.Place(path, FileUseKind::kDiskImage, access, file)) return Opened::kRefused;
     const PlannedFile& planned = plan_.files_[*file];
     *resolved = planned.resolved;
     if (planned.outside && !planned.agreed) return Opened::kNotYet;
@@ -162,12 +158,13 @@ class MachineFilePlan::Images : public ImageFiles {
     return plan_.host_.ReadAt(plan_.files_[file].held, offset, count, bytes);
   }
 
-  std::uint64_t Size(std::size_t file) override { return plan_.host_.Size(plan_.files_[file].held); }
+  std::uint64_t Size(std::size_t file) override {
+    return plan_.host_.Size(plan_.files_[file].held);
+  }
 
  private:
   MachineFilePlan& plan_;
   const FileAccess access_;
-  bool backing_ = false;
 };
 
 MachineFilePlan::MachineFilePlan(MachinePlace place, MachineFileHost& host)

@@ -123,6 +123,7 @@ class MachineFilePlan {
   void AddOwnFile(const FileUse& use);
 
   const std::vector<PlannedFile>& files() const { return files_; }
+  const std::vector<FileUse>& uses() const { return uses_; }
   // The file a use names, and for a disk the chain of its image.
   std::size_t FileOfUse(std::size_t use) const;
   const ImageChain* ChainOfUse(std::size_t use) const;

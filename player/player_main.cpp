@@ -16,6 +16,7 @@
 #include "platform/machine_file_access.h"
 #include "platform/player_host.h"
 #include "platform/player_host_facts.h"
+#include "platform/player_host_system.h"
 #include "platform/player_host_tpm.h"
 #include "platform/shown_text.h"
 #include "platform/system.h"
