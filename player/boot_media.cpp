@@ -17,13 +17,13 @@ constexpr unsigned char kPrimaryDescriptorType = 0x01;
 constexpr unsigned char kBootRecordType = 0x00;
 constexpr std::string_view kVolumeStandardId = "CD001";
 constexpr unsigned char kVolumeDescriptorVersion = 0x01;
-constexpr std::string_view kElToritoId = "EL TORITO SPECIFICATION";
+// With the NUL after it, which SeaBIOS compares as well.
+constexpr std::string_view kElToritoId("EL TORITO SPECIFICATION", 24);
 constexpr std::size_t kVolumeIdAt = 40;
 constexpr std::size_t kVolumeIdSize = 32;
 constexpr std::size_t kPublisherAt = 318;
 constexpr std::size_t kPublisherSize = 128;
 constexpr std::size_t kElToritoIdAt = 7;
-constexpr std::size_t kElToritoIdSize = 32;
 constexpr std::size_t kCatalogSectorAt = 0x47;
 
 constexpr std::size_t kCatalogEntrySize = 32;
@@ -127,11 +127,7 @@ std::uint64_t CatalogSector(const ReadBytesAt& read) {
       !IsVolumeDescriptor(sector, kBootRecordType)) {
     return 0;
   }
-  const std::string_view id = std::string_view(sector).substr(kElToritoIdAt, kElToritoIdSize);
-  if (id.substr(0, kElToritoId.size()) != kElToritoId ||
-      id.find_first_not_of('\0', kElToritoId.size()) != std::string_view::npos) {
-    return 0;
-  }
+  if (std::string_view(sector).substr(kElToritoIdAt, kElToritoId.size()) != kElToritoId) return 0;
   const std::uint64_t catalog = LittleEndian(sector, kCatalogSectorAt, 4);
   return catalog > kBootRecordSector ? catalog : 0;
 }
@@ -164,10 +160,7 @@ struct CatalogPlatforms {
 // sector is a broken catalog.
 CatalogPlatforms ReadCatalog(const ReadBytesAt& read, std::uint64_t catalogSector) {
   std::string sector;
-  if (catalogSector > std::numeric_limits<std::uint64_t>::max() / kCdSector ||
-      !ReadExactly(read, catalogSector * kCdSector, kCdSector, &sector)) {
-    return {};
-  }
+  if (!ReadExactly(read, catalogSector * kCdSector, kCdSector, &sector)) return {};
   auto entry = [&](std::size_t index) {
     return std::string_view(sector).substr(index * kCatalogEntrySize, kCatalogEntrySize);
   };
