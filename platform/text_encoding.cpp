@@ -74,3 +74,37 @@ std::string IconvEncodingName(std::string_view name) {
   }
   return std::string(name);
 }
+
+bool IsValidUtf8(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const unsigned char lead = static_cast<unsigned char>(text[i]);
+    // The continuation bytes a lead takes and the range the first of them
+    // may have: the narrow ranges exclude longer forms, surrogates and
+    // everything above U+10FFFF.
+    std::size_t count = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (lead < 0x80) {
+      count = 0;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      count = 1;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      count = 2;
+      if (lead == 0xE0) low = 0xA0;
+      if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      count = 3;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;
+    } else {
+      return false;
+    }
+    if (text.size() - i - 1 < count) return false;
+    for (std::size_t k = 1; k <= count; ++k) {
+      const unsigned char next = static_cast<unsigned char>(text[i + k]);
+      if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) return false;
+    }
+    i += count + 1;
+  }
+  return true;
+}

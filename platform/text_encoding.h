@@ -21,6 +21,11 @@ EncodingResult ConvertToSystemText(std::string_view text, std::string_view encod
 
 // --- Logic that needs no system ---
 
+// True when `text` is UTF-8 as Unicode defines it: no sequence above
+// U+10FFFF, no surrogate (U+D800 to U+DFFF), no longer form of a shorter
+// sequence, nothing cut off.
+bool IsValidUtf8(std::string_view text);
+
 // The Windows code page of an encoding name as VMware and the IANA write it
 // ("windows-1252", "UTF-8", "Shift_JIS", "iso-8859-2", "cp850", "ibm866"),
 // any case; 0 when the name is unknown.

@@ -1,8 +1,10 @@
 # Shared by the *_player_e2e.sh scripts: the real player and the real QEMU
 # (TCG) in a private X server, run as an ordinary user, booting the Linux
-# CD of make_linux_cd. Sourced, not run. The caller sets `work` (a fresh
-# folder), `player` (trennwick-player) and `here` (this folder), then calls
-# pl_begin; it ends with pl_end, which exits with the outcome.
+# CD of make_linux_cd. Sourced, not run. The caller sets `work` (the folder
+# for what a failed run leaves to look at), `player` (trennwick-player) and
+# `here` (this folder), then calls pl_begin, which moves `work` and `player`
+# to a run folder the user can reach; it ends with pl_end, which exits with
+# the outcome.
 #
 # As root (CI), every program under test runs as the user trennwick-e2e,
 # made here when missing: root hides every permission fault a user meets.
@@ -91,7 +93,7 @@ pl_user_dir() {
 # the user, and a stand-in for QEMU that notes its process id and its
 # arguments (NUL-separated) in the work folder before it becomes QEMU.
 pl_prepare_linux_cd() {
-  local cache=${TRENNWICK_E2E_CD_CACHE:-$(dirname "$work")/linux-cd}
+  local cache=${TRENNWICK_E2E_CD_CACHE:-$(dirname "$pl_results")/linux-cd}
   pl_linux_cd=$("$here/make_linux_cd" "$cache" 2>"$work/linux-cd.log") || {
     pl_log "  make_linux_cd: $(tail -n 5 "$work/linux-cd.log")"
     return 1
@@ -110,7 +112,8 @@ pl_prepare_linux_cd() {
 
 # Puts the Linux CD into the user's folder DIR (a hard link where it can)
 # and points pl_linux_cd at it: a machine whose CD lies outside its own
-# folder would be asked about first.
+# folder would be asked about first. The user may not be able to reach the
+# cache, which lies in the build tree.
 pl_place_linux_cd() {
   local placed
   placed="$1/$(basename "$pl_linux_cd")"
@@ -196,12 +199,44 @@ pl_qemu_arguments() {
   tr '\0' '\n' <"$work/qemu-arguments"
 }
 
+# The run folder: the checkout may lie below a folder that the test's user
+# cannot enter (a home of mode 0700, a clone in /root), so the player under
+# test is copied into a fresh folder in /tmp that everybody may enter and
+# only the caller may change, and the work folder lies beside it.
+pl_make_run_folder() {
+  pl_run_folder=$(mktemp -d /tmp/trennwick-e2e.XXXXXX)
+  trap pl_remove_run_folder EXIT
+  chmod 755 "$pl_run_folder"
+  mkdir "$pl_run_folder/bin"
+  cp "$player" "$pl_run_folder/bin/"
+  player="$pl_run_folder/bin/$(basename "$player")"
+  chmod 755 "$player"
+}
+
+# Folders a case left without write access (or owned by the test's user)
+# must not stop the removal of a run folder made without root.
+pl_remove_run_folder() {
+  [ -n "${pl_run_folder:-}" ] || return 0
+  chmod -R u+rwX "$pl_run_folder" 2>/dev/null
+  rm -rf "$pl_run_folder"
+}
+
+# What a failed run leaves to look at (logs, serial output, screenshots;
+# no CD images), copied to the folder the caller named.
+pl_keep_results() {
+  (cd "$work" && find . -type f -size -2M -print0 | cpio -0pdm --quiet "$pl_results") 2>/dev/null
+}
+
 pl_begin() {
   rm -rf "$work"
   mkdir -p "$work"
-  work=$(cd "$work" && pwd)
+  pl_results=$(cd "$work" && pwd)
+  pl_make_run_folder
+  work="$pl_run_folder/work"
+  mkdir "$work"
   # The user reaches the work folder's files it is given.
   chmod 755 "$work"
+  cd "$work" || exit 1
   pl_start_display
   pl_setup_user
 }
@@ -212,6 +247,7 @@ pl_end() {
     pl_log "$(basename "$0"): every case passed"
     exit 0
   fi
-  pl_log "$(basename "$0"): $pl_failures failure(s); screenshots in $work"
+  pl_keep_results
+  pl_log "$(basename "$0"): $pl_failures failure(s); logs and screenshots in $pl_results"
   exit 1
 }

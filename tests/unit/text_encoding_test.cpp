@@ -110,6 +110,47 @@ TEST(TextEncoding, RefusesBytesThatTheEncodingDoesNotDefine) {
   EXPECT_EQ(Converted("\x83", "Shift_JIS"), "<invalid bytes>");
 }
 
+TEST(TextEncoding, RefusesUtf8AboveTheLastCharacterOfUnicode) {
+  // U+10FFFF is the last character; F4 90 and the lead bytes F5 to F7
+  // would begin sequences above it.
+  EXPECT_EQ(Converted("a\xF4\x8F\xBF\xBF", "UTF-8"),
+            kWindows ? "<not representable>" : "a\xF4\x8F\xBF\xBF");
+  EXPECT_EQ(Converted("a\xF4\x90\x80\x80", "UTF-8"), "<invalid bytes>");
+  EXPECT_EQ(Converted("\xF4\xBF\xBF\xBF.iso", "UTF-8"), "<invalid bytes>");
+  EXPECT_EQ(Converted("\xF5\x80\x80\x80", "UTF-8"), "<invalid bytes>");
+  EXPECT_EQ(Converted("\xF7\xBF\xBF\xBF", "UTF-8"), "<invalid bytes>");
+}
+
+TEST(TextEncoding, ConvertsTextThatGrowsBeyondFourBytesPerByte) {
+  // TSCII writes the Tamil "sri" (four characters, twelve bytes of UTF-8)
+  // for the one byte 0x82. Windows has no code page for TSCII.
+  const std::string sri = "\xE0\xAE\xB8\xE0\xAF\x8D\xE0\xAE\xB0\xE0\xAF\x80";
+  EXPECT_EQ(Converted("\x82\x82\x82", "TSCII"), kWindows ? "<unknown encoding>" : sri + sri + sri);
+  EXPECT_EQ(Converted(std::string(1000, '\x82'), "TSCII").size(),
+            kWindows ? std::string("<unknown encoding>").size() : 1000 * sri.size());
+}
+
+TEST(TextEncoding, KnowsValidUtf8FromLookAlikes) {
+  EXPECT_TRUE(IsValidUtf8(""));
+  EXPECT_TRUE(IsValidUtf8(std::string("a\0b", 3)));
+  EXPECT_TRUE(IsValidUtf8("\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80"));
+  EXPECT_TRUE(IsValidUtf8("\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"));
+  // Longer forms of shorter sequences.
+  EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));
+  EXPECT_FALSE(IsValidUtf8("\xC1\xBF"));
+  EXPECT_FALSE(IsValidUtf8("\xE0\x9F\xBF"));
+  EXPECT_FALSE(IsValidUtf8("\xF0\x8F\xBF\xBF"));
+  // Surrogates, beyond U+10FFFF, and the lead bytes no sequence has.
+  EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));
+  EXPECT_FALSE(IsValidUtf8("\xF4\x90\x80\x80"));
+  EXPECT_FALSE(IsValidUtf8("\xF8\x88\x80\x80\x80"));
+  EXPECT_FALSE(IsValidUtf8("\xFF"));
+  // Cut off, or a continuation byte alone or in the wrong place.
+  EXPECT_FALSE(IsValidUtf8("\xE2\x82"));
+  EXPECT_FALSE(IsValidUtf8("\x80"));
+  EXPECT_FALSE(IsValidUtf8("\xE2\x28\xA1"));
+}
+
 TEST(TextEncoding, ReadsEastAsianAndCyrillicCodePages) {
   // In code page 932 0x5C is the backslash of a Windows path; "\x83\x65"
   // is the katakana TE.
