@@ -61,6 +61,7 @@ class FileHandOverTest : public ::testing::Test {
 TEST_F(FileHandOverTest, HandsEachFileAsItsOwnDescriptorSetOpenedAsItsUsesNeedIt) {
   files.Put(In("a,b.img"), std::string(1024, '\0'));
   files.Put(In("c.iso"));
+  files.Put(In("s.log"));
   files.Put(In("m-efivars.fd"));
   Decide({DiskUse(In("a,b.img")), CdUse(In("c.iso")), SerialUse(In("s.log"))});
   plan->AddOwnFile(
@@ -72,10 +73,12 @@ TEST_F(FileHandOverTest, HandsEachFileAsItsOwnDescriptorSetOpenedAsItsUsesNeedIt
                                                  {In("c.iso"), HandOverMode::kRead},
                                                  {In("s.log"), HandOverMode::kAppend},
                                                  {In("m-efivars.fd"), HandOverMode::kReadWrite}}));
-  // What the plan read is what QEMU gets: the images are opened again from
-  // the files held since their check.
+  // What the plan checked is what QEMU gets: the files are opened again
+  // from those held since their check; the player's own store by its name.
   EXPECT_TRUE(host.openings[0].held);
   EXPECT_TRUE(host.openings[1].held);
+  EXPECT_TRUE(host.openings[2].held);
+  EXPECT_FALSE(host.openings[3].held);
   EXPECT_EQ(handOver.Descriptors(), (std::vector<int>{30, 31, 32, 33, 34, 35}));
   EXPECT_EQ(handOver.Preamble(), (Arguments{"-add-fd", "fd=30,set=1", "-add-fd", "fd=31,set=1",
                                             "-add-fd", "fd=32,set=2", "-add-fd", "fd=33,set=3",
@@ -138,8 +141,8 @@ TEST_F(FileHandOverTest, HandsAFileThatSeveralUsesNameOnceAndACdDriveAsOne) {
   files.Put(In("c.iso"));
   files.kinds["/dev/sr0"] = FileKind::kBlockDevice;
   plan = std::make_unique<MachineFilePlan>(Place(In("m.vmx")), files);
-  plan->Decide({CdUse(In("c.iso"), "drive0"), CdUse(In("c.iso"), "drive1"),
-                CdUse("/dev/sr0", "drive2")});
+  plan->Decide(
+      {CdUse(In("c.iso"), "drive0"), CdUse(In("c.iso"), "drive1"), CdUse("/dev/sr0", "drive2")});
   // The drive lies outside the machine's folder.
   plan->Agree();
   ASSERT_EQ(plan->refusal(), "");
