@@ -27,18 +27,20 @@ void FitWindowsSetup(const HostFacts& host, MachineFacts* facts) {
   facts->reason =
       "Die CD ist ein Windows-Setup: UEFI mit Secure Boot, TPM 2.0, mindestens 4096 MB und 2 "
       "Prozessoren.";
-  if (host.tpmEmulation) {
-    facts->tpm = true;
-  } else {
-    facts->shortfalls.push_back("ein TPM 2.0 (der TPM-Emulator swtpm fehlt oder l\xE4uft hier nicht)");
+  // Without emulation the machine starts without a TPM, as the notice of
+  // the shortfalls says, even where the .vmx asked for one itself.
+  facts->tpm = host.tpmEmulation;
+  if (!host.tpmEmulation) {
+    facts->shortfalls.push_back(
+        "ein TPM 2.0 (der TPM-Emulator swtpm fehlt oder l\xE4uft hier nicht)");
   }
   if (!RaiseTo(&facts->memoryMegabytes, kWindowsSetupMemoryMegabytes, host.spareMemoryMegabytes)) {
     facts->shortfalls.push_back("4096 MB Arbeitsspeicher (frei sind " +
                                 std::to_string(host.spareMemoryMegabytes) + " MB)");
   }
   if (!RaiseTo(&facts->processors, kWindowsSetupProcessors, host.processors)) {
-    facts->shortfalls.push_back("2 Prozessoren (der Rechner hat " + std::to_string(host.processors) +
-                                ")");
+    facts->shortfalls.push_back("2 Prozessoren (der Rechner hat " +
+                                std::to_string(host.processors) + ")");
   }
 }
 

@@ -319,6 +319,14 @@ void MachineFilePlan::ReadImages() {
         if (!files_[file].outside || files_[file].agreed) OpenNow(file);
         break;
       case FileUseKind::kSerialOutput:
+        // An output that is there already is held like an image: a second
+        // name of it may be one of the user's files, and what QEMU gets is
+        // the file that was checked.
+        if (files_[file].fileKind == FileKind::kRegular &&
+            (!files_[file].outside || files_[file].agreed)) {
+          OpenNow(file);
+        }
+        break;
       case FileUseKind::kFirmwareVariables:
         break;
     }

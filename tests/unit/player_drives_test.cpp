@@ -7,81 +7,89 @@
 
 #include "player/accelerator.h"
 #include "player/firmware.h"
-#include "player/qemu_invocation.h"
-#include "player/vmx_config.h"
+#include "player_test_support.h"
 
 namespace {
 
-using Arguments = std::vector<std::string>;
-
-QemuInvocation Map(const std::string& text, QemuHostFacts host = {}) {
-  host.vmxDirectory = "/run/";
-  return MapVmxToQemu(ParseVmxText(text), host);
-}
-
-// The values of every `option`, in order.
-Arguments All(const QemuInvocation& invocation, const std::string& option) {
-  Arguments found;
-  for (std::size_t i = 0; i + 1 < invocation.arguments.size(); ++i) {
-    if (invocation.arguments[i] == option) found.push_back(invocation.arguments[i + 1]);
-  }
-  return found;
-}
+using namespace player_test;
 
 std::string Cd(const std::string& place, const std::string& file) {
-  return place + ".present = \"TRUE\"\n" + place + ".deviceType = \"cdrom-image\"\n" + place +
-         ".fileName = \"" + file + "\"\n";
+  return CdLines(place, file);
 }
 
 std::string Disk(const std::string& place, const std::string& file) {
-  return place + ".present = \"TRUE\"\n" + place + ".fileName = \"" + file + "\"\n";
+  return DiskLines(place, file);
 }
 
-TEST(Drives, PlacesIdeDrivesAndBootsTheCdBeforeTheDisk) {
-  const QemuInvocation invocation =
-      Map(Disk("ide0:0", "disk.vmdk") + Disk("ide0:1", "/d/raw.img") + Cd("ide1:1", "cd.iso") +
-          "ide1:0.present = \"TRUE\"\nide1:0.deviceType = \"atapi-cdrom\"\n"
-          "ide1:0.fileName = \"auto detect\"\n");
-  ASSERT_EQ(invocation.error, "");
-  EXPECT_EQ(All(invocation, "-drive"),
-            (Arguments{"file=/run/disk.vmdk,if=none,id=drive0,format=vmdk",
-                       "file=/d/raw.img,if=none,id=drive1,format=raw",
-                       "if=none,id=drive2,media=cdrom,readonly=on",
-                       "file=/run/cd.iso,if=none,id=drive3,media=cdrom,readonly=on,format=raw"}));
-  EXPECT_EQ(All(invocation, "-device")[0], "ide-hd,bus=ide.0,unit=0,drive=drive0,bootindex=2");
-  EXPECT_EQ(All(invocation, "-device")[1], "ide-hd,bus=ide.0,unit=1,drive=drive1");
-  EXPECT_EQ(All(invocation, "-device")[2], "ide-cd,bus=ide.1,unit=0,drive=drive2");
-  EXPECT_EQ(All(invocation, "-device")[3], "ide-cd,bus=ide.1,unit=1,drive=drive3,bootindex=1");
-  // Each use names the argument that holds its file, past the controllers
-  // added before it.
+MachineState UefiState() {
+  MachineState state;
+  state.uefi.code = "/usr/share/OVMF/OVMF_CODE_4M.fd";
+  state.uefi.variables = "/run/m,1-efivars.fd";
+  return state;
+}
+
+TEST(Drives, PlacesIdeDrivesAsBlockNodesAndBootsTheCdBeforeTheDisk) {
+  const MappedMachine mapped =
+      MapVmx(Disk("ide0:0", "disk.vmdk") + Disk("ide0:1", "/d/raw.img") + Cd("ide1:1", "cd.iso") +
+             "ide1:0.present = \"TRUE\"\nide1:0.deviceType = \"atapi-cdrom\"\n"
+             "ide1:0.fileName = \"auto detect\"\n");
+  ASSERT_EQ(mapped.error, "");
+  // Each image's nodes come before the device that uses them; a CD is only
+  // read, an empty drive gets no file at all.
+  const Arguments expected = {
+      "-accel",    "tcg",
+      "-cpu",      "max",
+      "-blockdev", "driver=file,node-name=drive0-file,filename=/run/disk.vmdk",
+      "-blockdev", "driver=raw,node-name=drive0,file=drive0-file",
+      "-device",   "ide-hd,bus=ide.0,unit=0,drive=drive0,bootindex=2",
+      "-blockdev", "driver=file,node-name=drive1-file,filename=/d/raw.img",
+      "-blockdev", "driver=raw,node-name=drive1,file=drive1-file",
+      "-device",   "ide-hd,bus=ide.0,unit=1,drive=drive1",
+      "-drive",    "if=none,id=drive2,media=cdrom,readonly=on",
+      "-device",   "ide-cd,bus=ide.1,unit=0,drive=drive2",
+      "-blockdev", "driver=file,node-name=drive3-file,filename=/run/cd.iso,read-only=on",
+      "-blockdev", "driver=raw,node-name=drive3,file=drive3-file,read-only=on",
+      "-device",   "ide-cd,bus=ide.1,unit=1,drive=drive3,bootindex=1",
+      "-name",     std::string("guest=cd.iso") + kTitleDash + "Software-Emulation"};
+  EXPECT_EQ(mapped.arguments, expected);
   const std::vector<FileUse> uses = {
-      {"/run/disk.vmdk", FileAccess::kWrite, FileUseKind::kDiskImage, 5},
-      {"/d/raw.img", FileAccess::kWrite, FileUseKind::kDiskImage, 9},
-      {"/run/cd.iso", FileAccess::kRead, FileUseKind::kCdImage, 17}};
-  EXPECT_EQ(invocation.uses, uses);
-  for (const FileUse& use : invocation.uses) {
-    EXPECT_EQ(invocation.arguments[use.argument].rfind("file=" + use.path + ",", 0), 0u);
+      {"/run/disk.vmdk", FileAccess::kWrite, FileUseKind::kDiskImage, "drive0"},
+      {"/d/raw.img", FileAccess::kWrite, FileUseKind::kDiskImage, "drive1"},
+      {"/run/cd.iso", FileAccess::kRead, FileUseKind::kCdImage, "drive3"}};
+  EXPECT_EQ(mapped.invocation.uses, uses);
+  // The nodes of each drive are those of its own use.
+  std::vector<std::string> nodes;
+  for (const QemuArgument& argument : mapped.invocation.arguments) {
+    if (argument.kind != QemuArgument::Kind::kBlockNodes) continue;
+    ASSERT_LT(argument.use, uses.size());
+    EXPECT_EQ(argument.text, uses[argument.use].feeds);
+    EXPECT_EQ(argument.readOnly, uses[argument.use].kind == FileUseKind::kCdImage);
+    nodes.push_back(argument.text);
   }
-  EXPECT_TRUE(All(invocation, "-boot").empty());  // bootindex decides
+  EXPECT_EQ(nodes, (std::vector<std::string>{"drive0", "drive1", "drive3"}));
+  EXPECT_EQ(mapped.machine.bootCdUse, 2u);
+  EXPECT_EQ(mapped.machine.bootCdName, "cd.iso");
+  EXPECT_FALSE(Contains(mapped.arguments, "-boot"));  // bootindex decides
 }
 
 TEST(Drives, PlacesSataScsiAndNvmeDrivesOnTheirControllers) {
-  const QemuInvocation invocation =
-      Map("sata0.present = \"TRUE\"\n" + Cd("sata0:1", "/i/a.iso") + Disk("sata0:7", "/i/s.qcow2") +
-          "scsi0.present = \"TRUE\"\nscsi0.virtualDev = \"pvscsi\"\n" +
-          Disk("scsi0:3", "/i/x.img") + "scsi1.present = \"TRUE\"\n" + Cd("scsi1:0", "/i/b.iso") +
-          "nvme0.present = \"TRUE\"\n" + Disk("nvme0:2", "/i/n.img"));
-  ASSERT_EQ(invocation.error, "");
-  EXPECT_EQ(All(invocation, "-device"),
+  const MappedMachine mapped = MapVmx(
+      "sata0.present = \"TRUE\"\n" + Cd("sata0:1", "/i/a.iso") + Disk("sata0:7", "/i/s.qcow2") +
+      "scsi0.present = \"TRUE\"\nscsi0.virtualDev = \"pvscsi\"\n" + Disk("scsi0:3", "/i/x.img") +
+      "scsi1.present = \"TRUE\"\n" + Cd("scsi1:0", "/i/b.iso") + "nvme0.present = \"TRUE\"\n" +
+      Disk("nvme0:2", "/i/n.img"));
+  ASSERT_EQ(mapped.error, "");
+  EXPECT_EQ(ValuesOf(mapped.arguments, "-device"),
             (Arguments{"ahci,id=sata0", "ide-cd,bus=sata0.1,drive=drive0,bootindex=1",
                        "ahci,id=sata0-1", "ide-hd,bus=sata0-1.1,drive=drive1,bootindex=2",
                        "pvscsi,id=scsi0", "scsi-hd,bus=scsi0.0,scsi-id=3,drive=drive2",
                        "lsi53c895a,id=scsi1", "scsi-cd,bus=scsi1.0,scsi-id=0,drive=drive3",
                        "nvme,serial=nvme0-2,drive=drive4"}));
+  EXPECT_EQ(ValuesOf(mapped.arguments, "-blockdev").size(), 10u);
   // Alone on SATA, a CD boots; IDE beside it no longer hides it.
-  const QemuInvocation both =
-      Map(Disk("ide0:0", "/i/d.img") + "sata0.present = \"TRUE\"\n" + Cd("sata0:1", "/i/a.iso"));
-  EXPECT_EQ(All(both, "-device"),
+  const MappedMachine both =
+      MapVmx(Disk("ide0:0", "/i/d.img") + "sata0.present = \"TRUE\"\n" + Cd("sata0:1", "/i/a.iso"));
+  EXPECT_EQ(ValuesOf(both.arguments, "-device"),
             (Arguments{"ide-hd,bus=ide.0,unit=0,drive=drive0,bootindex=2", "ahci,id=sata0",
                        "ide-cd,bus=sata0.1,drive=drive1,bootindex=1"}));
 }
@@ -91,9 +99,9 @@ TEST(Drives, HonoursTheControllersPresentAsVmwareDoes) {
     const std::string drive = std::string(controller) + ":0";
     const std::string text =
         std::string(controller) == "nvme0" ? Disk(drive, "/i/d.img") : Cd(drive, "/i/a.iso");
-    EXPECT_NE(Map(text).error.find("kein Startmedium"), std::string::npos) << controller;
-    EXPECT_NE(Map(std::string(controller) + ".present = \"FALSE\"\n" + text).error, "");
-    EXPECT_EQ(Map(std::string(controller) + ".present = \"TRUE\"\n" + text).error, "");
+    EXPECT_NE(MapVmx(text).error.find("kein Startmedium"), std::string::npos) << controller;
+    EXPECT_NE(MapVmx(std::string(controller) + ".present = \"FALSE\"\n" + text).error, "");
+    EXPECT_EQ(MapVmx(std::string(controller) + ".present = \"TRUE\"\n" + text).error, "");
   }
 }
 
@@ -131,114 +139,129 @@ TEST(Drives, PlacesEveryVmwareScsiUnitWhereTheFirmwareBootsFromIt) {
   // The further adapter is of the same model and comes before its drive.
   const std::string scsi = "scsi0.present = \"TRUE\"\n";
   EXPECT_EQ(
-      All(Map(scsi + Cd("scsi0:8", "/i/a.iso") + Disk("scsi0:15", "/i/d.img")), "-device"),
+      ValuesOf(MapVmx(scsi + Cd("scsi0:8", "/i/a.iso") + Disk("scsi0:15", "/i/d.img")).arguments,
+               "-device"),
       (Arguments{
           "lsi53c895a,id=scsi0-1", "scsi-cd,bus=scsi0-1.0,scsi-id=0,drive=drive0,bootindex=1",
           "lsi53c895a,id=scsi0-2", "scsi-hd,bus=scsi0-2.0,scsi-id=0,drive=drive1,bootindex=2"}));
   EXPECT_EQ(
-      All(Map(scsi + "scsi0.virtualDev = \"lsisas1068\"\n" + Cd("scsi0:9", "/i/a.iso")), "-device"),
+      ValuesOf(MapVmx(scsi + "scsi0.virtualDev = \"lsisas1068\"\n" + Cd("scsi0:9", "/i/a.iso"))
+                   .arguments,
+               "-device"),
       (Arguments{"mptsas1068,id=scsi0-1",
                  "scsi-cd,bus=scsi0-1.0,scsi-id=1,drive=drive0,bootindex=1"}));
   EXPECT_EQ(
-      All(Map(scsi + "scsi0.virtualDev = \"pvscsi\"\n" + Cd("scsi0:15", "/i/a.iso")), "-device"),
+      ValuesOf(
+          MapVmx(scsi + "scsi0.virtualDev = \"pvscsi\"\n" + Cd("scsi0:15", "/i/a.iso")).arguments,
+          "-device"),
       (Arguments{"pvscsi,id=scsi0", "scsi-cd,bus=scsi0.0,scsi-id=15,drive=drive0,bootindex=1"}));
-  QemuHostFacts uefi;
-  uefi.firmwareCode = "/c.fd";
-  uefi.firmwareVariables = "/v.fd";
-  EXPECT_EQ(All(Map("firmware = \"efi\"\n" + scsi + Cd("scsi0:15", "/i/a.iso"), uefi), "-device"),
+  EXPECT_EQ(ValuesOf(MapVmx("firmware = \"efi\"\n" + scsi + Cd("scsi0:15", "/i/a.iso"), TestHost(),
+                            UefiState())
+                         .arguments,
+                     "-device"),
             (Arguments{"virtio-scsi-pci,id=scsi0",
                        "scsi-cd,bus=scsi0.0,scsi-id=15,drive=drive0,bootindex=1"}));
 
   // Unit 7 is the adapter's own: VMware refuses the machine, and so do we.
-  const QemuInvocation seven = Map(scsi + Cd("scsi0:0", "/i/a.iso") + Disk("scsi0:7", "/i/d.img"));
+  const MappedMachine seven =
+      MapVmx(scsi + Cd("scsi0:0", "/i/a.iso") + Disk("scsi0:7", "/i/d.img"));
   EXPECT_NE(seven.error.find("'scsi0:7.present'"), std::string::npos) << seven.error;
-  EXPECT_TRUE(seven.arguments.empty());
+  EXPECT_TRUE(seven.machine.drives.empty());
+  EXPECT_TRUE(seven.machine.uses.empty());
 }
 
 TEST(Drives, KnowsVmwaresDeviceTypesAndRefusesOthers) {
   const std::string ide = "ide0:0.present = \"TRUE\"\nide0:0.fileName = \"/i/d.vmdk\"\n";
   for (const char* disk : {"disk", "ata-hardDisk", "SCSI-HARDDISK"}) {
-    const QemuInvocation invocation = Map(ide + "ide0:0.deviceType = \"" + disk + "\"\n");
-    ASSERT_EQ(invocation.error, "") << disk;
-    EXPECT_EQ(All(invocation, "-device"),
+    const MappedMachine mapped = MapVmx(ide + "ide0:0.deviceType = \"" + disk + "\"\n");
+    ASSERT_EQ(mapped.error, "") << disk;
+    EXPECT_EQ(ValuesOf(mapped.arguments, "-device"),
               Arguments{"ide-hd,bus=ide.0,unit=0,drive=drive0,bootindex=2"})
         << disk;
-    ASSERT_EQ(invocation.uses.size(), 1u) << disk;
-    EXPECT_EQ(invocation.uses[0].path, "/i/d.vmdk");
-    EXPECT_EQ(invocation.uses[0].kind, FileUseKind::kDiskImage);
-    EXPECT_EQ(invocation.uses[0].access, FileAccess::kWrite);
+    ASSERT_EQ(mapped.invocation.uses.size(), 1u) << disk;
+    EXPECT_EQ(mapped.invocation.uses[0].path, "/i/d.vmdk");
+    EXPECT_EQ(mapped.invocation.uses[0].kind, FileUseKind::kDiskImage);
+    EXPECT_EQ(mapped.invocation.uses[0].access, FileAccess::kWrite);
   }
   // The host's drive: an empty CD drive, its file never opened.
-  const QemuInvocation raw =
-      Map(Cd("ide1:0", "/i/a.iso") + ide + "ide0:0.deviceType = \"atapi-cdrom\"\n");
-  EXPECT_EQ(All(raw, "-drive")[0], "if=none,id=drive0,media=cdrom,readonly=on");
-  EXPECT_EQ(raw.uses.size(), 1u);
+  const MappedMachine raw =
+      MapVmx(Cd("ide1:0", "/i/a.iso") + ide + "ide0:0.deviceType = \"atapi-cdrom\"\n");
+  EXPECT_EQ(ValuesOf(raw.arguments, "-drive"),
+            Arguments{"if=none,id=drive0,media=cdrom,readonly=on"});
+  ASSERT_EQ(raw.invocation.uses.size(), 1u);
+  EXPECT_EQ(raw.invocation.uses[0].path, "/i/a.iso");
 
   for (const char* unknown : {"floppy", "cdrom", "hardDisk "}) {
-    const QemuInvocation invocation =
-        Map(Cd("ide1:0", "/i/a.iso") + ide + "ide0:0.deviceType = \"" + unknown + "\"\n");
-    EXPECT_NE(invocation.error.find("ide0:0.deviceType = \"" + std::string(unknown) + "\""),
+    const MappedMachine mapped =
+        MapVmx(Cd("ide1:0", "/i/a.iso") + ide + "ide0:0.deviceType = \"" + unknown + "\"\n");
+    EXPECT_NE(mapped.error.find("ide0:0.deviceType = \"" + std::string(unknown) + "\""),
               std::string::npos)
-        << invocation.error;
-    EXPECT_TRUE(invocation.arguments.empty());
+        << mapped.error;
+    EXPECT_TRUE(mapped.machine.uses.empty());
   }
 }
 
 TEST(Drives, KeepsUnconnectedAndRawCdDrivesEmpty) {
-  const QemuInvocation invocation = Map(
+  const MappedMachine mapped = MapVmx(
       Cd("ide0:0", "/i/first.iso") + "ide0:0.startConnected = \"FALSE\"\n" + "sata0.present = " +
       "\"TRUE\"\nsata0:0.present = \"TRUE\"\nsata0:0.deviceType = \"cdrom-raw\"\n" +
       "sata0:0.fileName = \"/dev/sr0\"\n" + Cd("sata0:2", "/i/second.iso") +
       Disk("ide1:0", "/i/off.img") + "ide1:0.startConnected = \"FALSE\"\n");
-  ASSERT_EQ(invocation.error, "");
-  EXPECT_EQ(All(invocation, "-drive"),
+  ASSERT_EQ(mapped.error, "");
+  EXPECT_EQ(ValuesOf(mapped.arguments, "-drive"),
             (Arguments{"if=none,id=drive0,media=cdrom,readonly=on",
-                       "if=none,id=drive1,media=cdrom,readonly=on",
-                       "file=/i/second.iso,if=none,id=drive2,media=cdrom,readonly=on,format=raw"}));
+                       "if=none,id=drive1,media=cdrom,readonly=on"}));
+  EXPECT_EQ(ValuesOf(mapped.arguments, "-blockdev"),
+            (Arguments{"driver=file,node-name=drive2-file,filename=/i/second.iso,read-only=on",
+                       "driver=raw,node-name=drive2,file=drive2-file,read-only=on"}));
   // The first connected image boots, wherever it sits.
-  EXPECT_EQ(All(invocation, "-device").back(), "ide-cd,bus=sata0.2,drive=drive2,bootindex=1");
-  ASSERT_EQ(invocation.uses.size(), 1u);
-  // The SATA controller comes before the drive that names the file.
-  EXPECT_EQ(invocation.arguments[invocation.uses[0].argument],
-            "file=/i/second.iso,if=none,id=drive2,media=cdrom,readonly=on,format=raw");
-  EXPECT_NE(Map("nvme0.present = \"TRUE\"\n" + Cd("nvme0:0", "/i/a.iso")).error, "");
+  EXPECT_EQ(ValuesOf(mapped.arguments, "-device").back(),
+            "ide-cd,bus=sata0.2,drive=drive2,bootindex=1");
+  ASSERT_EQ(mapped.invocation.uses.size(), 1u);
+  EXPECT_EQ(mapped.invocation.uses[0].path, "/i/second.iso");
+  EXPECT_EQ(mapped.machine.bootCdUse, 0u);
+  EXPECT_NE(MapVmx("nvme0.present = \"TRUE\"\n" + Cd("nvme0:0", "/i/a.iso")).error, "");
 }
 
 TEST(Firmware, BootsUefiFromTwoPflashUnits) {
-  QemuHostFacts host;
-  host.firmwareCode = "/usr/share/OVMF/OVMF_CODE_4M.fd";
-  host.firmwareVariables = "/run/m,1-efivars.fd";
   const std::string cd = Cd("ide1:0", "/i/a.iso");
-  const QemuInvocation efi = Map("firmware = \"EFI\"\n" + cd, host);
+  const MappedMachine efi = MapVmx("firmware = \"EFI\"\n" + cd, TestHost(), UefiState());
   ASSERT_EQ(efi.error, "");
-  EXPECT_EQ(All(efi, "-drive")[0],
-            "if=pflash,unit=0,format=raw,readonly=on,file=/usr/share/OVMF/OVMF_CODE_4M.fd");
-  EXPECT_EQ(All(efi, "-drive")[1], "if=pflash,unit=1,format=raw,file=/run/m,,1-efivars.fd");
-  EXPECT_TRUE(All(efi, "-machine").empty());
-  // The variable store is a use of its own, written, named by its argument.
-  ASSERT_FALSE(efi.uses.empty());
-  EXPECT_EQ(efi.uses[0].kind, FileUseKind::kFirmwareVariables);
-  EXPECT_EQ(efi.uses[0].access, FileAccess::kWrite);
-  EXPECT_EQ(efi.arguments[efi.uses[0].argument], All(efi, "-drive")[1]);
+  EXPECT_EQ(
+      ValuesOf(efi.arguments, "-drive"),
+      (Arguments{"if=pflash,unit=0,format=raw,readonly=on,file=/usr/share/OVMF/OVMF_CODE_4M.fd",
+                 "if=pflash,unit=1,format=raw,file=/run/m,,1-efivars.fd"}));
+  EXPECT_FALSE(Contains(efi.arguments, "-machine"));
+  // The variable store is a use of its own after the machine's, written.
+  ASSERT_EQ(efi.invocation.uses.size(), 2u);
+  const FileUse store = {"/run/m,1-efivars.fd", FileAccess::kWrite, FileUseKind::kFirmwareVariables,
+                         "pflash1"};
+  EXPECT_EQ(efi.invocation.uses[1], store);
 
-  const QemuInvocation secure =
-      Map("firmware = \"efi\"\nuefi.secureBoot.enabled = \"TRUE\"\n" + cd, host);
-  EXPECT_EQ(All(secure, "-machine"), Arguments{"q35,smm=on"});
-  EXPECT_EQ(All(secure, "-global"), Arguments{"driver=cfi.pflash01,property=secure,value=on"});
+  const MappedMachine secure = MapVmx(
+      "firmware = \"efi\"\nuefi.secureBoot.enabled = \"TRUE\"\n" + cd, TestHost(), UefiState());
+  EXPECT_EQ(ValuesOf(secure.arguments, "-machine"), Arguments{"q35,smm=on"});
+  EXPECT_EQ(ValuesOf(secure.arguments, "-global"),
+            Arguments{"driver=cfi.pflash01,property=secure,value=on"});
   // q35 has no PIIX IDE: the IDE places become its AHCI ports.
-  EXPECT_EQ(All(secure, "-device"), Arguments{"ide-cd,bus=ide.2,drive=drive0,bootindex=1"});
+  EXPECT_EQ(ValuesOf(secure.arguments, "-device"),
+            Arguments{"ide-cd,bus=ide.2,drive=drive0,bootindex=1"});
 
   // OVMF boots SCSI only from virtio-scsi, whatever the adapter.
-  const QemuInvocation scsi =
-      Map("firmware = \"efi\"\nscsi0.present = \"TRUE\"\n"
-          "scsi0.virtualDev = \"lsilogic\"\n" +
-              Cd("scsi0:0", "/i/a.iso"),
-          host);
-  EXPECT_EQ(All(scsi, "-device")[0], "virtio-scsi-pci,id=scsi0");
+  const MappedMachine scsi =
+      MapVmx("firmware = \"efi\"\nscsi0.present = \"TRUE\"\nscsi0.virtualDev = \"lsilogic\"\n" +
+                 Cd("scsi0:0", "/i/a.iso"),
+             TestHost(), UefiState());
+  EXPECT_EQ(ValuesOf(scsi.arguments, "-device")[0], "virtio-scsi-pci,id=scsi0");
 
   // BIOS, the default, adds nothing; UEFI without firmware is refused.
-  EXPECT_EQ(All(Map("firmware = \"bios\"\n" + cd, host), "-drive").size(), 1u);
-  EXPECT_NE(Map("firmware = \"efi\"\n" + cd).error, "");
+  const MappedMachine bios = MapVmx("firmware = \"bios\"\n" + cd, TestHost(), UefiState());
+  EXPECT_TRUE(ValuesOf(bios.arguments, "-drive").empty());
+  EXPECT_EQ(bios.invocation.uses.size(), 1u);
+  EXPECT_NE(MapVmx("firmware = \"efi\"\n" + cd).error.find("OVMF"), std::string::npos);
+  MachineState noStore = UefiState();
+  noStore.uefi.variables.clear();
+  EXPECT_NE(MapVmx("firmware = \"efi\"\n" + cd, TestHost(), noStore).error, "");
 }
 
 TEST(Accelerator, ChoosesByTheHostUnlessTheEnvironmentSays) {
@@ -256,14 +279,14 @@ TEST(Accelerator, ChoosesByTheHostUnlessTheEnvironmentSays) {
   EXPECT_FALSE(ChooseAccelerator("hvf", true, true, &chosen));
 
   // The CPU the guest sees: all that the accelerator gives.
-  QemuHostFacts host;
+  HostFacts host = TestHost();
   for (auto [accelerator, cpu] :
        {std::pair{QemuAccelerator::kKvm, "host"}, std::pair{QemuAccelerator::kTcg, "max"},
         std::pair{QemuAccelerator::kWhpx, "max"}}) {
     host.accelerator = accelerator;
-    const QemuInvocation invocation = Map(Cd("ide1:0", "/i/a.iso"), host);
-    EXPECT_EQ(All(invocation, "-accel"), Arguments{AcceleratorName(accelerator)});
-    EXPECT_EQ(All(invocation, "-cpu"), Arguments{cpu});
+    const MappedMachine mapped = MapVmx(Cd("ide1:0", "/i/a.iso"), host);
+    EXPECT_EQ(ValuesOf(mapped.arguments, "-accel"), Arguments{AcceleratorName(accelerator)});
+    EXPECT_EQ(ValuesOf(mapped.arguments, "-cpu"), Arguments{cpu});
   }
 }
 

@@ -2,17 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "player/qemu_invocation.h"
-#include "player/vmx_config.h"
+#include "scripted_machine_files.h"
 
 namespace {
 
-using Arguments = std::vector<std::string>;
+using namespace player_test;
 
 TEST(MachineFilePlaces, ClassifiesNamesWithoutTheFileSystem) {
   EXPECT_EQ(ClassifyPath("/home/u/vm/disk.img", '/'), PathClass::kOrdinary);
@@ -78,284 +75,336 @@ TEST(MachineFilePlaces, KnowsTheLaunchersOwnRunsByNameAndDepth) {
       NamedLikeTrennwickRun("c:\\tmp\\x\\trennwick_temp_1\\trennwick.vmx", "c:\\tmp\\", '\\'));
 }
 
-// A file system in a table: what each name resolves to, what lies there,
-// which files are private, what qemu-img reports.
-class ScriptedFiles : public MachineFileHost {
- public:
-  std::map<std::string, std::string>
-      links;                              // name -> resolved; unlisted names resolve to themselves
-  std::map<std::string, FileKind> kinds;  // unlisted: missing
-  std::set<std::string> privateFiles;
-  std::map<std::string, std::string> reports;  // image -> qemu-img JSON; unlisted: qemu-img fails
-  std::map<std::string, std::string> descriptors;
-  std::map<std::string, std::string>
-      starts;  // the first bytes of images; unlisted: none of a format
-  bool toolPresent = true;
-  std::vector<std::string> looked;  // every name asked about, in order
-
-  bool Resolve(const std::string& path, std::string* resolved) override {
-    looked.push_back(path);
-    const auto link = links.find(path);
-    *resolved = link == links.end() ? path : link->second;
-    return !resolved->empty();
-  }
-  FileKind Kind(const std::string& resolved) override {
-    looked.push_back(resolved);
-    const auto kind = kinds.find(resolved);
-    return kind == kinds.end() ? FileKind::kMissing : kind->second;
-  }
-  bool PrivateToUser(const std::string& resolved) override {
-    return privateFiles.count(resolved) != 0;
-  }
-  ImageReport ReportImage(const std::string& resolved, const std::string& /*format*/,
-                          std::string* report) override {
-    if (!toolPresent) return ImageReport::kNoTool;
-    const auto found = reports.find(resolved);
-    if (found == reports.end()) return ImageReport::kFailed;
-    *report = found->second;
-    return ImageReport::kRead;
-  }
-  bool ReadImageStart(const std::string& resolved, std::string* bytes) override {
-    const auto found = starts.find(resolved);
-    *bytes = found == starts.end() ? std::string() : found->second;
-    return kinds.count(resolved) != 0;
-  }
-  bool ReadDescriptor(const std::string& resolved, std::string* text) override {
-    const auto found = descriptors.find(resolved);
-    if (found == descriptors.end()) return false;
-    *text = found->second;
-    return true;
-  }
-};
-
 constexpr char kVmx[] = "/home/u/vm/m.vmx";
+constexpr char kHome[] = "/home/u/";
+constexpr char kDownloads[] = "/home/u/Downloads/";
 
-QemuInvocation Map(const std::string& text) {
-  QemuHostFacts host;
-  host.vmxDirectory = "/home/u/vm/";
-  return MapVmxToQemu(ParseVmxText(text), host);
-}
-
-std::string Disk(const std::string& place, const std::string& file) {
-  return place + ".present = \"TRUE\"\n" + place + ".fileName = \"" + file + "\"\n";
-}
-
-std::string Cd(const std::string& place, const std::string& file) {
-  return Disk(place, file) + place + ".deviceType = \"cdrom-image\"\n";
-}
-
-std::string Serial(const std::string& file) {
-  return "serial0.present = \"TRUE\"\nserial0.fileType = \"file\"\nserial0.fileName = \"" + file +
-         "\"\n";
-}
-
-std::vector<std::string> Outside(const MachineFilePlan& plan) {
-  std::vector<std::string> outside;
-  for (const PlacedFile& file : plan.files) {
-    if (file.outside) outside.push_back(file.resolved);
-  }
-  return outside;
+// The resolved names of the files asked about now.
+std::vector<std::string> Asked(const MachineFilePlan& plan) {
+  std::vector<std::string> names;
+  for (const PlannedFile* file : plan.FilesToAsk()) names.push_back(file->resolved);
+  return names;
 }
 
 class MachineFilePlanTest : public ::testing::Test {
  protected:
   MachineFilePlanTest() {
-    files.kinds[kVmx] = FileKind::kRegular;
-    files.kinds["/home/u/vm/disk.img"] = FileKind::kRegular;
-    files.kinds["/home/u/vm/cd.iso"] = FileKind::kRegular;
-    files.kinds["/home/u/.bashrc"] = FileKind::kRegular;
-    files.kinds["/home/u/.ssh/id_ed25519"] = FileKind::kRegular;
+    files.Put(kVmx);
+    files.Put("/home/u/vm/disk.img");
+    files.Put("/home/u/vm/cd.iso");
+    files.Put("/home/u/.bashrc");
+    files.Put("/home/u/.ssh/id_ed25519");
   }
-  MachineFilePlan Plan(const std::string& text, const std::string& vmx = kVmx) {
-    invocation = Map(text);
-    EXPECT_EQ(invocation.error, "");
-    return PlanMachineFiles(invocation, vmx, "/tmp/", '/', files);
+
+  MachinePlace Place(const std::string& vmx = kVmx, char separator = '/') const {
+    MachinePlace place;
+    place.vmxFile = vmx;
+    place.temporaryRoot = separator == '/' ? "/tmp/" : "C:\\tmp\\";
+    place.separator = separator;
+    place.userFolders = {kHome, kDownloads};
+    return place;
   }
+
   ScriptedFiles files;
-  QemuInvocation invocation;
 };
 
 TEST_F(MachineFilePlanTest, FilesInTheFolderAreTheMachinesOwnAndTheRestIsAsked) {
   files.links["/home/u/vm/../.bashrc"] = "/home/u/.bashrc";
   files.links["/home/u/vm/log.txt"] = "/home/u/.bash_logout";  // a link out
-  files.kinds["/home/u/.bash_logout"] = FileKind::kRegular;
-  const MachineFilePlan plan = Plan(Disk("ide0:0", "disk.img") + Disk("ide0:1", "../.bashrc") +
-                                    Cd("ide1:0", "/home/u/.ssh/id_ed25519") + Serial("log.txt"));
-  ASSERT_EQ(plan.refusal, "");
+  files.Put("/home/u/.bash_logout");
+  MachineFilePlan plan(Place(), files);
+  plan.Decide({DiskUse("/home/u/vm/disk.img"), DiskUse("/home/u/vm/../.bashrc", "drive1"),
+               CdUse("/home/u/.ssh/id_ed25519", "drive2"), SerialUse("/home/u/vm/log.txt")});
+  ASSERT_EQ(plan.refusal(), "");
   EXPECT_TRUE(plan.AsksUser());
-  EXPECT_EQ(Outside(plan), (std::vector<std::string>{"/home/u/.bashrc", "/home/u/.ssh/id_ed25519",
-                                                     "/home/u/.bash_logout"}));
-  ASSERT_EQ(plan.files.size(), 4u);
-  EXPECT_EQ(plan.files[1].use.access, FileAccess::kWrite);
-  EXPECT_EQ(plan.files[2].use.access, FileAccess::kRead);
+  EXPECT_EQ(Asked(plan), (std::vector<std::string>{"/home/u/.bashrc", "/home/u/.ssh/id_ed25519",
+                                                   "/home/u/.bash_logout"}));
+  const std::vector<const PlannedFile*> asked = plan.FilesToAsk();
+  EXPECT_EQ(asked[0]->access, FileAccess::kWrite);
+  EXPECT_EQ(asked[1]->access, FileAccess::kRead);
+  EXPECT_EQ(asked[2]->access, FileAccess::kAppend);
+  // The machine's own disk is read for its format; nothing outside is
+  // opened or read before the user agreed.
+  EXPECT_TRUE(files.WasRead("/home/u/vm/disk.img"));
+  for (const char* outside : {"/home/u/.bashrc", "/home/u/.ssh/id_ed25519"}) {
+    EXPECT_FALSE(files.WasHeld(outside)) << outside;
+  }
+  ASSERT_NE(plan.ChainOfUse(1), nullptr);
+  EXPECT_TRUE(plan.ChainOfUse(1)->Pending());
 
-  // A missing serial output in the folder is created there: nothing to ask.
-  const MachineFilePlan own = Plan(Disk("ide0:0", "disk.img") + Serial("new.log"));
-  EXPECT_EQ(own.refusal, "");
+  plan.Agree();
+  EXPECT_FALSE(plan.AsksUser());
+  EXPECT_EQ(plan.refusal(), "");
+  EXPECT_TRUE(files.WasRead("/home/u/.bashrc"));
+  EXPECT_TRUE(files.WasHeld("/home/u/.ssh/id_ed25519"));
+  EXPECT_FALSE(plan.ChainOfUse(1)->Pending());
+
+  // A missing serial output in the folder is made there: nothing to ask.
+  MachineFilePlan own(Place(), files);
+  own.Decide({DiskUse("/home/u/vm/disk.img"), SerialUse("/home/u/vm/new.log")});
+  EXPECT_EQ(own.refusal(), "");
   EXPECT_FALSE(own.AsksUser());
+  ASSERT_EQ(own.files().size(), 2u);
+  EXPECT_EQ(own.files()[1].fileKind, FileKind::kMissing);
 }
 
-TEST_F(MachineFilePlanTest, ALaunchersRunMayUseAnyFileOnlyWhenItsFolderIsPrivate) {
+// Where a .vmx lies without a folder of its own, none of its files is its
+// own: a download in Downloads must not reach the user's files unasked.
+TEST_F(MachineFilePlanTest, ALoneVmxInASharedOrUserFolderHasNoFilesOfItsOwn) {
+  files.sharedFolders.insert("/srv/shared/");
+  for (const std::string& folder :
+       {std::string(kDownloads), std::string(kHome), std::string("/tmp/"),
+        std::string("/srv/shared/"), std::string("/")}) {
+    files.Put(folder + "m.vmx");
+    files.Put(folder + "disk.img");
+    files.Put(folder + "cd.iso");
+    files.read.clear();
+    MachineFilePlan plan(Place(folder + "m.vmx"), files);
+    plan.Decide(
+        {DiskUse(folder + "disk.img"), CdUse(folder + "cd.iso"), SerialUse(folder + "s.log")});
+    ASSERT_EQ(plan.refusal(), "") << folder;
+    EXPECT_EQ(Asked(plan),
+              (std::vector<std::string>{folder + "disk.img", folder + "cd.iso", folder + "s.log"}))
+        << folder;
+    EXPECT_TRUE(files.read.empty()) << folder;
+    // The player's own store beside the .vmx is never asked about.
+    plan.AddOwnFile(
+        {folder + "m-efivars.fd", FileAccess::kWrite, FileUseKind::kFirmwareVariables, "pflash1"});
+    EXPECT_EQ(Asked(plan).size(), 3u) << folder;
+  }
+  // A folder of its own below them is a machine's folder.
+  files.Put("/home/u/Downloads/vm/m.vmx");
+  files.Put("/home/u/Downloads/vm/cd.iso");
+  MachineFilePlan own(Place("/home/u/Downloads/vm/m.vmx"), files);
+  own.Decide({CdUse("/home/u/Downloads/vm/cd.iso")});
+  EXPECT_FALSE(own.AsksUser());
+  // So is the root of a Windows drive not.
+  files.Put("C:\\m.vmx");
+  files.Put("C:\\cd.iso");
+  MachineFilePlan drive(Place("C:\\m.vmx", '\\'), files);
+  drive.Decide({CdUse("C:\\cd.iso")});
+  EXPECT_EQ(Asked(drive), std::vector<std::string>{"C:\\cd.iso"});
+}
+
+TEST_F(MachineFilePlanTest, TheVmxItselfIsNoDriveAndNoOutput) {
+  files.links["/home/u/vm/alias"] = kVmx;
+  for (const std::string& name : {std::string(kVmx), std::string("/home/u/vm/alias")}) {
+    for (const FileUse& use : {DiskUse(name), CdUse(name), SerialUse(name)}) {
+      MachineFilePlan plan(Place(), files);
+      plan.Decide({use});
+      EXPECT_NE(plan.refusal().find("Konfiguration selbst"), std::string::npos) << name;
+      EXPECT_EQ(plan.refusedPath(), name);
+      EXPECT_FALSE(plan.AsksUser());
+    }
+  }
+}
+
+// A second name of a file in the machine's folder may be one of the user's
+// files anywhere.
+TEST_F(MachineFilePlanTest, AFileWithFurtherNamesIsAsked) {
+  files.Put("/home/u/vm/s.log");
+  for (const FileUse& use : {DiskUse("/home/u/vm/disk.img"), CdUse("/home/u/vm/cd.iso"),
+                             SerialUse("/home/u/vm/s.log")}) {
+    files.linkCounts[use.path] = 2;
+    MachineFilePlan plan(Place(), files);
+    plan.Decide({use});
+    EXPECT_EQ(plan.refusal(), "");
+    EXPECT_EQ(Asked(plan), std::vector<std::string>{use.path}) << use.path;
+    plan.Agree();
+    EXPECT_FALSE(plan.AsksUser()) << use.path;
+    files.linkCounts.clear();
+  }
+}
+
+TEST_F(MachineFilePlanTest, ALaunchersRunAsksNothingButStillRefuses) {
   const std::string run = "/tmp/trennwick_temp_1/trennwick.vmx";
-  files.kinds[run] = FileKind::kRegular;
-  const std::string text = Cd("ide1:0", "/home/u/.ssh/id_ed25519");
-  files.privateFiles = {run, "/tmp/trennwick_temp_1"};
-  EXPECT_FALSE(Plan(text, run).AsksUser());
-  files.privateFiles = {run};  // the folder is someone else's or writable by others
-  EXPECT_TRUE(Plan(text, run).AsksUser());
-  files.privateFiles = {"/tmp/trennwick_temp_1"};
-  EXPECT_TRUE(Plan(text, run).AsksUser());
-  // A link to a run's file is judged where it leads, not by its own name.
-  files.links["/home/u/trennwick.vmx"] = run;
-  files.privateFiles = {run, "/tmp/trennwick_temp_1"};
-  EXPECT_FALSE(Plan(text, "/home/u/trennwick.vmx").AsksUser());
+  files.Put(run);
+  files.linkCounts["/home/u/vm/disk.img"] = 3;
+  MachinePlace place = Place(run);
+  place.trennwickRun = true;
+  MachineFilePlan plan(place, files);
+  plan.Decide({DiskUse("/home/u/vm/disk.img"), CdUse("/home/u/.ssh/id_ed25519"),
+               SerialUse("/home/u/.bashrc")});
+  EXPECT_EQ(plan.refusal(), "");
+  EXPECT_FALSE(plan.AsksUser());
+  EXPECT_TRUE(files.WasHeld("/home/u/.ssh/id_ed25519"));
+  MachineFilePlan network(place, files);
+  network.Decide({CdUse("//server/share/x.iso")});
+  EXPECT_NE(network.refusal().find("Netzwerk"), std::string::npos);
 }
 
-TEST_F(MachineFilePlanTest, RefusesNetworkAndDevicePathsWithoutAQuestion) {
+// Option syntax in a name is part of the name: it is placed and handed
+// over as one file.
+TEST_F(MachineFilePlanTest, OptionTextInFileAndFolderNamesIsJustAName) {
+  const std::string folder = "/home/u/vm,format=raw,file=x/";
+  const std::string disk = folder + ",format=qcow2,file=x";
+  files.Put(folder + "m.vmx");
+  files.Put(disk, Qcow2Naming("b,file.driver=ssh,file.host=h"));
+  files.Put(folder + "b,file.driver=ssh,file.host=h", Qcow2Naming(""));
+  MachineFilePlan plan(Place(folder + "m.vmx"), files);
+  plan.Decide({DiskUse(disk)});
+  ASSERT_EQ(plan.refusal(), "");
+  EXPECT_FALSE(plan.AsksUser());
+  ASSERT_EQ(plan.files().size(), 2u);
+  EXPECT_EQ(plan.files()[0].resolved, disk);
+  EXPECT_EQ(plan.files()[1].resolved, folder + "b,file.driver=ssh,file.host=h");
+  EXPECT_FALSE(files.WasHeld(folder + "x"));
+}
+
+TEST_F(MachineFilePlanTest, RefusesNetworkAndDevicePathsWithoutLookingAtThem) {
   for (const std::string bad :
        {"//server/share/x.img", "/dev/fd/3", "/proc/self/fd/0", "/dev/sda", "/dev/sr0"}) {
     files.looked.clear();
-    const MachineFilePlan plan = Plan(Disk("ide0:0", bad));
-    EXPECT_NE(plan.refusal, "") << bad;
-    EXPECT_TRUE(plan.files.empty()) << bad;
-    // Refused by its name alone: the file system is never asked about it.
-    for (const std::string& name : files.looked) EXPECT_NE(name, "/home/u/vm/" + bad) << bad;
+    MachineFilePlan plan(Place(), files);
+    plan.Decide({DiskUse("/home/u/vm/disk.img"), DiskUse(bad, "drive1")});
+    EXPECT_NE(plan.refusal(), "") << bad;
+    EXPECT_EQ(plan.refusedPath(), bad);
+    EXPECT_FALSE(plan.AsksUser()) << bad;
     for (const std::string& name : files.looked) EXPECT_NE(name, bad) << bad;
   }
   // A CD drive is a CD's to read.
   files.kinds["/dev/sr0"] = FileKind::kBlockDevice;
-  EXPECT_EQ(Plan(Cd("ide1:0", "/dev/sr0")).refusal, "");
+  MachineFilePlan drive(Place(), files);
+  drive.Decide({CdUse("/dev/sr0")});
+  EXPECT_EQ(drive.refusal(), "");
   // A name that leads into a device or process folder is refused where it leads.
   files.links["/home/u/vm/fd.img"] = "/proc/self/fd/3";
-  EXPECT_NE(Plan(Disk("ide0:0", "fd.img")).refusal.find("Ger\xE4te"), std::string::npos);
+  MachineFilePlan led(Place(), files);
+  led.Decide({DiskUse("/home/u/vm/fd.img")});
+  EXPECT_NE(led.refusal().find("Ger\xE4te"), std::string::npos);
+  // A .vmx on a network share is refused before anything else.
+  MachineFilePlan shared(Place("//server/share/m.vmx"), files);
+  shared.Decide({CdUse("/home/u/vm/cd.iso")});
+  EXPECT_NE(shared.refusal(), "");
+  EXPECT_TRUE(shared.files().empty());
 }
 
 TEST_F(MachineFilePlanTest, DisksAndSerialOutputsMustBeRegularFiles) {
   files.kinds["/home/u/vm/fifo"] = FileKind::kOther;
   files.kinds["/home/u/vm/folder"] = FileKind::kDirectory;
-  EXPECT_NE(Plan(Disk("ide0:0", "fifo")).refusal, "");
-  EXPECT_NE(Plan(Disk("ide0:0", "disk.img") + Serial("fifo")).refusal, "");
-  EXPECT_NE(Plan(Disk("ide0:0", "disk.img") + Serial("folder")).refusal, "");
-  EXPECT_NE(Plan(Cd("ide1:0", "folder")).refusal, "");
-  const MachineFilePlan missing = Plan(Disk("ide0:0", "gone.img"));
-  EXPECT_NE(missing.refusal.find("nicht gefunden"), std::string::npos);
-  EXPECT_EQ(missing.refusedPath, "/home/u/vm/gone.img");
-}
-
-const char kQcow2WithBacking[] = R"([
-  {"backing-filename-format": "qcow2", "virtual-size": 1048576, "filename": "/home/u/vm/top.qcow2",
-   "format": "qcow2", "full-backing-filename": "BACKING", "backing-filename": "BACKING"},
-  {"virtual-size": 1048576, "filename": "BACKING", "format": "qcow2"}
-])";
-
-std::string WithBacking(const std::string& backing) {
-  std::string report = kQcow2WithBacking;
-  for (std::size_t at; (at = report.find("BACKING")) != std::string::npos;) {
-    report.replace(at, 7, backing);
+  files.kinds["/home/u/vm/sdb"] = FileKind::kBlockDevice;
+  for (const std::vector<FileUse>& uses : std::vector<std::vector<FileUse>>{
+           {DiskUse("/home/u/vm/fifo")},
+           {DiskUse("/home/u/vm/sdb")},
+           {DiskUse("/home/u/vm/disk.img"), SerialUse("/home/u/vm/fifo")},
+           {DiskUse("/home/u/vm/disk.img"), SerialUse("/home/u/vm/folder")},
+           {CdUse("/home/u/vm/folder")},
+           {CdUse("/home/u/vm/sdb")}}) {
+    MachineFilePlan plan(Place(), files);
+    plan.Decide(uses);
+    EXPECT_NE(plan.refusal(), "") << uses.back().path;
+    EXPECT_EQ(plan.refusedPath(), uses.back().path);
   }
-  return report;
+  MachineFilePlan missing(Place(), files);
+  missing.Decide({DiskUse("/home/u/vm/gone.img")});
+  EXPECT_NE(missing.refusal().find("nicht gefunden"), std::string::npos);
+  EXPECT_EQ(missing.refusedPath(), "/home/u/vm/gone.img");
+  files.links["/home/u/vm/dangling.iso"] = "";
+  MachineFilePlan dangling(Place(), files);
+  dangling.Decide({CdUse("/home/u/vm/dangling.iso")});
+  EXPECT_NE(dangling.refusal().find("nicht gefunden"), std::string::npos);
 }
 
-TEST_F(MachineFilePlanTest, WhatAnImageNamesMayLieOnlyInTheMachinesFolder) {
-  files.kinds["/home/u/vm/top.qcow2"] = FileKind::kRegular;
-  files.kinds["/home/u/vm/base.qcow2"] = FileKind::kRegular;
-  files.reports["/home/u/vm/top.qcow2"] = WithBacking("/home/u/.ssh/id_ed25519");
-  const MachineFilePlan outside = Plan(Disk("ide0:0", "top.qcow2"));
-  EXPECT_NE(outside.refusal.find("au\xDF"), std::string::npos);
-  EXPECT_EQ(outside.refusedPath, "/home/u/.ssh/id_ed25519");
+TEST_F(MachineFilePlanTest, AnImagesBackingFileOutsideIsAskedBeforeItIsRead) {
+  files.Put("/home/u/vm/top.qcow2", Qcow2Naming("/home/u/base.qcow2"));
+  files.Put("/home/u/base.qcow2", Qcow2Naming(""));
+  MachineFilePlan plan(Place(), files);
+  plan.Decide({DiskUse("/home/u/vm/top.qcow2")});
+  ASSERT_EQ(plan.refusal(), "");
+  EXPECT_EQ(Asked(plan), std::vector<std::string>{"/home/u/base.qcow2"});
+  // Backing layers are only read.
+  EXPECT_EQ(plan.FilesToAsk()[0]->access, FileAccess::kRead);
+  EXPECT_EQ(plan.files()[0].access, FileAccess::kWrite);
+  EXPECT_TRUE(files.WasRead("/home/u/vm/top.qcow2"));
+  EXPECT_FALSE(files.WasRead("/home/u/base.qcow2"));
+  EXPECT_FALSE(files.WasHeld("/home/u/base.qcow2"));
+  plan.Agree();
+  EXPECT_FALSE(plan.AsksUser());
+  EXPECT_TRUE(files.WasRead("/home/u/base.qcow2"));
+  const ImageChain* chain = plan.ChainOfUse(0);
+  ASSERT_NE(chain, nullptr);
+  ASSERT_EQ(chain->nodes.size(), 2u);
+  EXPECT_FALSE(chain->Pending());
+  EXPECT_EQ(chain->nodes[1].format, ImageFormat::kQcow2);
 
-  files.reports["/home/u/vm/top.qcow2"] = WithBacking("/home/u/vm/base.qcow2");
-  const MachineFilePlan inside = Plan(Disk("ide0:0", "top.qcow2"));
-  ASSERT_EQ(inside.refusal, "");
-  ASSERT_EQ(inside.files.size(), 2u);
-  EXPECT_EQ(inside.files[1].use.kind, FileUseKind::kImagePart);
-  EXPECT_EQ(inside.files[1].use.access, FileAccess::kRead);
-
-  files.reports["/home/u/vm/top.qcow2"] = WithBacking("//server/share/b.qcow2");
-  EXPECT_NE(Plan(Disk("ide0:0", "top.qcow2")).refusal.find("Netzwerk"), std::string::npos);
-
-  // A name in the image's header is placed before qemu-img ever opens it.
-  files.starts["/home/u/vm/top.qcow2"] = "# Disk DescriptorFile\nRW 8 FLAT \"//server/x\" 0\n";
-  files.toolPresent = false;  // qemu-img is never asked
-  files.kinds["/home/u/vm/top.vmdk"] = FileKind::kRegular;
-  files.starts["/home/u/vm/top.vmdk"] = files.starts["/home/u/vm/top.qcow2"];
-  const MachineFilePlan early = Plan(Disk("ide0:0", "top.vmdk"));
-  EXPECT_NE(early.refusal.find("Netzwerk"), std::string::npos) << early.refusal;
-  files.starts.clear();
-  files.toolPresent = true;
-
-  files.reports.clear();  // qemu-img fails on it
-  EXPECT_NE(Plan(Disk("ide0:0", "top.qcow2")).refusal, "");
-  files.toolPresent = false;
-  EXPECT_NE(Plan(Disk("ide0:0", "top.qcow2")).refusal.find("qemu-utils"), std::string::npos);
-  // A raw disk needs no qemu-img.
-  EXPECT_EQ(Plan(Disk("ide0:0", "disk.img")).refusal, "");
+  // Inside the folder, a relative name asks nothing.
+  files.Put("/home/u/vm/top.qcow2", Qcow2Naming("base.qcow2"));
+  files.Put("/home/u/vm/base.qcow2", Qcow2Naming(""));
+  MachineFilePlan inside(Place(), files);
+  inside.Decide({DiskUse("/home/u/vm/top.qcow2")});
+  EXPECT_EQ(inside.refusal(), "");
+  EXPECT_FALSE(inside.AsksUser());
+  ASSERT_EQ(inside.files().size(), 2u);
+  EXPECT_EQ(inside.files()[1].resolved, "/home/u/vm/base.qcow2");
+  EXPECT_EQ(inside.files()[1].access, FileAccess::kRead);
 }
 
-TEST_F(MachineFilePlanTest, AFlatVmdkBecomesItsExtentAsARawDisk) {
-  files.kinds["/home/u/vm/d.vmdk"] = FileKind::kRegular;
-  files.kinds["/home/u/victim.bin"] = FileKind::kRegular;
-  files.reports["/home/u/vm/d.vmdk"] =
-      R"([{"filename": "/home/u/vm/d.vmdk", "format": "vmdk", "format-specific": {"type": "vmdk",
-          "data": {"create-type": "monolithicFlat", "extents": [{"filename": "/home/u/victim.bin",
-          "format": "FLAT"}]}}}])";
-  files.descriptors["/home/u/vm/d.vmdk"] =
-      "# Disk DescriptorFile\nversion=1\ncreateType=\"monolithicFlat\"\n"
-      "RW 2048 FLAT \"../victim.bin\" 8\n";
+// Each answer lets the player read one level further, which may name
+// another file outside: that one is asked about in a round of its own.
+TEST_F(MachineFilePlanTest, AsksRoundByRoundDownAChain) {
+  files.Put("/home/u/vm/top.qcow2", Qcow2Naming("/home/u/a.qcow2"));
+  files.Put("/home/u/a.qcow2", Qcow2Naming("/srv/b.qcow2"));
+  files.Put("/srv/b.qcow2", Qcow2Naming(""));
+  MachineFilePlan plan(Place(), files);
+  plan.Decide({DiskUse("/home/u/vm/top.qcow2")});
+  EXPECT_EQ(Asked(plan), std::vector<std::string>{"/home/u/a.qcow2"});
+  EXPECT_FALSE(files.WasRead("/home/u/a.qcow2"));
+  plan.Agree();
+  EXPECT_TRUE(files.WasRead("/home/u/a.qcow2"));
+  EXPECT_EQ(Asked(plan), std::vector<std::string>{"/srv/b.qcow2"});
+  EXPECT_FALSE(files.WasRead("/srv/b.qcow2"));
+  plan.Agree();
+  EXPECT_FALSE(plan.AsksUser());
+  EXPECT_EQ(plan.refusal(), "");
+  ASSERT_NE(plan.ChainOfUse(0), nullptr);
+  EXPECT_EQ(plan.ChainOfUse(0)->nodes.size(), 3u);
+}
+
+TEST_F(MachineFilePlanTest, RefusesAProtocolOrNetworkNameAnywhereInAChain) {
+  files.Put("/home/u/vm/top.qcow2", Qcow2Naming("mid.qcow2"));
+  for (const std::string name :
+       {"nbd:evil:10809", "json:{\"driver\":\"ssh\"}", "http://h/x.qcow2"}) {
+    files.Put("/home/u/vm/mid.qcow2", Qcow2Naming(name));
+    MachineFilePlan plan(Place(), files);
+    plan.Decide({DiskUse("/home/u/vm/top.qcow2")});
+    EXPECT_NE(plan.refusal().find("Protokoll"), std::string::npos) << name;
+    EXPECT_EQ(plan.refusedPath(), name);
+    EXPECT_FALSE(plan.AsksUser());
+  }
+  files.Put("/home/u/vm/mid.qcow2", Qcow2Naming("//server/share/b.qcow2"));
+  MachineFilePlan network(Place(), files);
+  network.Decide({DiskUse("/home/u/vm/top.qcow2")});
+  EXPECT_NE(network.refusal().find("Netzwerk"), std::string::npos);
+  // Behind an agreed layer as well.
+  files.Put("/home/u/vm/mid.qcow2", Qcow2Naming("/home/u/a.qcow2"));
+  files.Put("/home/u/a.qcow2", Qcow2Naming("nbd:evil:10809"));
+  MachineFilePlan deep(Place(), files);
+  deep.Decide({DiskUse("/home/u/vm/top.qcow2")});
+  EXPECT_TRUE(deep.AsksUser());
+  deep.Agree();
+  EXPECT_NE(deep.refusal(), "");
+  EXPECT_FALSE(deep.AsksUser());
+}
+
+TEST_F(MachineFilePlanTest, AFlatVmdksExtentIsPlacedAsTheDisksData) {
+  files.Put("/home/u/vm/d.vmdk", FlatVmdkDescriptor("../victim.bin", 2048, 8));
   files.links["/home/u/vm/../victim.bin"] = "/home/u/victim.bin";
-  const MachineFilePlan plan = Plan(Disk("ide0:0", "d.vmdk"));
-  ASSERT_EQ(plan.refusal, "");
-  ASSERT_EQ(plan.files.size(), 1u);
-  EXPECT_EQ(Outside(plan), std::vector<std::string>{"/home/u/victim.bin"});
-  EXPECT_EQ(plan.files[0].use.access, FileAccess::kWrite);
-  EXPECT_EQ(plan.files[0].driveOptions, "format=raw,offset=4096,size=1048576");
-  const Arguments arguments = PlannedArguments(invocation, plan, {});
-  EXPECT_EQ(arguments[plan.files[0].use.argument],
-            "file=/home/u/vm/../victim.bin,if=none,id=drive0,format=raw,offset=4096,size=1048576");
-  // A descriptor that is not what qemu-img saw is not guessed at.
-  files.descriptors["/home/u/vm/d.vmdk"] = "RW 2048 SPARSE \"x.vmdk\"\n";
-  EXPECT_NE(Plan(Disk("ide0:0", "d.vmdk")).refusal, "");
-}
-
-TEST(MachineFileHandOver, NamesEachHandedFileByItsDescriptorSet) {
-  QemuHostFacts host;
-  host.vmxDirectory = "/v,m/";
-  host.firmwareCode = "/usr/share/OVMF/OVMF_CODE_4M.fd";
-  host.firmwareVariables = "/v,m/m-efivars.fd";
-  const QemuInvocation invocation =
-      MapVmxToQemu(ParseVmxText("firmware = \"efi\"\n" + Disk("ide0:0", "a,b.img") +
-                                Cd("ide1:0", "c.iso") + Serial("s.log")),
-                   host);
-  ASSERT_EQ(invocation.error, "");
-  MachineFilePlan plan;
-  for (std::size_t i = 0; i < invocation.uses.size(); ++i) {
-    plan.files.push_back({invocation.uses[i], invocation.uses[i].path, false, i, ""});
-  }
-  ASSERT_EQ(plan.files.size(), 4u);
-  const Arguments arguments =
-      PlannedArguments(invocation, plan, {{0, {9, 10}}, {1, {11, 12}}, {2, {13}}, {3, {14}}});
-  const Arguments front(arguments.begin(), arguments.begin() + 12);
-  EXPECT_EQ(front, (Arguments{"-add-fd", "fd=9,set=1", "-add-fd", "fd=10,set=1", "-add-fd",
-                              "fd=11,set=2", "-add-fd", "fd=12,set=2", "-add-fd", "fd=13,set=3",
-                              "-add-fd", "fd=14,set=4"}));
-  const Arguments rest(arguments.begin() + 12, arguments.end());
-  ASSERT_EQ(rest.size(), invocation.arguments.size());
-  std::vector<std::string> named;
-  for (const std::string& argument : rest) {
-    if (argument.find("/v,") != std::string::npos) named.push_back(argument);
-  }
-  EXPECT_TRUE(named.empty()) << named[0];
-  EXPECT_EQ(rest[invocation.uses[0].argument], "if=pflash,unit=1,format=raw,file=/dev/fdset/1");
-  EXPECT_EQ(rest[invocation.uses[1].argument], "file=/dev/fdset/2,if=none,id=drive0,format=raw");
-  EXPECT_EQ(rest[invocation.uses[2].argument],
-            "file=/dev/fdset/3,if=none,id=drive1,media=cdrom,readonly=on,format=raw");
-  EXPECT_EQ(rest[invocation.uses[3].argument], "file,id=serial0,path=/dev/fdset/4,append=on");
-  // The code of the firmware is the system's and keeps its name.
-  EXPECT_EQ(rest[invocation.uses[0].argument - 2],
-            "if=pflash,unit=0,format=raw,readonly=on,file=/usr/share/OVMF/OVMF_CODE_4M.fd");
-
-  // Without descriptors (Windows) every name stays.
-  EXPECT_EQ(PlannedArguments(invocation, plan, {}), invocation.arguments);
+  files.Put("/home/u/victim.bin");
+  MachineFilePlan plan(Place(), files);
+  plan.Decide({DiskUse("/home/u/vm/d.vmdk")});
+  ASSERT_EQ(plan.refusal(), "");
+  EXPECT_EQ(Asked(plan), std::vector<std::string>{"/home/u/victim.bin"});
+  // The guest writes the extent.
+  EXPECT_EQ(plan.FilesToAsk()[0]->access, FileAccess::kWrite);
+  plan.Agree();
+  EXPECT_FALSE(plan.AsksUser());
+  const ImageChain* chain = plan.ChainOfUse(0);
+  ASSERT_NE(chain, nullptr);
+  ASSERT_EQ(chain->nodes.size(), 2u);
+  EXPECT_EQ(chain->nodes[0].extentOffset, 4096u);
+  EXPECT_EQ(chain->nodes[0].extentSize, 1048576u);
+  ASSERT_EQ(chain->nodes[0].extent, 1);
+  EXPECT_EQ(plan.files()[chain->nodes[1].file].resolved, "/home/u/victim.bin");
 }
 
 }  // namespace

@@ -5,33 +5,28 @@
 #include <string>
 #include <vector>
 
-#include "platform/player_host_tpm.h"
-#include "player/qemu_invocation.h"
-#include "player/vmx_config.h"
+#include "player_test_support.h"
 
 namespace {
 
-using Arguments = std::vector<std::string>;
+using namespace player_test;
 
-QemuHostFacts UefiHost() {
-  QemuHostFacts host;
-  host.vmxDirectory = "/tmp/run/";
-  host.firmwareCode = "/usr/share/OVMF/OVMF_CODE_4M.fd";
-  host.firmwareVariables = "/tmp/run/m-efivars.fd";
-  host.tpmSocket = "/proc/self/fd/7/swtpm.sock";
-  return host;
+constexpr char kSocket[] = "/proc/self/fd/7/swtpm.sock";
+
+MachineState UefiWithTpm(const std::string& socket = kSocket) {
+  MachineState state;
+  state.uefi.code = "/usr/share/OVMF/OVMF_CODE_4M.fd";
+  state.uefi.variables = "/tmp/run/m-efivars.fd";
+  state.tpmSocket = socket;
+  return state;
 }
 
-QemuInvocation MapBootable(const std::string& more, const QemuHostFacts& host) {
-  return MapVmxToQemu(ParseVmxText("ide1:0.present = \"TRUE\"\nide1:0.fileName = \"cd.iso\"\n"
-                                   "ide1:0.deviceType = \"cdrom-image\"\n" +
-                                   more),
-                      host);
+MappedMachine MapBootable(const std::string& more, const MachineState& state = UefiWithTpm()) {
+  return MapVmx(CdLines("ide1:0", "cd.iso") + more, TestHost(), state, "/tmp/run/");
 }
 
 // The arguments from the first "-chardev" of the TPM on; empty without one.
-Arguments TpmArguments(const QemuInvocation& invocation) {
-  const Arguments& a = invocation.arguments;
+Arguments TpmArguments(const Arguments& a) {
   for (std::size_t i = 0; i + 1 < a.size(); ++i) {
     if (a[i] == "-chardev" && a[i + 1].find("id=tpmchar0") != std::string::npos) {
       return Arguments(a.begin() + static_cast<std::ptrdiff_t>(i), a.end());
@@ -41,54 +36,55 @@ Arguments TpmArguments(const QemuInvocation& invocation) {
 }
 
 TEST(Tpm, UefiMachineGetsTheEmulatorOnSwtpmsSocket) {
-  const QemuInvocation invocation =
-      MapBootable("firmware = \"efi\"\nvtpm.present = \"TRUE\"\n", UefiHost());
-  ASSERT_EQ(invocation.error, "");
+  const MappedMachine mapped = MapBootable("firmware = \"efi\"\nvtpm.present = \"TRUE\"\n");
+  ASSERT_EQ(mapped.error, "");
+  EXPECT_TRUE(mapped.facts.tpm);
   const Arguments expected = {"-chardev", "socket,id=tpmchar0,path=/proc/self/fd/7/swtpm.sock",
                               "-tpmdev",  "emulator,id=tpm0,chardev=tpmchar0",
                               "-device",  "tpm-crb,tpmdev=tpm0"};
-  EXPECT_EQ(TpmArguments(invocation), expected);
+  EXPECT_EQ(TpmArguments(mapped.arguments), expected);
   // Secure Boot's q35 machine takes the same device.
-  const QemuInvocation secure = MapBootable(
-      "firmware = \"efi\"\nuefi.secureBoot.enabled = \"TRUE\"\nvtpm.present = \"TRUE\"\n",
-      UefiHost());
-  EXPECT_EQ(TpmArguments(secure), expected);
+  const MappedMachine secure = MapBootable(
+      "firmware = \"efi\"\nuefi.secureBoot.enabled = \"TRUE\"\nvtpm.present = \"TRUE\"\n");
+  EXPECT_EQ(TpmArguments(secure.arguments), expected);
 }
 
 TEST(Tpm, SocketPathReachesQemuAsOneOptionValue) {
-  QemuHostFacts host = UefiHost();
-  host.tpmSocket = "/home/a,b/m-tpm/swtpm.sock";
   const Arguments arguments =
-      TpmArguments(MapBootable("firmware = \"efi\"\nvtpm.present = \"TRUE\"\n", host));
+      TpmArguments(MapBootable("firmware = \"efi\"\nvtpm.present = \"TRUE\"\n",
+                               UefiWithTpm("/home/a,b/m-tpm/swtpm.sock"))
+                       .arguments);
   ASSERT_FALSE(arguments.empty());
   EXPECT_EQ(arguments[1], "socket,id=tpmchar0,path=/home/a,,b/m-tpm/swtpm.sock");
 }
 
 TEST(Tpm, NoTpmUnlessTheConfigurationAsksForOne) {
-  EXPECT_TRUE(TpmArguments(MapBootable("firmware = \"efi\"\n", UefiHost())).empty());
-  const QemuInvocation off =
-      MapBootable("firmware = \"efi\"\nvtpm.present = \"FALSE\"\n", UefiHost());
+  const MappedMachine unasked = MapBootable("firmware = \"efi\"\n");
+  EXPECT_EQ(unasked.error, "");
+  EXPECT_FALSE(unasked.facts.tpm);
+  EXPECT_TRUE(TpmArguments(unasked.arguments).empty());
+  const MappedMachine off = MapBootable("firmware = \"efi\"\nvtpm.present = \"FALSE\"\n");
   EXPECT_EQ(off.error, "");
-  EXPECT_TRUE(TpmArguments(off).empty());
+  EXPECT_TRUE(TpmArguments(off.arguments).empty());
 }
 
 TEST(Tpm, RefusesATpmWithoutUefiOrWithoutSwtpm) {
-  const QemuInvocation bios = MapBootable("vtpm.present = \"TRUE\"\n", QemuHostFacts());
+  const MappedMachine bios = MapBootable("vtpm.present = \"TRUE\"\n");
   EXPECT_NE(bios.error.find("firmware = \"efi\""), std::string::npos) << bios.error;
-  EXPECT_TRUE(bios.arguments.empty());
-  QemuHostFacts noSocket = UefiHost();
-  noSocket.tpmSocket.clear();
-  const QemuInvocation missing =
-      MapBootable("firmware = \"efi\"\nvtpm.present = \"TRUE\"\n", noSocket);
+  EXPECT_TRUE(bios.invocation.arguments.empty());
+  EXPECT_TRUE(bios.invocation.uses.empty());
+  const MappedMachine missing =
+      MapBootable("firmware = \"efi\"\nvtpm.present = \"TRUE\"\n", UefiWithTpm(""));
   EXPECT_NE(missing.error.find("swtpm"), std::string::npos) << missing.error;
-  EXPECT_TRUE(missing.arguments.empty());
+  EXPECT_TRUE(missing.invocation.arguments.empty());
 }
 
-TEST(Tpm, StateFolderLiesBesideTheConfiguration) {
+TEST(Tpm, StateFolderAndUefiStoreLieBesideTheConfiguration) {
   EXPECT_EQ(TpmStateFolderPath("/home/j/vm/Win 11.vmx"), "/home/j/vm/Win 11-tpm");
   EXPECT_EQ(TpmStateFolderPath("C:\\vm\\W11.VMX"), "C:\\vm\\W11-tpm");
   EXPECT_EQ(TpmStateFolderPath("machine"), "machine-tpm");
   EXPECT_EQ(TpmStateFolderPath(".vmx"), ".vmx-tpm");
+  EXPECT_EQ(MachineFileBase("/home/j/vm/a.vmx.vmx"), "/home/j/vm/a.vmx");
 }
 
 TEST(Tpm, SwtpmRunsATpm2ThatEndsWithQemu) {

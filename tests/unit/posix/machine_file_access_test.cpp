@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "tests/unit/test_directory.h"
 
@@ -108,14 +109,47 @@ TEST(MachineFileAccess, HandsOverOnlyWhatWasCheckedAndNeverCutsShort) {
   EXPECT_EQ(ReadSmallFile(fifo.string(), 100, &bytes), SmallFileResult::kNotAFile);
 }
 
-TEST(MachineFileAccess, CapturesAProgramsOutputUpToItsLimit) {
-  std::string output;
-  std::int32_t code = -1;
-  ASSERT_TRUE(CaptureProgramOutput("/bin/sh", {"-c", "printf '[1]'; exit 3"}, 100, &output, &code));
-  EXPECT_EQ(output, "[1]");
-  EXPECT_EQ(code, 3);
-  EXPECT_FALSE(CaptureProgramOutput("/bin/sh", {"-c", "yes"}, 4096, &output, &code));
-  EXPECT_FALSE(CaptureProgramOutput("/nonexistent/qemu-img", {}, 100, &output, &code));
+// What the plan reads and what QEMU gets is one file: a name swapped after
+// the check no longer hands anything over.
+TEST(MachineFileAccess, HoldsTheCheckedFileAndHandsOverOnlyThatOne) {
+  TestDirectory directory;
+  const fs::path image = directory.path() / "disk.img";
+  WriteBytes(image, "0123456789");
+  HeldFiles held;
+  std::size_t number = 99;
+  ASSERT_TRUE(held.Open(Real(image), false, &number));
+  EXPECT_EQ(held.Size(number), 10u);
+  EXPECT_EQ(held.LinkCount(number), 1u);
+  std::string bytes;
+  ASSERT_TRUE(held.ReadAt(number, 8, 100, &bytes));
+  EXPECT_EQ(bytes, "89");
+  ASSERT_TRUE(held.ReadAt(number, 20, 4, &bytes));
+  EXPECT_EQ(bytes, "");
+  // A second name of the same file shows.
+  fs::create_hard_link(image, directory.path() / "other-name");
+  EXPECT_EQ(held.LinkCount(number), 2u);
+
+  HandedDescriptors handed;
+  ASSERT_TRUE(held.OpenForHandOver(number, HandOverMode::kReadWrite, &handed.all()));
+  EXPECT_EQ(handed.all().size(), 2u);
+  // Another file under the checked name is refused.
+  fs::rename(image, directory.path() / "moved.img");
+  WriteBytes(image, "swapped");
+  std::vector<int> none;
+  EXPECT_FALSE(held.OpenForHandOver(number, HandOverMode::kRead, &none));
+  EXPECT_TRUE(none.empty());
+  // The held file is still the one that was read.
+  ASSERT_TRUE(held.ReadAt(number, 0, 2, &bytes));
+  EXPECT_EQ(bytes, "01");
+
+  // A link, a FIFO or a folder is never held.
+  fs::create_symlink(image, directory.path() / "link");
+  const fs::path fifo = directory.path() / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_FALSE(held.Open((directory.path() / "link").string(), false, &number));
+  EXPECT_FALSE(held.Open(fifo.string(), true, &number));
+  EXPECT_FALSE(held.Open(Real(directory.path()), false, &number));
+  EXPECT_FALSE(held.Open((directory.path() / "missing").string(), false, &number));
 }
 
 }  // namespace

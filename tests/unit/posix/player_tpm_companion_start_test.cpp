@@ -18,6 +18,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
+constexpr char kSwtpm[] = "/tools/swtpm";
+
 int ListenAt(const std::string& path) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
@@ -35,11 +37,11 @@ int ListenAt(const std::string& path) {
 // The stand-in swtpm: it listens on the path of its --ctrl option (in this
 // process, through the inherited folder) unless told to end at once.
 struct FakeSwtpm {
-  bool installed = true;
   bool starts = true;
   bool listens = true;
   bool endsWithQemu = true;
   bool socketBeforeStart = false;
+  std::string program;
   std::vector<std::string> arguments;
   std::vector<int> keepOpen;
   int listening = -1;
@@ -62,15 +64,10 @@ class TpmStartTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fake = &swtpm;
-    playerHostSystem.environmentValue = [](const std::string& name, std::string* value) {
-      *value = "/tools";
-      return name == "PATH";
-    };
-    playerHostSystem.isProgramFile = [](const std::string& path) {
-      return fake->installed && path == "/tools/swtpm";
-    };
-    playerHostSystem.startCompanion = [](const std::string&, const std::vector<std::string>& a,
+    playerHostSystem.startCompanion = [](const std::string& program,
+                                         const std::vector<std::string>& a,
                                          const std::vector<int>& keepOpen, ProcessHandles*) {
+      fake->program = program;
       fake->arguments = a;
       fake->keepOpen = keepOpen;
       if (!fake->starts) return false;
@@ -94,12 +91,10 @@ class TpmStartTest : public ::testing::Test {
     fake = nullptr;
   }
 
-  // Prepares the TPM of m.vmx; its folder is made.
-  void Prepare() {
-    ASSERT_EQ(tpm.Prepare((directory.path() / "m.vmx").string(), true, true, &host), "");
-    EXPECT_TRUE(tpm.Descriptors().empty());
-    EXPECT_FALSE(fs::exists(directory.path() / "m-tpm"));
-    ASSERT_EQ(tpm.OpenState(&host), "");
+  // Opens the TPM of m.vmx: its state folder is made and held.
+  void Open() {
+    ASSERT_EQ(tpm.Open((directory.path() / "m.vmx").string(), kSwtpm), "");
+    EXPECT_TRUE(fs::is_directory(directory.path() / "m-tpm"));
     ASSERT_EQ(tpm.Descriptors().size(), 1u);
   }
 
@@ -111,37 +106,30 @@ class TpmStartTest : public ::testing::Test {
 
   TestDirectory directory;
   FakeSwtpm swtpm;
-  QemuHostFacts host;
   TpmCompanion tpm;
 };
-
-TEST_F(TpmStartTest, NamesThePackageWhenSwtpmIsMissing) {
-  swtpm.installed = false;
-  const std::string refusal = tpm.Prepare((directory.path() / "m.vmx").string(), true, true, &host);
-  EXPECT_NE(refusal.find("Paket \"swtpm\""), std::string::npos) << refusal;
-  EXPECT_FALSE(fs::exists(directory.path() / "m-tpm"));
-}
 
 TEST_F(TpmStartTest, RefusesAStateFolderThatIsALink) {
   fs::create_directory(directory.path() / "elsewhere");
   fs::create_directory_symlink(directory.path() / "elsewhere", directory.path() / "m-tpm");
-  ASSERT_EQ(tpm.Prepare((directory.path() / "m.vmx").string(), true, true, &host), "");
-  const std::string refusal = tpm.OpenState(&host);
+  const std::string refusal = tpm.Open((directory.path() / "m.vmx").string(), kSwtpm);
   EXPECT_NE(refusal.find("m-tpm'"), std::string::npos) << refusal;
-  EXPECT_EQ(host.tpmSocket, "");
+  EXPECT_EQ(tpm.Socket(), "");
+  EXPECT_TRUE(tpm.Descriptors().empty());
   EXPECT_EQ(tpm.Start(), "");
   EXPECT_TRUE(swtpm.arguments.empty());
 }
 
 TEST_F(TpmStartTest, SwtpmGetsTheFolderQemuInheritsAndAnEarlierRunsSocketIsGone) {
-  Prepare();
+  Open();
   const std::string folder = "/proc/self/fd/" + std::to_string(tpm.Descriptors()[0]) + "/";
-  EXPECT_EQ(host.tpmSocket, folder + kTpmSocketName);
-  const int leftover = ListenAt(host.tpmSocket);
+  EXPECT_EQ(tpm.Socket(), folder + kTpmSocketName);
+  const int leftover = ListenAt(tpm.Socket());
   ASSERT_GE(leftover, 0);
   close(leftover);
   EXPECT_EQ(tpm.Start(), "");
   EXPECT_FALSE(swtpm.socketBeforeStart);
+  EXPECT_EQ(swtpm.program, kSwtpm);
   EXPECT_EQ(swtpm.arguments, SwtpmArguments(folder, folder + kTpmSocketName));
   EXPECT_EQ(swtpm.keepOpen, tpm.Descriptors());
   QemuEnds();
@@ -152,7 +140,7 @@ TEST_F(TpmStartTest, SwtpmGetsTheFolderQemuInheritsAndAnEarlierRunsSocketIsGone)
 
 TEST_F(TpmStartTest, AnSwtpmThatOutlivesQemuIsStopped) {
   swtpm.endsWithQemu = false;
-  Prepare();
+  Open();
   ASSERT_EQ(tpm.Start(), "");
   QemuEnds();
   tpm.Stop();
@@ -162,7 +150,7 @@ TEST_F(TpmStartTest, AnSwtpmThatOutlivesQemuIsStopped) {
 
 TEST_F(TpmStartTest, AnSwtpmThatEndsWithoutListeningFailsAtOnce) {
   swtpm.listens = false;
-  Prepare();
+  Open();
   const auto start = std::chrono::steady_clock::now();
   const std::string failure = tpm.Start();
   EXPECT_NE(failure.find("nicht bereit"), std::string::npos) << failure;
@@ -172,7 +160,7 @@ TEST_F(TpmStartTest, AnSwtpmThatEndsWithoutListeningFailsAtOnce) {
 
 TEST_F(TpmStartTest, AnSwtpmThatCannotStartIsNamed) {
   swtpm.starts = false;
-  Prepare();
+  Open();
   const std::string failure = tpm.Start();
   EXPECT_NE(failure.find("konnte nicht gestartet werden: '/tools/swtpm'"), std::string::npos)
       << failure;

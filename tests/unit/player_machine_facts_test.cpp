@@ -1,0 +1,149 @@
+#include "player/machine_facts.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+enum class Asked { kBios, kEfi, kEfiSecureBootTpm };
+
+MachineDescription Machine(Asked asked, std::optional<long long> memory = std::nullopt,
+                           std::optional<long long> processors = std::nullopt) {
+  MachineDescription machine;
+  machine.uefiRequested = asked != Asked::kBios;
+  machine.secureBootRequested = asked == Asked::kEfiSecureBootTpm;
+  machine.tpmRequested = asked == Asked::kEfiSecureBootTpm;
+  machine.memoryMegabytes = memory;
+  machine.processors = processors;
+  return machine;
+}
+
+BootCdFacts Cd(bool bios, bool uefi, bool windowsSetup = false) {
+  return {bios, uefi, windowsSetup};
+}
+
+HostFacts Host(long long spareMemory = 16384, long long processors = 8, bool tpm = true) {
+  HostFacts host;
+  host.accelerator = QemuAccelerator::kKvm;
+  host.spareMemoryMegabytes = spareMemory;
+  host.processors = processors;
+  host.tpmEmulation = tpm;
+  return host;
+}
+
+TEST(MachineFacts, TakesWhatTheVmxAsksForWhenTheCdBootsEitherWayOrIsUnknown) {
+  for (const BootCdFacts& cd : {Cd(true, true), Cd(false, false)}) {
+    const MachineFacts bios = WorkOutMachineFacts(Machine(Asked::kBios, 768, 1), Host(), cd);
+    EXPECT_EQ(bios.firmware, FirmwareKind::kBios);
+    EXPECT_FALSE(bios.tpm);
+    EXPECT_EQ(bios.memoryMegabytes, 768);
+    EXPECT_EQ(bios.processors, 1);
+    EXPECT_EQ(bios.accelerator, QemuAccelerator::kKvm);
+    EXPECT_EQ(bios.titleNote, "");
+    EXPECT_EQ(bios.reason, "");
+    EXPECT_TRUE(bios.shortfalls.empty());
+
+    EXPECT_EQ(WorkOutMachineFacts(Machine(Asked::kEfi), Host(), cd).firmware, FirmwareKind::kEfi);
+    const MachineFacts secure = WorkOutMachineFacts(Machine(Asked::kEfiSecureBootTpm), Host(), cd);
+    EXPECT_EQ(secure.firmware, FirmwareKind::kEfiSecureBoot);
+    EXPECT_TRUE(secure.Q35());
+    EXPECT_TRUE(secure.tpm);
+    EXPECT_EQ(secure.titleNote, "");
+    // Unset sizes stay QEMU's own.
+    EXPECT_EQ(secure.memoryMegabytes, 0);
+    EXPECT_EQ(secure.processors, 0);
+  }
+  // A Secure Boot request without UEFI is no UEFI request.
+  MachineDescription odd = Machine(Asked::kBios);
+  odd.secureBootRequested = true;
+  EXPECT_EQ(WorkOutMachineFacts(odd, Host(), {}).firmware, FirmwareKind::kBios);
+}
+
+TEST(MachineFacts, ACdThatBootsWithOneFirmwareOnlyGetsThatOne) {
+  const MachineFacts uefi =
+      WorkOutMachineFacts(Machine(Asked::kBios, 768), Host(), Cd(false, true));
+  EXPECT_EQ(uefi.firmware, FirmwareKind::kEfi);
+  EXPECT_FALSE(uefi.tpm);
+  EXPECT_EQ(uefi.titleNote, "UEFI, von der CD verlangt");
+  EXPECT_NE(uefi.reason, "");
+  EXPECT_EQ(uefi.memoryMegabytes, 768);
+  // A UEFI machine keeps its Secure Boot and TPM for a UEFI-only CD.
+  const MachineFacts kept =
+      WorkOutMachineFacts(Machine(Asked::kEfiSecureBootTpm), Host(), Cd(false, true));
+  EXPECT_EQ(kept.firmware, FirmwareKind::kEfiSecureBoot);
+  EXPECT_TRUE(kept.tpm);
+  EXPECT_EQ(kept.titleNote, "");
+
+  for (Asked asked : {Asked::kEfi, Asked::kEfiSecureBootTpm}) {
+    const MachineFacts bios = WorkOutMachineFacts(Machine(asked), Host(), Cd(true, false));
+    EXPECT_EQ(bios.firmware, FirmwareKind::kBios);
+    EXPECT_FALSE(bios.Uefi());
+    // A TPM needs UEFI: it goes with it instead of refusing the machine.
+    EXPECT_FALSE(bios.tpm);
+    EXPECT_EQ(bios.titleNote, "BIOS, von der CD verlangt");
+    EXPECT_NE(bios.reason, "");
+  }
+  const MachineFacts stays = WorkOutMachineFacts(Machine(Asked::kBios), Host(), Cd(true, false));
+  EXPECT_EQ(stays.firmware, FirmwareKind::kBios);
+  EXPECT_EQ(stays.titleNote, "");
+}
+
+TEST(MachineFacts, WindowsSetupGetsSecureBootATpmAndTheSizeItNeeds) {
+  const BootCdFacts setup = Cd(false, true, true);
+  for (Asked asked : {Asked::kBios, Asked::kEfi, Asked::kEfiSecureBootTpm}) {
+    const MachineFacts facts = WorkOutMachineFacts(Machine(asked, 768, 1), Host(), setup);
+    EXPECT_EQ(facts.firmware, FirmwareKind::kEfiSecureBoot);
+    EXPECT_TRUE(facts.tpm);
+    EXPECT_EQ(facts.memoryMegabytes, kWindowsSetupMemoryMegabytes);
+    EXPECT_EQ(facts.processors, kWindowsSetupProcessors);
+    EXPECT_EQ(facts.titleNote, "Windows-Setup");
+    EXPECT_TRUE(facts.shortfalls.empty());
+  }
+  // Even a setup CD that boots with BIOS only is a setup first.
+  EXPECT_EQ(WorkOutMachineFacts(Machine(Asked::kBios), Host(), Cd(true, false, true)).firmware,
+            FirmwareKind::kEfiSecureBoot);
+  // Only raised, never lowered.
+  const MachineFacts large = WorkOutMachineFacts(Machine(Asked::kBios, 8192, 6), Host(), setup);
+  EXPECT_EQ(large.memoryMegabytes, 8192);
+  EXPECT_EQ(large.processors, 6);
+  // Unset sizes are raised as well; an unknown host is no limit.
+  const MachineFacts unset = WorkOutMachineFacts(Machine(Asked::kBios), Host(0, 0), setup);
+  EXPECT_EQ(unset.memoryMegabytes, kWindowsSetupMemoryMegabytes);
+  EXPECT_EQ(unset.processors, kWindowsSetupProcessors);
+  EXPECT_TRUE(unset.shortfalls.empty());
+}
+
+TEST(MachineFacts, WindowsSetupTakesWhatTheHostHasAndListsWhatIsMissing) {
+  const BootCdFacts setup = Cd(false, true, true);
+  const MachineFacts small =
+      WorkOutMachineFacts(Machine(Asked::kBios, 768, 1), Host(3000, 1), setup);
+  EXPECT_EQ(small.memoryMegabytes, 3000);
+  EXPECT_EQ(small.processors, 1);
+  EXPECT_TRUE(small.tpm);
+  EXPECT_EQ(small.shortfalls,
+            (std::vector<std::string>{"4096 MB Arbeitsspeicher (frei sind 3000 MB)",
+                                      "2 Prozessoren (der Rechner hat 1)"}));
+  // What the .vmx asked for stays, even above what is spare.
+  const MachineFacts kept =
+      WorkOutMachineFacts(Machine(Asked::kBios, 2048, 1), Host(1000, 1), setup);
+  EXPECT_EQ(kept.memoryMegabytes, 2048);
+  EXPECT_EQ(kept.shortfalls.size(), 2u);
+  const MachineFacts unset = WorkOutMachineFacts(Machine(Asked::kBios), Host(1000, 1), setup);
+  EXPECT_EQ(unset.memoryMegabytes, 1000);
+  EXPECT_EQ(unset.processors, 1);
+
+  // Without TPM emulation the machine starts without one and says so.
+  const MachineFacts noTpm =
+      WorkOutMachineFacts(Machine(Asked::kBios, 4096, 2), Host(16384, 8, false), setup);
+  EXPECT_FALSE(noTpm.tpm);
+  ASSERT_EQ(noTpm.shortfalls.size(), 1u);
+  EXPECT_NE(noTpm.shortfalls[0].find("TPM 2.0"), std::string::npos);
+  EXPECT_EQ(noTpm.firmware, FirmwareKind::kEfiSecureBoot);
+  // Even when the .vmx asked for a TPM itself.
+  EXPECT_FALSE(
+      WorkOutMachineFacts(Machine(Asked::kEfiSecureBootTpm), Host(16384, 8, false), setup).tpm);
+}
+
+}  // namespace

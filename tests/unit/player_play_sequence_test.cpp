@@ -1,0 +1,487 @@
+#include "player/play_sequence.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/machine_lock.h"
+#include "platform/machine_lock_system.h"
+#include "platform/shown_text.h"
+#include "platform/system.h"
+#include "player/vmx_config.h"
+#include "player_test_support.h"
+#include "scripted_machine_files.h"
+#include "test_directory.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace player_test;
+
+constexpr char kSep = system_facts::kPathSeparator;
+constexpr char kQemu[] = "/usr/bin/qemu-system-x86_64";
+constexpr std::int32_t kAnswerYes = 6;
+constexpr std::int32_t kAnswerNo = 7;
+constexpr std::int32_t kBoxClosed = 2;
+
+struct ShownBox {
+  std::string title;
+  std::string text;
+  std::uint32_t flags;
+};
+
+struct QemuRun {
+  std::string program;
+  Arguments arguments;
+  std::vector<int> keepOpen;
+  bool lockHeld;  // the machine's lock lay beside the .vmx while QEMU ran
+};
+
+// The player's services in tables: the host it sees, the user's answers,
+// the machine's files, and QEMU's runs, each recorded.
+class ScriptedPlayer : public PlayerServices {
+ public:
+  explicit ScriptedPlayer(std::string vmx) : handOver(files), vmx_(std::move(vmx)) {
+    look.qemu = kQemu;
+    look.ownDirectory = std::string("/opt/trennwick") + kSep;
+    look.qemuAdvice = "Bitte QEMU installieren.";
+    look.uefiAdvice = "Bitte das Paket \"ovmf\" installieren.";
+    look.titleDash = " - ";
+    look.separator = kSep;
+    look.temporaryRoot = std::string("/no-tmp") + kSep;
+    look.memoryMegabytes = 16384;
+    look.processors = 8;
+  }
+
+  bool DisplayPresent() override { return true; }
+  std::int32_t ShowMessage(const std::string& title, const std::string& text,
+                           std::uint32_t flags) override {
+    boxes.push_back({title, text, flags});
+    if (answers.empty()) return 1;
+    const std::int32_t answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+  void WriteToStandardError(const std::string& text) override { errorOutput += text; }
+  HostLook LookAtHost() override {
+    ++looks;
+    return look;
+  }
+  UefiFirmware FindUefiFirmware(bool secureBoot, const std::string& qemu) override {
+    firmwareAsked.push_back(secureBoot);
+    EXPECT_EQ(qemu, look.qemu);
+    return firmware;
+  }
+  PrivateCopyResult MakePrivateCopy(const std::string& source, const std::string& target) override {
+    copies.push_back({source, target});
+    return copyResult;
+  }
+  MachineFileHost& MachineFiles() override { return files; }
+  HandOverHost& HandOver() override { return handOver; }
+  bool RunProgramToEnd(const std::string& program, const Arguments& arguments,
+                       const std::vector<int>& keepOpen, ProgramEnd* end) override {
+    runs.push_back({program, arguments, keepOpen, fs::exists(MachineLockPath(vmx_))});
+    if (!qemuStarts) return false;
+    if (!ends.empty()) {
+      *end = ends.front();
+      ends.pop_front();
+    }
+    return true;
+  }
+
+  // The one box shown, or an empty one (with a failure) when there were
+  // none or several.
+  ShownBox OnlyBox() const {
+    EXPECT_EQ(boxes.size(), 1u) << errorOutput;
+    return boxes.empty() ? ShownBox{} : boxes.back();
+  }
+
+  HostLook look;
+  ScriptedFiles files;
+  ScriptedHandOver handOver;
+  UefiFirmware firmware;
+  PrivateCopyResult copyResult = PrivateCopyResult::kMade;
+  bool qemuStarts = true;
+  std::deque<ProgramEnd> ends;  // QEMU's ends in turn; then a clean one
+  std::deque<std::int32_t> answers;
+
+  int looks = 0;
+  std::vector<ShownBox> boxes;
+  std::string errorOutput;
+  std::vector<bool> firmwareAsked;
+  std::vector<std::pair<std::string, std::string>> copies;
+  std::vector<QemuRun> runs;
+
+ private:
+  std::string vmx_;
+};
+
+bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// A CD of 24 sectors with a primary volume descriptor and an El Torito
+// catalog of one bootable entry for `platform` (0x00 BIOS, 0xEF UEFI).
+std::string BootCd(int platform, const std::string& volumeId, const std::string& publisher) {
+  constexpr std::size_t kSector = 2048;
+  std::string cd(24 * kSector, '\0');
+  auto put = [&cd](std::size_t at, const std::string& bytes) {
+    cd.replace(at, bytes.size(), bytes);
+  };
+  put(16 * kSector, std::string("\x01"
+                                "CD001\x01",
+                                7));
+  put(16 * kSector + 40, volumeId + std::string(32 - volumeId.size(), ' '));
+  put(16 * kSector + 318, publisher + std::string(128 - publisher.size(), ' '));
+  put(17 * kSector, std::string("\0CD001\x01"
+                                "EL TORITO SPECIFICATION",
+                                30));
+  put(17 * kSector + 0x47, std::string("\x12\0\0\0", 4));  // the catalog at sector 18
+  std::string validation(32, '\0');
+  validation[0] = 0x01;
+  validation[1] = static_cast<char>(platform);
+  validation[30] = 0x55;
+  validation[31] = static_cast<char>(0xAA);
+  std::uint16_t sum = 0;
+  for (std::size_t at = 0; at < 32; at += 2) {
+    sum = static_cast<std::uint16_t>(sum + (static_cast<unsigned char>(validation[at]) |
+                                            static_cast<unsigned char>(validation[at + 1]) << 8));
+  }
+  const std::uint16_t checksum = static_cast<std::uint16_t>(0x10000 - sum);
+  validation[28] = static_cast<char>(checksum & 0xFF);
+  validation[29] = static_cast<char>(checksum >> 8);
+  std::string entry(32, '\0');
+  entry[0] = static_cast<char>(0x88);  // bootable
+  entry[6] = 4;                        // sectors to load
+  entry[8] = 20;                       // from sector 20
+  put(18 * kSector, validation + entry);
+  return cd;
+}
+
+class PlaySequence : public ::testing::Test {
+ protected:
+  PlaySequence() : vmx(directory.Name("m.vmx")), player(vmx) {
+    player.files.Put(directory.Name("cd.iso"));
+  }
+
+  // A .vmx in its own folder that boots cd.iso beside it, plus `more`.
+  int Play(const std::string& more = "", bool madeByPlayer = false) {
+    WriteBytes(vmx, CdLines("ide1:0", "cd.iso") + more);
+    return PlayMachine({vmx, madeByPlayer}, player);
+  }
+
+  TestDirectory directory;
+  std::string vmx;
+  ScriptedPlayer player;
+};
+
+TEST_F(PlaySequence, RunsQemuOnTheHandedFilesUnderTheLockAndEndsWithIt) {
+  EXPECT_EQ(Play("displayName = \"Test\"\n"), 0);
+  EXPECT_TRUE(player.boxes.empty()) << player.errorOutput;
+  ASSERT_EQ(player.runs.size(), 1u);
+  const QemuRun& run = player.runs[0];
+  EXPECT_EQ(run.program, kQemu);
+  EXPECT_TRUE(run.lockHeld);
+  // The CD goes as the descriptor the player opened from the file it checked.
+  EXPECT_EQ(run.keepOpen, std::vector<int>{30});
+  ASSERT_GE(run.arguments.size(), 2u);
+  EXPECT_EQ(Arguments(run.arguments.begin(), run.arguments.begin() + 2),
+            (Arguments{"-add-fd", "fd=30,set=1"}));
+  EXPECT_TRUE(Contains(run.arguments,
+                       "driver=file,node-name=drive0-file,filename=/dev/fdset/1,read-only=on"));
+  EXPECT_EQ(ValueOf(run.arguments, "-name"), "guest=Test - cd.iso - Software-Emulation");
+  for (const std::string& argument : run.arguments) {
+    EXPECT_FALSE(Has(argument, directory.path().string())) << argument;
+  }
+  ASSERT_EQ(player.handOver.openings.size(), 1u);
+  EXPECT_TRUE(player.handOver.openings[0].held);
+  // The lock is gone with QEMU.
+  EXPECT_FALSE(fs::exists(MachineLockPath(vmx)));
+}
+
+TEST_F(PlaySequence, PassesQemusExitCodeOnAndSaysHowItEnded) {
+  ProgramEnd failed;
+  failed.exitCode = 3;
+  failed.seconds = 60;
+  failed.errorTail = "qemu: could not open disk";
+  player.ends.push_back(failed);
+  EXPECT_EQ(Play(), 3);
+  const ShownBox box = player.OnlyBox();
+  EXPECT_EQ(box.title, ShownText(kErrorTitle));
+  EXPECT_TRUE(Has(box.text, "mit dem Code 3")) << box.text;
+  EXPECT_TRUE(Has(box.text, "qemu: could not open disk")) << box.text;
+  EXPECT_FALSE(fs::exists(MachineLockPath(vmx)));
+
+  ScriptedPlayer killed(vmx);
+  killed.files.Put(directory.Name("cd.iso"));
+  ProgramEnd signal;
+  signal.exitCode = 128 + 9;
+  signal.signal = 9;
+  signal.seconds = 60;
+  killed.ends.push_back(signal);
+  EXPECT_EQ(PlayMachine({vmx, false}, killed), 137);
+  EXPECT_TRUE(Has(killed.OnlyBox().text, "SIGKILL")) << killed.OnlyBox().text;
+}
+
+TEST_F(PlaySequence, RefusesAConfigurationItCannotRead) {
+  EXPECT_EQ(PlayMachine({directory.Name("missing.vmx"), false}, player), kExitConfiguration);
+  EXPECT_TRUE(Has(player.OnlyBox().text, "Kann die Konfiguration nicht lesen"))
+      << player.errorOutput;
+
+  for (const std::string& text : {std::string(), std::string("# nothing but a comment\n"),
+                                  std::string(kMaximumVmxBytes + 1, '#')}) {
+    ScriptedPlayer refused(vmx);
+    WriteBytes(vmx, text);
+    EXPECT_EQ(PlayMachine({vmx, false}, refused), kExitConfiguration);
+    const std::string shown = refused.OnlyBox().text;
+    EXPECT_TRUE(Has(shown, text.size() > kMaximumVmxBytes ? "1 MiB" : "leer")) << shown;
+    EXPECT_TRUE(refused.runs.empty());
+  }
+  ScriptedPlayer folder(vmx);
+  EXPECT_EQ(PlayMachine({directory.path().string(), false}, folder), kExitConfiguration);
+  // Windows does not open a folder as a file at all.
+  const std::string notAFile = folder.OnlyBox().text;
+  EXPECT_TRUE(Has(notAFile, ShownText("keine gew\xF6hnliche Datei")) ||
+              Has(notAFile, "nicht lesen"))
+      << notAFile;
+  // The host is not looked at for a .vmx that is refused.
+  EXPECT_EQ(player.looks + folder.looks, 0);
+}
+
+TEST_F(PlaySequence, RefusesAnUnknownAcceleratorAndAMissingQemu) {
+  player.look.acceleratorOverride = "hvf";
+  EXPECT_EQ(Play(), kExitUsage);
+  EXPECT_TRUE(Has(player.OnlyBox().text, "'hvf'")) << player.OnlyBox().text;
+  EXPECT_TRUE(player.runs.empty());
+
+  ScriptedPlayer noQemu(vmx);
+  noQemu.look.qemu.clear();
+  const std::string installed = std::string("C:") + kSep + "Program Files" + kSep + "qemu" + kSep;
+  noQemu.look.qemuInstallDirectories = {installed};
+  EXPECT_EQ(PlayMachine({vmx, false}, noQemu), kExitNoQemu);
+  const std::string shown = noQemu.OnlyBox().text;
+  EXPECT_TRUE(Has(shown, "qemu-system-x86_64")) << shown;
+  EXPECT_TRUE(Has(shown, noQemu.look.ownDirectory)) << shown;
+  EXPECT_TRUE(Has(shown, installed)) << shown;
+  EXPECT_TRUE(Has(shown, "PATH")) << shown;
+  EXPECT_TRUE(Has(shown, "Bitte QEMU installieren.")) << shown;
+  EXPECT_FALSE(fs::exists(MachineLockPath(vmx)));
+}
+
+TEST_F(PlaySequence, RefusesAPlanThatMayNotStartAndStartsNothing) {
+  WriteBytes(vmx, CdLines("ide1:0", std::string(2, kSep) + "server" + kSep + "x.iso"));
+  EXPECT_EQ(PlayMachine({vmx, false}, player), kExitConfiguration);
+  const std::string shown = player.OnlyBox().text;
+  EXPECT_TRUE(Has(shown, "Netzwerkpfad")) << shown;
+  EXPECT_TRUE(Has(shown, "Nichts gestartet.")) << shown;
+  EXPECT_TRUE(player.runs.empty());
+  EXPECT_FALSE(fs::exists(MachineLockPath(vmx)));
+  // A configuration the description refuses names itself.
+  ScriptedPlayer noMedium(vmx);
+  WriteBytes(vmx, "memsize = \"512\"\n");
+  EXPECT_EQ(PlayMachine({vmx, false}, noMedium), kExitConfiguration);
+  EXPECT_TRUE(Has(noMedium.OnlyBox().text, "kein Startmedium"));
+  EXPECT_TRUE(Has(noMedium.OnlyBox().text, vmx));
+}
+
+TEST_F(PlaySequence, AsksAboutFilesOutsideItsFolderAndStartsOnlyOnYes) {
+  const std::string outside = std::string(1, kSep) + "elsewhere" + kSep + "cd.iso";
+  player.files.Put(outside);
+  for (std::int32_t answer : {kAnswerNo, kBoxClosed}) {
+    ScriptedPlayer asked(vmx);
+    asked.files.Put(outside);
+    asked.answers = {answer};
+    WriteBytes(vmx, CdLines("ide1:0", outside));
+    EXPECT_EQ(PlayMachine({vmx, false}, asked), 0);
+    const ShownBox box = asked.OnlyBox();
+    EXPECT_EQ(box.flags, 0x124u);  // Yes/No, a question, No the default
+    EXPECT_TRUE(Has(box.text, "liest: " + outside)) << box.text;
+    EXPECT_TRUE(asked.runs.empty());
+    // Not even read before the answer.
+    EXPECT_FALSE(asked.files.WasHeld(outside));
+    EXPECT_FALSE(fs::exists(MachineLockPath(vmx)));
+  }
+  player.answers = {kAnswerYes};
+  WriteBytes(vmx, CdLines("ide1:0", outside));
+  EXPECT_EQ(PlayMachine({vmx, false}, player), 0);
+  EXPECT_EQ(player.boxes.size(), 1u);
+  EXPECT_EQ(player.runs.size(), 1u);
+}
+
+TEST_F(PlaySequence, AsksNothingInTheLaunchersOwnRun) {
+  const std::string outside = std::string(1, kSep) + "elsewhere" + kSep + "cd.iso";
+  player.files.Put(outside);
+  const fs::path runFolder = directory.path() / "trennwick_temp_1";
+  fs::create_directory(runFolder);
+  const std::string run = (runFolder / "trennwick.vmx").string();
+  WriteBytes(run, CdLines("ide1:0", outside));
+  player.look.temporaryRoot = directory.path().string() + kSep;
+  player.look.launcherIsParent = true;
+  player.files.privateFiles.insert(runFolder.string());
+  EXPECT_EQ(PlayMachine({run, false}, player), 0);
+  EXPECT_TRUE(player.boxes.empty());
+  EXPECT_EQ(player.runs.size(), 1u);
+
+  // Not started by the launcher, or in a folder others reach: asked.
+  player.look.launcherIsParent = false;
+  EXPECT_EQ(PlayMachine({run, false}, player), 0);
+  EXPECT_EQ(player.boxes.size(), 1u);
+  player.look.launcherIsParent = true;
+  player.files.privateFiles.clear();
+  EXPECT_EQ(PlayMachine({run, false}, player), 0);
+  EXPECT_EQ(player.boxes.size(), 2u);
+  // A machine the player made itself asks nothing.
+  EXPECT_EQ(PlayMachine({run, true}, player), 0);
+  EXPECT_EQ(player.boxes.size(), 2u);
+  EXPECT_EQ(player.runs.size(), 2u);
+}
+
+TEST_F(PlaySequence, StartsNothingWhileTheMachineRuns) {
+  fs::create_directory(MachineLockPath(vmx));
+  const std::uint32_t self = machineLockSystem.currentProcess();
+  WriteBytes(fs::path(MachineLockPath(vmx)) / kMachineLockOwnerFile, OwnerRecord(self));
+  EXPECT_EQ(Play(), kExitMachineLocked);
+  const std::string shown = player.OnlyBox().text;
+  EXPECT_TRUE(Has(shown, "Prozess " + std::to_string(self))) << shown;
+  EXPECT_TRUE(player.runs.empty());
+  // The running machine's lock stays.
+  EXPECT_TRUE(fs::exists(fs::path(MachineLockPath(vmx)) / kMachineLockOwnerFile));
+}
+
+TEST_F(PlaySequence, GivesAUefiMachineItsOwnVariableStore) {
+  player.firmware = {"/usr/share/OVMF/OVMF_CODE_4M.fd", "/usr/share/OVMF/OVMF_VARS_4M.fd"};
+  EXPECT_EQ(Play("firmware = \"efi\"\n"), 0);
+  EXPECT_EQ(player.firmwareAsked, std::vector<bool>{false});
+  const std::string store = directory.Name("m-efivars.fd");
+  ASSERT_EQ(player.copies.size(), 1u);
+  EXPECT_EQ(player.copies[0],
+            (std::pair<std::string, std::string>{"/usr/share/OVMF/OVMF_VARS_4M.fd", store}));
+  ASSERT_EQ(player.runs.size(), 1u);
+  EXPECT_TRUE(
+      Contains(player.runs[0].arguments,
+               "if=pflash,unit=0,format=raw,readonly=on,file=/usr/share/OVMF/OVMF_CODE_4M.fd"));
+  EXPECT_TRUE(Contains(player.runs[0].arguments, "if=pflash,unit=1,format=raw,file=/dev/fdset/2"));
+  ASSERT_EQ(player.handOver.openings.size(), 2u);
+  EXPECT_EQ(player.handOver.openings[1].name, store);
+  EXPECT_EQ(player.handOver.openings[1].mode, HandOverMode::kReadWrite);
+}
+
+TEST_F(PlaySequence, RefusesUefiWithoutFirmwareOrStoreAndATpmWithoutSwtpm) {
+  EXPECT_EQ(Play("firmware = \"efi\"\nuefi.secureBoot.enabled = \"TRUE\"\n"), kExitConfiguration);
+  EXPECT_EQ(player.firmwareAsked, std::vector<bool>{true});
+  EXPECT_TRUE(Has(player.OnlyBox().text, "Paket \"ovmf\"")) << player.OnlyBox().text;
+  EXPECT_TRUE(player.runs.empty());
+  EXPECT_FALSE(fs::exists(MachineLockPath(vmx)));
+
+  ScriptedPlayer noStore(vmx);
+  noStore.files.Put(directory.Name("cd.iso"));
+  noStore.firmware = {"/c.fd", "/v.fd"};
+  noStore.copyResult = PrivateCopyResult::kNotAFile;
+  EXPECT_EQ(PlayMachine({vmx, false}, noStore), kExitConfiguration);
+  EXPECT_TRUE(Has(noStore.OnlyBox().text, "m-efivars")) << noStore.OnlyBox().text;
+  EXPECT_TRUE(noStore.runs.empty());
+
+  const std::string tpm =
+      CdLines("ide1:0", "cd.iso") + "firmware = \"efi\"\nvtpm.present = \"TRUE\"\n";
+  for (bool emulates : {true, false}) {
+    ScriptedPlayer noSwtpm(vmx);
+    noSwtpm.files.Put(directory.Name("cd.iso"));
+    noSwtpm.firmware = {"/c.fd", "/v.fd"};
+    noSwtpm.look.tpmEmulation = emulates;
+    WriteBytes(vmx, tpm);
+    EXPECT_EQ(PlayMachine({vmx, false}, noSwtpm), kExitConfiguration);
+    const std::string shown = noSwtpm.OnlyBox().text;
+    EXPECT_TRUE(Has(shown, emulates ? "Paket \"swtpm\"" : "kein TPM")) << shown;
+    EXPECT_TRUE(noSwtpm.runs.empty());
+    EXPECT_FALSE(fs::exists(directory.path() / "m-tpm"));
+  }
+}
+
+TEST_F(PlaySequence, SaysWhenQemuDoesNotStartOrItsFilesDoNotOpen) {
+  player.qemuStarts = false;
+  EXPECT_EQ(Play(), kExitNoQemu);
+  EXPECT_TRUE(Has(player.OnlyBox().text, std::string("'") + kQemu + "'"));
+  EXPECT_FALSE(fs::exists(MachineLockPath(vmx)));
+
+  ScriptedPlayer swapped(vmx);
+  swapped.files.Put(directory.Name("cd.iso"));
+  swapped.handOver.failing.insert(directory.Name("cd.iso"));
+  EXPECT_EQ(PlayMachine({vmx, false}, swapped), kExitConfiguration);
+  EXPECT_TRUE(Has(swapped.OnlyBox().text, directory.Name("cd.iso")));
+  EXPECT_TRUE(swapped.runs.empty());
+}
+
+TEST_F(PlaySequence, TriesOnceMoreWithTcgWhenKvmFailsAtTheStart) {
+  player.look.kvm.usable = true;
+  ProgramEnd early;
+  early.exitCode = 1;
+  early.seconds = 0.5;
+  ProgramEnd clean;
+  clean.seconds = 60;
+  player.ends = {early, clean};
+  EXPECT_EQ(Play(), 0);
+  ASSERT_EQ(player.runs.size(), 2u);
+  EXPECT_EQ(ValueOf(player.runs[0].arguments, "-accel"), "kvm");
+  EXPECT_EQ(ValueOf(player.runs[1].arguments, "-accel"), "tcg");
+  EXPECT_EQ(ValueOf(player.runs[1].arguments, "-cpu"), "max");
+  EXPECT_TRUE(Has(ValueOf(player.runs[1].arguments, "-name"), "Software-Emulation"));
+  // The same files, handed once.
+  EXPECT_EQ(player.runs[1].keepOpen, player.runs[0].keepOpen);
+  EXPECT_EQ(player.handOver.openings.size(), 1u);
+  EXPECT_TRUE(Has(player.errorOutput, "TCG"));
+  EXPECT_TRUE(player.boxes.empty());
+
+  // Once only, and not after a guest ran for a while.
+  for (double seconds : {0.5, 60.0}) {
+    ScriptedPlayer failing(vmx);
+    failing.files.Put(directory.Name("cd.iso"));
+    failing.look.kvm.usable = true;
+    ProgramEnd failed;
+    failed.exitCode = 1;
+    failed.seconds = seconds;
+    failing.ends = {failed, failed};
+    EXPECT_EQ(PlayMachine({vmx, false}, failing), 1);
+    EXPECT_EQ(failing.runs.size(), seconds < 5 ? 2u : 1u);
+  }
+}
+
+// What the CD says of itself decides over the .vmx where they disagree.
+TEST_F(PlaySequence, GivesACdTheFirmwareItBootsWith) {
+  player.files.Put(directory.Name("cd.iso"), BootCd(0xEF, "TRENNWICK_TEST", ""));
+  player.firmware = {"/c.fd", "/v.fd"};
+  EXPECT_EQ(Play(), 0);
+  EXPECT_EQ(player.firmwareAsked, std::vector<bool>{false});
+  ASSERT_EQ(player.runs.size(), 1u);
+  EXPECT_EQ(ValueOf(player.runs[0].arguments, "-name"),
+            "guest=cd.iso - UEFI,, von der CD verlangt - Software-Emulation");
+  EXPECT_TRUE(Has(player.errorOutput, "nur mit UEFI"));
+  EXPECT_TRUE(player.boxes.empty());
+  // The CD was read from the file the player holds, once its place was clear.
+  EXPECT_TRUE(player.files.WasRead(directory.Name("cd.iso")));
+}
+
+// Windows setup gets what it needs where the host has it, and starts
+// without the rest after one notice.
+TEST_F(PlaySequence, StartsWindowsSetupWithoutWhatTheHostLacks) {
+  player.files.Put(directory.Name("cd.iso"),
+                   BootCd(0xEF, "CCCOMA_X64FRE_EN-US_DV9", "MICROSOFT CORPORATION"));
+  player.firmware = {"/c.fd", "/v.fd"};
+  player.look.tpmEmulation = true;  // but swtpm is missing
+  player.look.processors = 1;
+  EXPECT_EQ(Play("memsize = \"2048\"\nfirmware = \"efi\"\nvtpm.present = \"TRUE\"\n"), 0);
+  const std::string shown = player.OnlyBox().text;
+  EXPECT_TRUE(Has(shown, "TPM 2.0")) << shown;
+  EXPECT_TRUE(Has(shown, "2 Prozessoren")) << shown;
+  EXPECT_EQ(player.firmwareAsked, std::vector<bool>{true});
+  ASSERT_EQ(player.runs.size(), 1u);
+  const Arguments& arguments = player.runs[0].arguments;
+  EXPECT_EQ(ValueOf(arguments, "-m"), "4096");
+  EXPECT_EQ(ValueOf(arguments, "-smp"), "1");
+  EXPECT_EQ(ValueOf(arguments, "-machine"), "q35,smm=on");
+  EXPECT_FALSE(Contains(arguments, "-tpmdev"));
+}
+
+}  // namespace
