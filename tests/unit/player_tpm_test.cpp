@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/player_host_tpm.h"
+#include "player/host/tpm_state_folder.h"
 #include "player/qemu_invocation.h"
 #include "player/vmx_config.h"
 

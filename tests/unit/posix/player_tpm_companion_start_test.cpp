@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/player_host_system.h"
+#include "player/host/program_runner_system.h"
+#include "player/host/program_search_system.h"
 #include "player/tpm.h"
 #include "player/tpm_companion.h"
 #include "tests/unit/test_directory.h"
@@ -62,14 +63,14 @@ class TpmStartTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fake = &swtpm;
-    playerHostSystem.environmentValue = [](const std::string& name, std::string* value) {
+    programSearchSystem.environmentValue = [](const std::string& name, std::string* value) {
       *value = "/tools";
       return name == "PATH";
     };
-    playerHostSystem.isProgramFile = [](const std::string& path) {
+    programSearchSystem.isProgramFile = [](const std::string& path) {
       return fake->installed && path == "/tools/swtpm";
     };
-    playerHostSystem.startCompanion = [](const std::string&, const std::vector<std::string>& a,
+    programRunnerSystem.startCompanion = [](const std::string&, const std::vector<std::string>& a,
                                          const std::vector<int>& keepOpen, ProcessHandles*) {
       fake->arguments = a;
       fake->keepOpen = keepOpen;
@@ -79,18 +80,19 @@ class TpmStartTest : public ::testing::Test {
       if (fake->listens) fake->listening = ListenAt(ControlSocket(a));
       return true;
     };
-    playerHostSystem.companionRunning = [](ProcessHandles*) {
+    programRunnerSystem.companionRunning = [](ProcessHandles*) {
       if (fake->endsWithQemu && fake->listening < 0) fake->running = false;
       return fake->running;
     };
-    playerHostSystem.stopCompanion = [](ProcessHandles*, int) {
+    programRunnerSystem.stopCompanion = [](ProcessHandles*, int) {
       ++fake->stops;
       fake->running = false;
     };
   }
   void TearDown() override {
     if (swtpm.listening >= 0) close(swtpm.listening);
-    playerHostSystem = kSystemPlayerHostCalls;
+    programRunnerSystem = kSystemProgramRunnerCalls;
+    programSearchSystem = kSystemProgramSearchCalls;
     fake = nullptr;
   }
 
