@@ -1,5 +1,6 @@
 #include "player/accelerator.h"
 
+#include "platform/ascii_case.h"
 #include "player/vmx_config.h"
 
 const char* AcceleratorName(QemuAccelerator accelerator) {

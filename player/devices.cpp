@@ -1,5 +1,7 @@
 #include "player/devices.h"
 
+#include "platform/ascii_case.h"
+
 namespace {
 
 // The QEMU network card nearest to VMware's virtual device.

@@ -1,5 +1,6 @@
 #include "player/drives.h"
 
+#include "platform/ascii_case.h"
 #include "player/firmware.h"
 
 namespace {

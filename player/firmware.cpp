@@ -1,5 +1,7 @@
 #include "player/firmware.h"
 
+#include "platform/ascii_case.h"
+
 FirmwareKind RequestedFirmware(VmxSettings& settings) {
   if (LowerAscii(settings.Text("firmware")) != "efi") return FirmwareKind::kBios;
   return settings.Flag("uefi.secureBoot.enabled", false) ? FirmwareKind::kEfiSecureBoot

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/machine_file_access.h"
+#include "player/host/machine_file_access.h"
 #include "player/image_parts.h"
 
 namespace {

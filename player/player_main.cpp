@@ -11,16 +11,22 @@
 
 #include "platform/command_line.h"
 #include "platform/dialogs.h"
-#include "platform/file_association.h"
-#include "platform/file_channels.h"
 #include "platform/file_kind.h"
-#include "platform/machine_file_access.h"
-#include "platform/machine_lock.h"
-#include "platform/player_host.h"
 #include "platform/shown_text.h"
 #include "platform/system.h"
 #include "player/accelerator.h"
 #include "player/firmware.h"
+#include "player/host/accelerator_access.h"
+#include "player/host/audio_output.h"
+#include "player/host/desktop_session.h"
+#include "player/host/environment.h"
+#include "player/host/file_association.h"
+#include "player/host/install_advice.h"
+#include "player/host/machine_file_access.h"
+#include "player/host/machine_lock.h"
+#include "player/host/program_runner.h"
+#include "player/host/program_search.h"
+#include "player/host/uefi_files.h"
 #include "player/machine_files.h"
 #include "player/qemu_invocation.h"
 #include "player/tpm.h"
@@ -61,7 +67,6 @@ void Tell(const char* title, const std::string& shown, bool display) {
 
 int Fail(const std::string& shown, int exitCode, bool display = true) {
   Tell(kErrorTitle, shown, display);
-  CloseAllChannels();
   return exitCode;
 }
 
@@ -94,14 +99,12 @@ int Associate(bool registering, bool boxes) {
                                  : "Die Zuordnung der .vmx-Dateien zu diesem Programm ist "
                                    "entfernt."),
            boxes);
-      CloseAllChannels();
       return 0;
     case AssociationResult::kAlreadyDone:
       Tell(kNoticeTitle,
            ShownText("Dieses Programm \xF6"
                      "ffnet .vmx-Dateien schon; nichts ge\xE4ndert."),
            boxes);
-      CloseAllChannels();
       return 0;
     case AssociationResult::kHandlerExists:
       return Fail(
@@ -202,7 +205,6 @@ bool TakeMachineLock(const std::string& vmxFile, MachineLock* lock, int* exitCod
            true);
       break;
   }
-  CloseAllChannels();
   *exitCode = kExitMachineLocked;
   return false;
 }
@@ -241,10 +243,7 @@ std::string QemuMissing(const std::string& besideDirectory) {
   for (const std::string& directory : ProgramInstallDirectories()) {
     text += ShownText(", in '") + ShownFileName(directory) + "'";
   }
-  return text + ShownText(system_facts::kPathSeparator == '\\'
-                              ? ".\rQEMU f\xFCr Windows gibt es auf der Download-Seite des "
-                                "QEMU-Projekts: https://www.qemu.org/download/#windows"
-                              : ".\rBitte das Debian-Paket \"qemu-system-x86\" installieren.");
+  return text + ShownText(".\r") + ShownText(QemuInstallAdvice());
 }
 
 // QEMU to its end, with a TPM beside a fresh swtpm. False when either could
@@ -265,7 +264,6 @@ bool RunMachine(const std::string& qemu, const std::vector<std::string>& argumen
 }
 
 int Play(int argc, char** argv) {
-  InitChannelTable();
   InitDialogServices();
   const std::vector<std::string> parameters(argv + 1, argv + argc);
   if (!parameters.empty() && (parameters[0] == "--register" || parameters[0] == "--unregister")) {
@@ -336,12 +334,8 @@ int Play(int argc, char** argv) {
     const bool secure = firmware == FirmwareKind::kEfiSecureBoot;
     uefi = FindUefiFirmware(secure, qemu);
     if (uefi.code.empty()) {
-      return Fail(ShownText(system_facts::kPathSeparator == '\\'
-                                ? "Die Konfiguration verlangt UEFI, aber die Firmware "
-                                  "(edk2-x86_64-code.fd im Ordner \"share\" von QEMU) fehlt. "
-                                  "Bitte QEMU vollst\xE4ndig installieren."
-                                : "Die Konfiguration verlangt UEFI, aber die Firmware fehlt. "
-                                  "Bitte das Paket \"ovmf\" installieren."),
+      return Fail(ShownText("Die Konfiguration verlangt UEFI, aber die Firmware fehlt. ") +
+                      ShownText(UefiFirmwareAdvice()),
                   kExitConfiguration);
     }
     host.firmwareCode = uefi.code;
@@ -366,7 +360,6 @@ int Play(int argc, char** argv) {
                 kExitConfiguration);
   }
   if (plan.AsksUser() && !UserAllowsOutsideFiles(plan, vmxFile)) {
-    CloseAllChannels();
     return 0;
   }
   MachineLock lock;
@@ -420,7 +413,6 @@ int Play(int argc, char** argv) {
   lock.Release();
   const ProgramEndReport report = ReportProgramEnd("QEMU", end);
   if (!report.text.empty()) return Fail(QemuFailure(report, end), report.exitCode);
-  CloseAllChannels();
   return report.exitCode;
 }
 

@@ -1,5 +1,6 @@
 #include "player/qemu_invocation.h"
 
+#include "platform/ascii_case.h"
 #include "player/accelerator.h"
 #include "player/devices.h"
 #include "player/drives.h"

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "platform/ascii_case.h"
+
 void AddSerialPortArguments(VmxSettings& settings, const QemuHostFacts& host,
                             QemuInvocation& invocation) {
   // Ports keep their numbers: a port below a configured one that is not

@@ -1,7 +1,8 @@
 #include "player/vmx_config.h"
 
-#include "platform/machine_file_access.h"
-#include "platform/text_encoding.h"
+#include "platform/ascii_case.h"
+#include "player/host/machine_file_access.h"
+#include "player/host/text_encoding.h"
 
 namespace {
 
@@ -16,14 +17,6 @@ std::string_view Trim(std::string_view text) {
 }
 
 }  // namespace
-
-std::string LowerAscii(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
-}
 
 const std::string* VmxConfig::Find(std::string_view key) const {
   const auto found = settings.find(LowerAscii(key));

@@ -39,6 +39,3 @@ VmxReadResult ReadVmxFile(const std::string& fileName, VmxConfig& config);
 // Empty on success; else the German message (Windows-1252) naming the key,
 // and `config` is left as it was.
 std::string ConvertVmxToSystemEncoding(VmxConfig& config);
-
-// Lower case of A-Z only, the other bytes unchanged (Windows-1252 safe).
-std::string LowerAscii(std::string_view text);

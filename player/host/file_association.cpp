@@ -2,9 +2,9 @@
 
 #include <vector>
 
-#include "player/host/file_association_system.h"
 #include "platform/ascii_case.h"
 #include "platform/path_names.h"
+#include "player/host/file_association_system.h"
 
 FileAssociationSystem fileAssociationSystem = kSystemFileAssociationCalls;
 

@@ -2,8 +2,8 @@
 
 #include <cctype>
 
-#include "player/host/machine_lock_system.h"
 #include "platform/trennwick_run.h"
+#include "player/host/machine_lock_system.h"
 
 MachineLockSystem machineLockSystem = kSystemMachineLockCalls;
 

@@ -1,7 +1,7 @@
 #include "player/host/program_search.h"
 
-#include "player/host/program_search_system.h"
 #include "platform/system.h"
+#include "player/host/program_search_system.h"
 
 ProgramSearchSystem programSearchSystem = kSystemProgramSearchCalls;
 

@@ -1,7 +1,7 @@
 #include "player/host/uefi_files.h"
 
-#include "player/host/uefi_files_system.h"
 #include "platform/file_kind.h"
+#include "player/host/uefi_files_system.h"
 
 UefiFilesSystem uefiFilesSystem = kSystemUefiFilesCalls;
 

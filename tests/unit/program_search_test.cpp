@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "player/host/program_search_system.h"
 #include "platform/system.h"
+#include "player/host/program_search_system.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <fcntl.h>
 #include <string.h>
 
+#include "platform/posix/system_handles.h"
 #include "player/host/accelerator_access.h"
 #include "player/host/accelerator_access_system.h"
-#include "platform/posix/system_handles.h"
 
 namespace {
 

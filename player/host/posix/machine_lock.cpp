@@ -9,8 +9,8 @@
 
 #include <string>
 
-#include "player/host/machine_lock_system.h"
 #include "platform/posix/system_handles.h"
+#include "player/host/machine_lock_system.h"
 
 namespace {
 

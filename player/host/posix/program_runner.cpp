@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/system_handles.h"
 #include "player/host/desktop_session.h"
 #include "player/host/program_runner.h"
 #include "player/host/program_runner_system.h"
-#include "platform/posix/system_handles.h"
 
 extern char** environ;
 

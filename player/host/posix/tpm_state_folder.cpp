@@ -6,8 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "player/host/tpm_state_folder.h"
 #include "platform/posix/system_handles.h"
+#include "player/host/tpm_state_folder.h"
 
 bool HostEmulatesTpm() {
   return true;

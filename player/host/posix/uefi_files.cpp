@@ -6,9 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/posix/system_handles.h"
 #include "player/host/uefi_files.h"
 #include "player/host/uefi_files_system.h"
-#include "platform/posix/system_handles.h"
 
 UefiFirmware UefiFirmwareCandidates(bool secureBoot, const std::string& qemuProgram) {
   (void)qemuProgram;  // the package's firmware serves every QEMU

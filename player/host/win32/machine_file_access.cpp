@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "player/host/machine_file_access.h"
-#include "player/host/win32/windows_command_line.h"
 #include "platform/path_names.h"
 #include "platform/win32/system_handles.h"
+#include "player/host/machine_file_access.h"
+#include "player/host/win32/windows_command_line.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "player/host/machine_lock_system.h"
 #include "platform/win32/system_handles.h"
+#include "player/host/machine_lock_system.h"
 
 namespace {
 

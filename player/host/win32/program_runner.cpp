@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/system_handles.h"
 #include "player/host/desktop_session.h"
 #include "player/host/program_runner.h"
 #include "player/host/program_runner_system.h"
 #include "player/host/win32/windows_command_line.h"
-#include "platform/win32/system_handles.h"
 
 namespace {
 

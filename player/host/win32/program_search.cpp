@@ -2,10 +2,10 @@
 // program folders, where its installer puts it (it adds nothing to PATH).
 #include <windows.h>
 
+#include "platform/ascii_case.h"
 #include "player/host/environment.h"
 #include "player/host/program_search.h"
 #include "player/host/program_search_system.h"
-#include "platform/ascii_case.h"
 
 const char kProgramExtension[] = ".exe";
 const char kSearchPathSeparator = ';';

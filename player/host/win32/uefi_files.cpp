@@ -2,9 +2,9 @@
 // carries in its share folder, and a copy that never replaces a file.
 #include <windows.h>
 
+#include "platform/command_line.h"
 #include "player/host/uefi_files.h"
 #include "player/host/uefi_files_system.h"
-#include "platform/command_line.h"
 
 UefiFirmware UefiFirmwareCandidates(bool secureBoot, const std::string& qemuProgram) {
   // The i386 vars template is the one its x86_64 code uses.

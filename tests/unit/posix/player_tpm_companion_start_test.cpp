@@ -71,7 +71,7 @@ class TpmStartTest : public ::testing::Test {
       return fake->installed && path == "/tools/swtpm";
     };
     programRunnerSystem.startCompanion = [](const std::string&, const std::vector<std::string>& a,
-                                         const std::vector<int>& keepOpen, ProcessHandles*) {
+                                            const std::vector<int>& keepOpen, ProcessHandles*) {
       fake->arguments = a;
       fake->keepOpen = keepOpen;
       if (!fake->starts) return false;

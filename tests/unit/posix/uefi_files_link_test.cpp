@@ -24,5 +24,4 @@ TEST(MakePrivateCopy, NeverWritesThroughALink) {
   EXPECT_EQ(ReadBytes(directory.path() / "victim"), "keep");
 }
 
-
 }  // namespace

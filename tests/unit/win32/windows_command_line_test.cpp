@@ -56,17 +56,4 @@ TEST(WindowsCommandLine, RoundTripsEveryArgumentThroughTheMsvcrtRules) {
   EXPECT_EQ(QuoteWindowsArgument(""), "\"\"");
 }
 
-TEST(WindowsCommandLine, RoundTripsEveryArgumentThroughTheMsvcrtRules) {
-  const std::vector<std::string> arguments = {"-name",      "guest=a b",    "",
-                                              "a\"b",       "\"",           "C:\\dir with blank\\",
-                                              "C:\\a\\\"b", "trailing\\\\", "\\\\server\\share",
-                                              "tab\there",  "plain",        "x\\\\\"y",
-                                              "-display"};
-  EXPECT_EQ(ParseLikeMsvcrt(WindowsCommandLine(arguments)), arguments);
-  EXPECT_EQ(QuoteWindowsArgument("C:\\plain\\path"), "C:\\plain\\path");
-  EXPECT_EQ(QuoteWindowsArgument("a b\\"), "\"a b\\\\\"");
-  EXPECT_EQ(QuoteWindowsArgument("a\"b"), "\"a\\\"b\"");
-  EXPECT_EQ(QuoteWindowsArgument(""), "\"\"");
-}
-
 }  // namespace
