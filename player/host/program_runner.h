@@ -23,8 +23,8 @@ struct ProgramEnd {
 // and returns when it has ended. Its stderr passes on to ours and its last
 // kErrorTailBytes are kept. False when it could not be started. Every
 // argument reaches the program unchanged: on POSIX as its own argv entry,
-// on Windows through a command line that
-// QEMU's MSVCRT parser cuts back into exactly these arguments.
+// on Windows through a command line that the MSVCRT parser (QEMU's) cuts
+// back into exactly these arguments.
 //
 // The program never outlives the player. Linux: it gets PR_SET_PDEATHSIG
 // (SIGTERM, which QEMU answers with a clean shutdown) and SIGTERM, SIGHUP

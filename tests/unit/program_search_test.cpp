@@ -2,13 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "platform/system.h"
 #include "player/host/program_search_system.h"
+#include "program_search_stand_in.h"
 
 namespace {
 
@@ -19,28 +18,6 @@ TEST(SearchPath, SplitsSkippingEmptyEntries) {
             (std::vector<std::string>{"C:\\q\\", "D:\\w\\"}));
   EXPECT_TRUE(SplitSearchPath("", ':', '/').empty());
 }
-
-// A host with the given environment and program files.
-class ProgramSearchStandIn : public ::testing::Test {
- protected:
-  void SetUp() override {
-    current = this;
-    programSearchSystem.environmentValue = [](const std::string& name, std::string* value) {
-      const auto found = current->environment.find(name);
-      if (found == current->environment.end()) return false;
-      *value = found->second;
-      return true;
-    };
-    programSearchSystem.isProgramFile = [](const std::string& path) {
-      return current->programs.count(path) > 0;
-    };
-  }
-  void TearDown() override { programSearchSystem = kSystemProgramSearchCalls; }
-
-  static inline ProgramSearchStandIn* current = nullptr;
-  std::map<std::string, std::string> environment;
-  std::set<std::string> programs;
-};
 
 TEST_F(ProgramSearchStandIn, FindsTheProgramBesideThePlayerFirstThenOnThePath) {
   const char s = system_facts::kPathSeparator;

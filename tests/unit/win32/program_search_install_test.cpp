@@ -2,37 +2,14 @@
 // nothing to PATH; the player looks there last.
 #include <gtest/gtest.h>
 
-#include <map>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "player/host/program_search.h"
 #include "player/host/program_search_system.h"
+#include "tests/unit/program_search_stand_in.h"
 
 namespace {
-
-// A host with the given environment and program files.
-class ProgramSearchStandIn : public ::testing::Test {
- protected:
-  void SetUp() override {
-    current = this;
-    programSearchSystem.environmentValue = [](const std::string& name, std::string* value) {
-      const auto found = current->environment.find(name);
-      if (found == current->environment.end()) return false;
-      *value = found->second;
-      return true;
-    };
-    programSearchSystem.isProgramFile = [](const std::string& path) {
-      return current->programs.count(path) > 0;
-    };
-  }
-  void TearDown() override { programSearchSystem = kSystemProgramSearchCalls; }
-
-  static inline ProgramSearchStandIn* current = nullptr;
-  std::map<std::string, std::string> environment;
-  std::set<std::string> programs;
-};
 
 TEST_F(ProgramSearchStandIn, LooksForQemuWhereItsWindowsInstallerPutsIt) {
   environment["PATH"] = "C:\\bin";
