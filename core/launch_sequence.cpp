@@ -13,6 +13,7 @@
 #include "platform/shown_text.h"
 #include "platform/system.h"
 #include "platform/text_utilities.h"
+#include "platform/trennwick_run.h"
 
 namespace {
 
@@ -25,15 +26,10 @@ constexpr std::int32_t kAnsweredNo = 7;
 
 constexpr std::string_view kHelpSwitches[] = {"--help", "-h", "/h", "-?", "/?"};
 
-constexpr char kTemplateFileName[] = "trennwick_template.txt";
-constexpr char kConfigFileName[] = "trennwick.vmx";
-// VMware keeps this beside a configuration while its machine runs.
-constexpr char kMachineLockName[] = "trennwick.vmx.lck";
 // Whose lock it is cannot be read, so a lock that nobody has touched for
 // this long counts as left behind and no longer holds the run.
 constexpr std::int64_t kStaleLockMilliseconds = 10 * 60 * 1000;
 constexpr std::uint32_t kLockLookInterval = 1000;
-constexpr char kTemporaryDirectoryPrefix[] = "trennwick_temp_";
 // A second run in the same second, or a directory left behind, takes the
 // next free suffix ("_2", "_3", ...) up to this many candidates.
 constexpr int kTemporaryDirectoryCandidates = 100;
@@ -154,7 +150,7 @@ bool WriteDefaultTemplate(const std::string& templatePath, const std::string& te
 // is never used; nothing when no directory could be created.
 std::optional<std::string> MakeOwnTemporaryDirectory(LauncherServices& services,
                                                      const std::string& stamp) {
-  const std::string base = services.TemporaryRoot() + kTemporaryDirectoryPrefix + stamp;
+  const std::string base = services.TemporaryRoot() + kRunFolderPrefix + stamp;
   for (int candidate = 1; candidate <= kTemporaryDirectoryCandidates; ++candidate) {
     const std::string directory = (candidate == 1 ? base : base + "_" + FormatInteger(candidate)) +
                                   system_facts::kPathSeparator;
@@ -178,10 +174,12 @@ bool WriteConfig(const std::string& configPath, const std::string& config) {
 // the stale limit.
 void WaitWhileTheMachineHoldsTheDirectory(LauncherServices& services,
                                           const std::string& directory) {
+  // The player (VMware's or ours) keeps it beside the configuration.
+  const std::string lockName = std::string(kRunConfigName) + kMachineLockSuffix;
   std::optional<TreeStamp> seen;
   std::int64_t unchangedSince = 0;
   for (;;) {
-    const std::optional<TreeStamp> lock = StampOfEntry(directory, kMachineLockName);
+    const std::optional<TreeStamp> lock = StampOfEntry(directory, lockName);
     if (!lock) return;
     const std::int64_t now = services.ElapsedMilliseconds();
     if (lock != seen) {
@@ -211,9 +209,9 @@ void RemoveTemporaryDirectory(LauncherServices& services, const std::string& dir
   }
 }
 
-int RunOnce(LauncherServices& services) {
-  const std::string templateText = DefaultTemplateText();
-
+// Answers a help switch, and says so where no box can be shown; the exit
+// code when the run ends here.
+std::optional<int> AnswerHelpOrMissingDisplay(LauncherServices& services) {
   // Without a display nothing could be asked or shown: the help and the
   // reason go to the error output instead.
   const bool dialogsCanBeShown = services.CanShowDialogs();
@@ -229,75 +227,110 @@ int RunOnce(LauncherServices& services) {
     services.WriteErrorOutput(ShownText(kNoDisplay));
     return kExitNoDisplay;
   }
+  return std::nullopt;
+}
 
-  const std::string stamp = FormatInteger(services.CurrentDateValue());
-  const std::string programDirectory = DirectoryPart(services.ProgramFilePath());
-  const ProgramPlaces places = services.PlacesOfProgram(programDirectory);
-  const std::string templatePath = places.templateDirectory + kTemplateFileName;
-
+// Writes a missing template file and asks whether to go on; false when the
+// user says no. `fromBuiltInTemplate` is set when the file could not be
+// written and the run goes on from memory.
+bool EnsureTemplateFile(LauncherServices& services, const std::string& templatePath,
+                        const std::string& templateText, bool* fromBuiltInTemplate) {
+  *fromBuiltInTemplate = false;
+  if (QueryFileSize(templatePath) != -1) return true;
   // A template that cannot be written (say, in a program folder that is not
-  // writable) is never claimed as created; the run may go on from memory.
-  bool fromBuiltInTemplate = false;
-  if (QueryFileSize(templatePath) == -1) {
-    const bool written = WriteDefaultTemplate(templatePath, templateText);
-    const std::string question =
-        written ? TemplateQuestion(templatePath) : TemplateNotWritten(templatePath);
-    if (services.ShowMessage(ShownText(kInfoTitle), question, kYesNoButtons) == kAnsweredNo) {
-      return kExitNormal;
-    }
-    fromBuiltInTemplate = !written;
+  // writable) is never claimed as created.
+  const bool written = WriteDefaultTemplate(templatePath, templateText);
+  const std::string question =
+      written ? TemplateQuestion(templatePath) : TemplateNotWritten(templatePath);
+  if (services.ShowMessage(ShownText(kInfoTitle), question, kYesNoButtons) == kAnsweredNo) {
+    return false;
   }
+  *fromBuiltInTemplate = !written;
+  return true;
+}
 
-  const std::string imagePath = services.ChooseFileToOpen(
-      ShownText(kChooserTitle), places.startDirectory, ShownText(kImageFilter), 0);
+// Lets the user choose the image and checks that it can be booted from;
+// nothing (after the reason was shown) when not.
+std::optional<std::string> ChooseBootableImage(LauncherServices& services,
+                                               const std::string& startDirectory) {
+  const std::string imagePath = services.ChooseFileToOpen(ShownText(kChooserTitle), startDirectory,
+                                                          ShownText(kImageFilter), 0);
   if (imagePath.empty()) {
     ShowError(services, ShownText(kNoFileChosen));
-    return kExitNormal;
+    return std::nullopt;
   }
   // A FIFO, a directory or a vanished file would hang or fail the player.
   const FileKind imageKind = services.KindOfFile(imagePath);
   if (imageKind != FileKind::kRegular && imageKind != FileKind::kBlockDevice) {
     ShowError(services, ImageIsNoFile(imagePath));
-    return kExitNormal;
+    return std::nullopt;
   }
   if (!FitsIntoConfig(imagePath)) {
     ShowError(services, ImagePathUnusable(imagePath));
-    return kExitNormal;
+    return std::nullopt;
   }
+  return imagePath;
+}
 
-  const std::optional<std::string> config = fromBuiltInTemplate
-                                                ? GenerateDefaultConfig(imagePath)
-                                                : GenerateConfig(templatePath, imagePath);
-  if (!config) {
-    ShowError(services, TemplateUnreadable(templatePath));
-    return kExitTemplateUnreadable;
-  }
-
-  const std::optional<std::string> directory = MakeOwnTemporaryDirectory(services, stamp);
+// The run's own temporary directory; nothing (after both reasons were
+// shown) when none could be made.
+std::optional<std::string> MakeRunDirectory(LauncherServices& services, const std::string& stamp) {
+  std::optional<std::string> directory = MakeOwnTemporaryDirectory(services, stamp);
   if (!directory) {
     ShowError(services, ShownText(kCannotMakeTemporaryDirectory));
     ShowError(services, ShownText(kCannotWriteConfig));
-    return kExitNormal;
   }
+  return directory;
+}
 
-  const std::string configPath = *directory + kConfigFileName;
-  if (!WriteConfig(configPath, *config)) {
+// Writes the configuration into the run's directory, opens it with the
+// .vmx handler, waits until the machine has let go of the directory and
+// removes it.
+void BootFromRunDirectory(LauncherServices& services, const std::string& directory,
+                          const std::string& config) {
+  const std::string configPath = directory + kRunConfigName;
+  if (!WriteConfig(configPath, config)) {
     ShowError(services, ShownText(kCannotWriteConfig));
-    RemoveTemporaryDirectory(services, *directory);
-    return kExitNormal;
+    RemoveTemporaryDirectory(services, directory);
+    return;
   }
-
   // The doubled separator is harmless to the file system and is what the
   // player has always been handed.
-  const std::string launchPath = *directory + system_facts::kPathSeparator + kConfigFileName;
-  if (services.LaunchProgram(launchPath, "", *directory, LaunchWaitForEnd) == 0) {
+  const std::string launchPath = directory + system_facts::kPathSeparator + kRunConfigName;
+  if (services.LaunchProgram(launchPath, "", directory, LaunchWaitForEnd) == 0) {
     ShowError(services, ConfigCannotBeOpened(configPath));
   }
   // One second more, so that the ended player has released its files.
   services.Pause(1000);
-  WaitWhileTheMachineHoldsTheDirectory(services, *directory);
-  WaitWhileFilesAreInUse(services, *directory);
-  RemoveTemporaryDirectory(services, *directory);
+  WaitWhileTheMachineHoldsTheDirectory(services, directory);
+  WaitWhileFilesAreInUse(services, directory);
+  RemoveTemporaryDirectory(services, directory);
+}
+
+int RunOnce(LauncherServices& services) {
+  const std::string templateText = DefaultTemplateText();
+  if (const std::optional<int> ended = AnswerHelpOrMissingDisplay(services)) return *ended;
+
+  const std::string stamp = FormatInteger(services.CurrentDateValue());
+  const ProgramPlaces places = services.PlacesOfProgram(DirectoryPart(services.ProgramFilePath()));
+  const std::string templatePath = places.templateDirectory + kTemplateFileName;
+  bool fromBuiltInTemplate = false;
+  if (!EnsureTemplateFile(services, templatePath, templateText, &fromBuiltInTemplate)) {
+    return kExitNormal;
+  }
+  const std::optional<std::string> imagePath = ChooseBootableImage(services, places.startDirectory);
+  if (!imagePath) return kExitNormal;
+
+  const std::optional<std::string> config = fromBuiltInTemplate
+                                                ? GenerateDefaultConfig(*imagePath)
+                                                : GenerateConfig(templatePath, *imagePath);
+  if (!config) {
+    ShowError(services, TemplateUnreadable(templatePath));
+    return kExitTemplateUnreadable;
+  }
+  const std::optional<std::string> directory = MakeRunDirectory(services, stamp);
+  if (!directory) return kExitNormal;
+  BootFromRunDirectory(services, *directory, *config);
   return kExitNormal;
 }
 

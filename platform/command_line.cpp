@@ -10,15 +10,9 @@ std::int32_t g_parameterCursor = 0;
 constexpr char kBlank = ' ';
 constexpr char kQuote = '"';
 
-// Walks the stretches of the command line. With a cursor, stops at the
-// parameter whose number equals it; without one, runs to the end and
-// gives the number of the last stretch.
-struct TokenizerResult {
-  std::optional<CommandLineStretch> found;
-  std::int32_t lastNumber = -1;
-};
-
-TokenizerResult Tokenize(std::string_view line, const std::int32_t* cursor) {
+// Walks the stretches of the command line up to the parameter whose number
+// is `wanted`; nothing when the line has no such parameter.
+std::optional<CommandLineStretch> FindStretch(std::string_view line, std::int32_t wanted) {
   std::int32_t number = -1;  // the program's own name
   std::size_t at = 0;
   while (at < line.size()) {
@@ -40,23 +34,19 @@ TokenizerResult Tokenize(std::string_view line, const std::int32_t* cursor) {
       stretch.length = end - stretch.start;
       at = blank == std::string_view::npos ? line.size() : blank + 1;
     }
-    if (cursor != nullptr && number == *cursor) return TokenizerResult{stretch, number};
+    if (number == wanted) return stretch;
     ++number;
   }
-  return TokenizerResult{std::nullopt, number};
+  return std::nullopt;
 }
 
 }  // namespace
 
 std::optional<CommandLineStretch> FindParameter(std::string_view commandLine,
                                                 std::int32_t& cursor) {
-  const TokenizerResult result = Tokenize(commandLine, &cursor);
-  if (result.found) ++cursor;
-  return result.found;
-}
-
-std::int32_t CountParameters(std::string_view commandLine) {
-  return Tokenize(commandLine, nullptr).lastNumber;
+  const std::optional<CommandLineStretch> found = FindStretch(commandLine, cursor);
+  if (found) ++cursor;
+  return found;
 }
 
 std::vector<std::string> ParametersOfCommandLine(std::string_view commandLine) {

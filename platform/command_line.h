@@ -18,8 +18,6 @@ struct CommandLineStretch {
 // from 0. FindParameter gives the stretch of parameter `cursor` and moves
 // the cursor on by one, or nothing (cursor unchanged) when there is none.
 std::optional<CommandLineStretch> FindParameter(std::string_view commandLine, std::int32_t& cursor);
-// The number of parameters: the stretches minus one (-1 for a blank line).
-std::int32_t CountParameters(std::string_view commandLine);
 
 // The parameters of this process's command line, through one process-wide
 // cursor that starts at 0. A missing parameter is the empty text.

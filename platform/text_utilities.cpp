@@ -1,5 +1,6 @@
 #include "platform/text_utilities.h"
 
+#include "platform/ascii_case.h"
 #include "platform/text_utilities_system.h"
 
 #include <limits>
@@ -32,17 +33,13 @@ std::int64_t DaysFromCivil(std::int64_t year, std::int64_t month, std::int64_t d
   return era * 146097 + dayOfEra - 719468;
 }
 
-char FoldAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool MatchesAt(std::string_view text, std::size_t position, std::string_view find,
                bool caseInsensitive) {
   if (text.size() - position < find.size()) return false;
   for (std::size_t i = 0; i < find.size(); ++i) {
     const char a = text[position + i];
     const char b = find[i];
-    if (caseInsensitive ? FoldAscii(a) != FoldAscii(b) : a != b) return false;
+    if (caseInsensitive ? LowerAsciiChar(a) != LowerAsciiChar(b) : a != b) return false;
   }
   return true;
 }

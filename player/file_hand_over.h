@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/machine_file_access.h"
+#include "player/host/machine_file_access.h"
 #include "player/machine_files.h"
 #include "player/qemu_arguments.h"
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "platform/command_line.h"
-#include "platform/machine_lock.h"
+#include "player/host/machine_lock.h"
 #include "platform/shown_text.h"
 #include "platform/trennwick_run.h"
 #include "player/accelerator.h"

@@ -11,16 +11,22 @@
 
 #include "platform/command_line.h"
 #include "platform/dialogs.h"
-#include "platform/file_association.h"
 #include "platform/file_kind.h"
-#include "platform/machine_file_access.h"
-#include "platform/player_host.h"
-#include "platform/player_host_facts.h"
-#include "platform/player_host_system.h"
-#include "platform/player_host_tpm.h"
 #include "platform/shown_text.h"
 #include "platform/system.h"
-#include "platform/trennwick_run.h"
+#include "player/host/accelerator_access.h"
+#include "player/host/audio_output.h"
+#include "player/host/desktop_session.h"
+#include "player/host/environment.h"
+#include "player/host/file_association.h"
+#include "player/host/host_facts.h"
+#include "player/host/install_advice.h"
+#include "player/host/machine_file_access.h"
+#include "player/host/program_runner.h"
+#include "player/host/program_search.h"
+#include "player/host/program_search_system.h"
+#include "player/host/tpm_state_folder.h"
+#include "player/host/uefi_files.h"
 #include "player/play_sequence.h"
 
 namespace {
@@ -109,14 +115,8 @@ class SystemPlayerServices : public PlayerServices, MachineFileHost, HandOverHos
     look.ownDirectory = DirectoryPart(ProgramFilePath());
     look.qemu = FindProgram(kQemuProgram, look.ownDirectory);
     look.qemuInstallDirectories = ProgramInstallDirectories();
-    look.qemuAdvice = system_facts::kPathSeparator == '\\'
-                          ? "QEMU f\xFCr Windows gibt es auf der Download-Seite des "
-                            "QEMU-Projekts: https://www.qemu.org/download/#windows"
-                          : "Bitte das Debian-Paket \"qemu-system-x86\" installieren.";
-    look.uefiAdvice = system_facts::kPathSeparator == '\\'
-                          ? "(edk2-x86_64-code.fd im Ordner \"share\" von QEMU). Bitte QEMU "
-                            "vollst\xE4ndig installieren."
-                          : "Bitte das Paket \"ovmf\" installieren.";
+    look.qemuAdvice = QemuInstallAdvice();
+    look.uefiAdvice = UefiFirmwareAdvice();
     look.tpmEmulation = HostEmulatesTpm();
     if (look.tpmEmulation) look.swtpm = FindProgram(kSwtpmProgram, "");
     look.audioBackend = DefaultAudioDriver();

@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/player_host.h"
+#include "player/host/accelerator_access.h"
+#include "player/host/program_runner.h"
+#include "player/host/uefi_files.h"
 #include "player/file_hand_over.h"
 #include "player/machine_files.h"
 

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "platform/shown_text.h"
+#include "player/host/program_search.h"
 #include "player/tpm.h"
 
 namespace {

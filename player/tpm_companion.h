@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/player_host.h"
-#include "platform/player_host_tpm.h"
+#include "player/host/program_runner.h"
+#include "player/host/tpm_state_folder.h"
 
 // How long swtpm may take to listen on its socket.
 inline constexpr int kTpmStartMilliseconds = 5000;

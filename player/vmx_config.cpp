@@ -1,7 +1,8 @@
 #include "player/vmx_config.h"
 
-#include "platform/machine_file_access.h"
-#include "platform/text_encoding.h"
+#include "platform/ascii_case.h"
+#include "player/host/machine_file_access.h"
+#include "player/host/text_encoding.h"
 
 namespace {
 

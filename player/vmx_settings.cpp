@@ -1,5 +1,7 @@
 #include "player/vmx_settings.h"
 
+#include "platform/ascii_case.h"
+
 namespace {
 
 bool HasControlByte(const std::string& value) {

@@ -10,6 +10,7 @@
 
 #include "platform/file_channels.h"
 #include "platform/file_channels_system.h"
+#include "platform/path_names.h"
 #include "platform/posix/system_handles.h"
 
 namespace {
@@ -79,11 +80,9 @@ std::optional<std::string> WildcardPattern(const std::string& lastPart) {
 // A name with wildcards in its last part: the match that comes first in
 // byte order decides, so the result does not depend on directory order.
 std::int64_t QueryFirstMatchSize(const std::string& name) {
-  const std::size_t slash = name.find_last_of('/');
-  const std::string directory =
-      slash == std::string::npos ? std::string(".") : name.substr(0, slash + 1);
-  const std::optional<std::string> pattern =
-      WildcardPattern(slash == std::string::npos ? name : name.substr(slash + 1));
+  const std::string folder = FolderOfPath(name, '/');
+  const std::string directory = folder.empty() ? std::string(".") : folder;
+  const std::optional<std::string> pattern = WildcardPattern(std::string(LastPathName(name, '/')));
   if (!pattern) return -1;
   DirectoryStream stream(opendir(directory.c_str()));
   if (stream.get() == nullptr) return -1;

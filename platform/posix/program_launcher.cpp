@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/path_names.h"
 #include "platform/program_launcher.h"
 #include "platform/program_launcher_system.h"
 
@@ -91,10 +92,6 @@ void ReapReleasedProcesses() {
   std::erase_if(releasedProcesses, ReapIfEnded);
 }
 
-bool IsAbsolutePath(const std::string& path) {
-  return !path.empty() && path.front() == '/';
-}
-
 std::string CurrentDirectory() {
   std::string directory(256, '\0');
   while (getcwd(directory.data(), directory.size()) == nullptr) {
@@ -108,7 +105,7 @@ std::string CurrentDirectory() {
 // A relative path to the program is meant from the caller's current
 // directory, as on Windows, not from the child's working directory.
 std::string ProgramPathFromCaller(const std::string& program, const std::string& directory) {
-  if (directory.empty() || IsAbsolutePath(program)) return program;
+  if (directory.empty() || IsAbsolutePath(program, '/')) return program;
   return CurrentDirectory() + '/' + program;
 }
 
@@ -217,7 +214,7 @@ bool OpenWithDesktop(const DesktopOpen& open, LaunchHandle* process) {
   // A relative file name is meant from the working directory, where the
   // application will look for it.
   const std::string base = open.directory.empty() ? CurrentDirectory() : open.directory;
-  const std::string path = IsAbsolutePath(open.file) ? open.file : base + '/' + open.file;
+  const std::string path = IsAbsolutePath(open.file, '/') ? open.file : base + '/' + open.file;
   struct stat status;
   if (stat(path.c_str(), &status) != 0) return false;
 

@@ -1,4 +1,4 @@
-#include "platform/file_association.h"
+#include "player/host/file_association.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/file_association_system.h"
+#include "player/host/file_association_system.h"
 
 namespace {
 

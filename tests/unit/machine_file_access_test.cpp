@@ -1,5 +1,5 @@
 // The contract of the machine's file access that both systems keep.
-#include "platform/machine_file_access.h"
+#include "player/host/machine_file_access.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
-#include "platform/machine_lock.h"
+#include "player/host/machine_lock.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
-#include "platform/machine_lock_system.h"
-#include "platform/player_host.h"
+#include "player/host/machine_lock_system.h"
+#include "player/host/program_runner.h"
 #include "test_directory.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/machine_lock.h"
-#include "platform/machine_lock_system.h"
+#include "player/host/machine_lock.h"
+#include "player/host/machine_lock_system.h"
 #include "platform/shown_text.h"
 #include "platform/system.h"
 #include "player/vmx_config.h"

@@ -1,6 +1,6 @@
 // The POSIX side of the machine's files: resolution through links, the
 // private-folder test, and the hand-over opens that never follow a link.
-#include "platform/machine_file_access.h"
+#include "player/host/machine_file_access.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/machine_lock.h"
+#include "player/host/machine_lock.h"
 #include "tests/unit/test_directory.h"
 
 namespace {

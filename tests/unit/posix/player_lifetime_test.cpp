@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/player_host.h"
+#include "player/host/program_runner.h"
 #include "tests/unit/test_directory.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/player_host_system.h"
+#include "player/host/program_runner_system.h"
 #include "player/tpm.h"
 #include "player/tpm_companion.h"
 #include "tests/unit/test_directory.h"
@@ -64,7 +64,7 @@ class TpmStartTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fake = &swtpm;
-    playerHostSystem.startCompanion = [](const std::string& program,
+    programRunnerSystem.startCompanion = [](const std::string& program,
                                          const std::vector<std::string>& a,
                                          const std::vector<int>& keepOpen, ProcessHandles*) {
       fake->program = program;
@@ -76,18 +76,18 @@ class TpmStartTest : public ::testing::Test {
       if (fake->listens) fake->listening = ListenAt(ControlSocket(a));
       return true;
     };
-    playerHostSystem.companionRunning = [](ProcessHandles*) {
+    programRunnerSystem.companionRunning = [](ProcessHandles*) {
       if (fake->endsWithQemu && fake->listening < 0) fake->running = false;
       return fake->running;
     };
-    playerHostSystem.stopCompanion = [](ProcessHandles*, int) {
+    programRunnerSystem.stopCompanion = [](ProcessHandles*, int) {
       ++fake->stops;
       fake->running = false;
     };
   }
   void TearDown() override {
     if (swtpm.listening >= 0) close(swtpm.listening);
-    playerHostSystem = kSystemPlayerHostCalls;
+    programRunnerSystem = kSystemProgramRunnerCalls;
     fake = nullptr;
   }
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "platform/file_association.h"
+#include "player/host/file_association.h"
 
 namespace {
 

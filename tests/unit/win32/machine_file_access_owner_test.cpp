@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/directory_services.h"
-#include "platform/machine_file_access.h"
+#include "player/host/machine_file_access.h"
 #include "tests/unit/test_directory.h"
 
 namespace {

@@ -3,8 +3,8 @@
 // program ends with the player however the player ends.
 #include <windows.h>
 
-#include "platform/player_host.h"
-#include "platform/player_host_system.h"
+#include "player/host/program_runner.h"
+#include "player/host/program_runner_system.h"
 #include "tests/unit/test_directory.h"
 
 namespace {
@@ -12,7 +12,7 @@ namespace {
 TEST(PlayerJob, TheProgramRunsInAKillOnCloseJobThatOnlyThePlayerHolds) {
   ProcessHandles handles;
   ASSERT_TRUE(
-      playerHostSystem.startCompanion(LAUNCH_PROBE_PATH, {"--sleep", "60000"}, {}, &handles));
+      programRunnerSystem.startCompanion(LAUNCH_PROBE_PATH, {"--sleep", "60000"}, {}, &handles));
   const HANDLE process = reinterpret_cast<HANDLE>(handles.process);
   const HANDLE job = reinterpret_cast<HANDLE>(handles.job);
   BOOL inJob = FALSE;

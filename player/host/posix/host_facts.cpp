@@ -1,0 +1,48 @@
+// The host's facts on Linux: sysconf for the memory, GLib for the user's
+// folders (as xdg-user-dirs names them), /proc for the parent.
+#include "player/host/host_facts.h"
+
+#include <glib.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+namespace {
+
+void AddResolved(const char* folder, std::vector<std::string>* folders) {
+  if (folder == nullptr) return;
+  char resolved[PATH_MAX];
+  if (realpath(folder, resolved) == nullptr) return;
+  std::string entry = resolved;
+  if (entry.back() != '/') entry += '/';
+  folders->push_back(entry);
+}
+
+}  // namespace
+
+long long PhysicalMemoryMegabytes() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long pageSize = sysconf(_SC_PAGE_SIZE);
+  if (pages <= 0 || pageSize <= 0) return 0;
+  return static_cast<long long>(pages) * pageSize / (1024 * 1024);
+}
+
+std::vector<std::string> UserFolders() {
+  std::vector<std::string> folders;
+  AddResolved(g_get_home_dir(), &folders);
+  for (int folder = G_USER_DIRECTORY_DESKTOP; folder < G_USER_N_DIRECTORIES; ++folder) {
+    AddResolved(g_get_user_special_dir(static_cast<GUserDirectory>(folder)), &folders);
+  }
+  return folders;
+}
+
+std::string ParentProgramFile() {
+  const std::string link = "/proc/" + std::to_string(getppid()) + "/exe";
+  char resolved[PATH_MAX];
+  if (realpath(link.c_str(), resolved) == nullptr) return {};
+  return resolved;
+}
+
+std::string TitleDash() {
+  return " \xE2\x80\x93 ";
+}

@@ -1,0 +1,198 @@
+// The machine's files on POSIX: realpath for placement, open(2) with
+// O_NOFOLLOW for holding them and for the hand-over to QEMU.
+#include "player/host/machine_file_access.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/path_names.h"
+#include "platform/posix/system_handles.h"
+
+namespace {
+
+bool RealPath(const std::string& path, std::string* resolved) {
+  char buffer[PATH_MAX];
+  if (realpath(path.c_str(), buffer) == nullptr) return false;
+  *resolved = buffer;
+  return true;
+}
+
+bool ReadAll(int fd, std::size_t limit, std::string* bytes) {
+  char buffer[65536];
+  while (true) {
+    const ssize_t count = read(fd, buffer, sizeof buffer);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) return false;
+    if (count == 0) return true;
+    if (bytes->size() + static_cast<std::size_t>(count) > limit) return false;
+    bytes->append(buffer, static_cast<std::size_t>(count));
+  }
+}
+
+}  // namespace
+
+bool ResolveFilePath(const std::string& path, std::string* resolved) {
+  if (path.empty()) return false;
+  if (RealPath(path, resolved)) return true;
+  struct stat status {};
+  // Only a name that is not there at all is kept; a dangling link is not.
+  if (errno != ENOENT || lstat(path.c_str(), &status) == 0) return false;
+  const std::string folderPart = FolderOfPath(path, '/');
+  const std::string folder = folderPart.empty() ? "." : folderPart;
+  const std::string name(LastPathName(path, '/'));
+  std::string resolvedFolder;
+  if (name.empty() || name == "." || name == ".." || !RealPath(folder, &resolvedFolder)) {
+    return false;
+  }
+  *resolved = resolvedFolder + (resolvedFolder.back() == '/' ? "" : "/") + name;
+  return true;
+}
+
+bool PrivateToCurrentUser(const std::string& path) {
+  struct stat status {};
+  return lstat(path.c_str(), &status) == 0 && !S_ISLNK(status.st_mode) &&
+         status.st_uid == geteuid() && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+SmallFileResult ReadSmallFile(const std::string& path, std::size_t limit, std::string* bytes) {
+  // O_NONBLOCK: a FIFO in its place must not hold the program up.
+  Descriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (fd.get() < 0) return SmallFileResult::kCannotOpen;
+  struct stat status {};
+  if (fstat(fd.get(), &status) != 0) return SmallFileResult::kReadFailed;
+  if (!S_ISREG(status.st_mode)) return SmallFileResult::kNotAFile;
+  if (static_cast<unsigned long long>(status.st_size) > limit) return SmallFileResult::kTooLarge;
+  bytes->clear();
+  bytes->reserve(static_cast<std::size_t>(status.st_size));
+  // A file that grew after the look at its size is cut off at the limit.
+  return ReadAll(fd.get(), limit, bytes) ? SmallFileResult::kRead : SmallFileResult::kTooLarge;
+}
+
+bool FilesHandedAsDescriptors() {
+  return true;
+}
+
+bool OthersMayWrite(const std::string& folder) {
+  struct stat status {};
+  if (stat(folder.c_str(), &status) != 0) return true;
+  return status.st_uid != geteuid() || (status.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
+bool OpenForHandOver(const std::string& resolved, HandOverMode mode, bool blockDeviceAllowed,
+                     std::vector<int>* descriptors) {
+  std::vector<int> flags;
+  switch (mode) {
+    case HandOverMode::kRead:
+      flags = {O_RDONLY};
+      break;
+    case HandOverMode::kReadWrite:
+      flags = {O_RDWR, O_RDONLY};
+      break;
+    case HandOverMode::kAppend:
+      flags = {O_WRONLY | O_APPEND | O_CREAT};
+      break;
+  }
+  std::vector<int> opened;
+  bool fits = true;
+  for (int access : flags) {
+    // O_NONBLOCK: a FIFO put in the file's place is not waited for; it is
+    // refused below, and the flag is taken off again for QEMU.
+    const int fd =
+        open(resolved.c_str(), access | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+    if (fd < 0) {
+      fits = false;
+      break;
+    }
+    opened.push_back(fd);
+    struct stat status {};
+    if (fstat(fd, &status) != 0 ||
+        !(S_ISREG(status.st_mode) || (blockDeviceAllowed && S_ISBLK(status.st_mode))) ||
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+      fits = false;
+      break;
+    }
+  }
+  if (!fits) {
+    for (int fd : opened) close(fd);
+    return false;
+  }
+  descriptors->insert(descriptors->end(), opened.begin(), opened.end());
+  return true;
+}
+
+HandedDescriptors::~HandedDescriptors() {
+  for (int fd : all_) close(fd);
+}
+
+HeldFiles::~HeldFiles() {
+  for (const Held& held : held_) close(static_cast<int>(held.handle));
+}
+
+bool HeldFiles::Open(const std::string& resolved, bool blockDeviceAllowed, std::size_t* number) {
+  // O_NONBLOCK: a FIFO in the file's place is refused below, not waited for.
+  Descriptor fd(open(resolved.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  struct stat status {};
+  if (fd.get() < 0 || fstat(fd.get(), &status) != 0) return false;
+  const bool block = S_ISBLK(status.st_mode);
+  if (!S_ISREG(status.st_mode) && !(blockDeviceAllowed && block)) return false;
+  held_.push_back({resolved, fd.Release(), block});
+  *number = held_.size() - 1;
+  return true;
+}
+
+bool HeldFiles::ReadAt(std::size_t number, std::uint64_t offset, std::size_t count,
+                       std::string* bytes) {
+  if (number >= held_.size()) return false;
+  bytes->assign(count, '\0');
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t got = pread(static_cast<int>(held_[number].handle), bytes->data() + done,
+                              count - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  bytes->resize(done);
+  return true;
+}
+
+std::uint64_t HeldFiles::Size(std::size_t number) {
+  struct stat status {};
+  if (number >= held_.size() || fstat(static_cast<int>(held_[number].handle), &status) != 0) {
+    return 0;
+  }
+  return static_cast<std::uint64_t>(status.st_size);
+}
+
+std::uint64_t HeldFiles::LinkCount(std::size_t number) {
+  struct stat status {};
+  if (number >= held_.size() || fstat(static_cast<int>(held_[number].handle), &status) != 0) {
+    return 1;
+  }
+  return static_cast<std::uint64_t>(status.st_nlink);
+}
+
+bool HeldFiles::OpenForHandOver(std::size_t number, HandOverMode mode,
+                                std::vector<int>* descriptors) {
+  if (number >= held_.size()) return false;
+  struct stat was {};
+  if (fstat(static_cast<int>(held_[number].handle), &was) != 0) return false;
+  std::vector<int> opened;
+  if (!::OpenForHandOver(held_[number].path, mode, held_[number].blockDevice, &opened)) {
+    return false;
+  }
+  for (int fd : opened) {
+    struct stat now {};
+    if (fstat(fd, &now) != 0 || now.st_dev != was.st_dev || now.st_ino != was.st_ino) {
+      for (int other : opened) close(other);
+      return false;
+    }
+  }
+  descriptors->insert(descriptors->end(), opened.begin(), opened.end());
+  return true;
+}

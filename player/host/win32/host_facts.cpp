@@ -1,0 +1,85 @@
+// The host's facts on Windows: GlobalMemoryStatusEx, the shell's known
+// folders, the parent from a process snapshot, the dash in the ANSI code
+// page.
+#include "player/host/host_facts.h"
+
+#include <windows.h>
+// After windows.h, which they need.
+#include <knownfolders.h>
+#include <shlobj.h>
+#include <tlhelp32.h>
+
+#include "player/host/machine_file_access.h"
+#include "platform/win32/system_handles.h"
+
+namespace {
+
+void AddKnownFolder(REFKNOWNFOLDERID id, std::vector<std::string>* folders) {
+  PWSTR wide = nullptr;
+  if (SHGetKnownFolderPath(id, 0, nullptr, &wide) != S_OK) {
+    CoTaskMemFree(wide);
+    return;
+  }
+  char path[MAX_PATH];
+  BOOL lost = FALSE;
+  const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, path,
+                                         sizeof path, nullptr, &lost);
+  CoTaskMemFree(wide);
+  std::string resolved;
+  if (length == 0 || lost || !ResolveFilePath(path, &resolved)) return;
+  if (resolved.back() != '\\') resolved += '\\';
+  folders->push_back(resolved);
+}
+
+}  // namespace
+
+long long PhysicalMemoryMegabytes() {
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof status;
+  if (!GlobalMemoryStatusEx(&status)) return 0;
+  return static_cast<long long>(status.ullTotalPhys / (1024 * 1024));
+}
+
+std::vector<std::string> UserFolders() {
+  std::vector<std::string> folders;
+  for (REFKNOWNFOLDERID id :
+       {FOLDERID_Profile, FOLDERID_Desktop, FOLDERID_Downloads, FOLDERID_Documents,
+        FOLDERID_Music, FOLDERID_Pictures, FOLDERID_Videos, FOLDERID_Public, FOLDERID_Templates}) {
+    AddKnownFolder(id, &folders);
+  }
+  return folders;
+}
+
+std::string ParentProgramFile() {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return {};
+  ScopedHandle snapshotOwner(snapshot);
+  const DWORD self = GetCurrentProcessId();
+  DWORD parent = 0;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL found = Process32First(snapshot, &entry); found;
+       found = Process32Next(snapshot, &entry)) {
+    if (entry.th32ProcessID == self) parent = entry.th32ParentProcessID;
+  }
+  if (parent == 0) return {};
+  const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, parent);
+  if (process == nullptr) return {};
+  ScopedHandle processOwner(process);
+  char path[MAX_PATH];
+  DWORD length = sizeof path;
+  if (!QueryFullProcessImageNameA(process, 0, path, &length)) return {};
+  std::string resolved;
+  return ResolveFilePath(std::string(path, length), &resolved) ? resolved : std::string();
+}
+
+std::string TitleDash() {
+  // Windows hands QEMU an ANSI command line: the dash in its code page, or
+  // a hyphen where the code page has no dash.
+  char dash[8];
+  BOOL lost = FALSE;
+  const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, L"\x2013", 1, dash,
+                                         sizeof dash, nullptr, &lost);
+  if (length <= 0 || lost) return " - ";
+  return " " + std::string(dash, static_cast<std::size_t>(length)) + " ";
+}
