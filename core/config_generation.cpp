@@ -16,6 +16,13 @@ std::string WithImage(std::string joinedLines, const std::string& imagePath) {
 
 }  // namespace
 
+bool FitsIntoConfig(const std::string& imagePath) {
+  for (unsigned char c : imagePath) {
+    if (c == '"' || c < 0x20) return false;
+  }
+  return true;
+}
+
 std::optional<std::string> GenerateConfig(const std::string& templatePath,
                                           const std::string& imagePath) {
   if (OpenChannelForReading(kTemplateReadChannel, templatePath) == 0) return std::nullopt;

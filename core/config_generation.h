@@ -13,6 +13,11 @@ inline constexpr ChannelId kTemplateReadChannel = 1;
 // case of its letters.
 inline constexpr char kImagePlaceholder[] = "ide1:0.fileName = \"***isofile.iso***\"";
 
+// The image path goes between double quotes on one line of the
+// configuration, so a path with a quote or a control byte would end the
+// value early or start a line of its own: false for such a path.
+bool FitsIntoConfig(const std::string& imagePath);
+
 // Reads the template line by line, joins the lines with CR LF and puts the
 // image path in place of every placeholder. Nothing when the template
 // cannot be opened or a read of it fails: a half-read template must never

@@ -6,6 +6,7 @@
 
 #include "core/config_generation.h"
 #include "core/default_template.h"
+#include "core/run_folder.h"
 #include "platform/command_line.h"
 #include "platform/directory_services.h"
 #include "platform/file_channels.h"
@@ -30,9 +31,6 @@ constexpr std::string_view kHelpSwitches[] = {"--help", "-h", "/h", "-?", "/?"};
 // this long counts as left behind and no longer holds the run.
 constexpr std::int64_t kStaleLockMilliseconds = 10 * 60 * 1000;
 constexpr std::uint32_t kLockLookInterval = 1000;
-// A second run in the same second, or a directory left behind, takes the
-// next free suffix ("_2", "_3", ...) up to this many candidates.
-constexpr int kTemporaryDirectoryCandidates = 100;
 
 constexpr char kErrorTitle[] = "Fehler";
 constexpr char kInfoTitle[] = "Info";
@@ -124,16 +122,6 @@ bool IsHelpSwitch(const std::string& parameter) {
   return false;
 }
 
-// The image path goes between double quotes on one line of the
-// configuration, so a quote or a control byte would end the value early or
-// start a line of its own.
-bool FitsIntoConfig(const std::string& imagePath) {
-  for (unsigned char c : imagePath) {
-    if (c == '"' || c < 0x20) return false;
-  }
-  return true;
-}
-
 // Writes the built-in template as the template file; true when all of it
 // reached the file. A file whose writing failed is deleted again, so that
 // no truncated template is ever left to spoil later runs.
@@ -146,20 +134,12 @@ bool WriteDefaultTemplate(const std::string& templatePath, const std::string& te
 }
 
 // Creates a temporary directory that belongs to this run alone, ending with
-// a separator. A directory that exists already may be another run's, so it
-// is never used; nothing when no directory could be created.
+// a separator; nothing when no directory could be created.
 std::optional<std::string> MakeOwnTemporaryDirectory(LauncherServices& services,
                                                      const std::string& stamp) {
-  const std::string base = services.TemporaryRoot() + kRunFolderPrefix + stamp;
-  for (int candidate = 1; candidate <= kTemporaryDirectoryCandidates; ++candidate) {
-    const std::string directory = (candidate == 1 ? base : base + "_" + FormatInteger(candidate)) +
-                                  system_facts::kPathSeparator;
-    if (services.MakeDirectory(directory) != 0) return directory;
-    // Only a name that is taken is worth another try; otherwise the root
-    // itself is missing or refuses us.
-    if (QueryFileSize(directory) == -1) break;
-  }
-  return std::nullopt;
+  return MakeRunFolder(services.TemporaryRoot(), stamp, [&services](const std::string& path) {
+    return services.MakeDirectory(path);
+  });
 }
 
 bool WriteConfig(const std::string& configPath, const std::string& config) {

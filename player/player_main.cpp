@@ -27,6 +27,7 @@
 #include "player/host/program_search_system.h"
 #include "player/host/tpm_state_folder.h"
 #include "player/host/uefi_files.h"
+#include "player/cd_machine.h"
 #include "player/play_sequence.h"
 
 namespace {
@@ -188,6 +189,22 @@ class SystemPlayerServices : public PlayerServices, MachineFileHost, HandOverHos
   HandedDescriptors handed_;
 };
 
+// A CD image from the file manager: the launcher's throw-away machine for
+// it, played and then removed, also after a stop signal passed on to QEMU.
+int PlayCd(const std::string& image, PlayerServices& services) {
+  const CdMachinePlaces places = SystemCdMachinePlaces();
+  CdMachine machine;
+  const CdMachineResult made = MakeCdMachine(image, places, &machine);
+  if (made != CdMachineResult::kMade) {
+    return FailBox(services, CdMachineFailureText(made, image, places), kExitConfiguration, true);
+  }
+  const int code = PlayMachine({machine.vmxFile(), true}, services);
+  if (!machine.Remove()) {
+    Tell(services, kErrorTitle, CdMachineFolderStaysText(machine.folder()), true);
+  }
+  return code;
+}
+
 int Play(int argc, char** argv) {
   InitDialogServices();
   SystemPlayerServices services;
@@ -200,7 +217,8 @@ int Play(int argc, char** argv) {
   }
   const bool display = services.DisplayPresent();
   if (parameters.size() != 1 || parameters[0].empty() || parameters[0] == "--help") {
-    Tell(services, kErrorTitle, ShownText("Aufruf: trennwick-player DATEI.vmx"), display);
+    Tell(services, kErrorTitle, ShownText("Aufruf: trennwick-player DATEI.vmx oder CD-ABBILD"),
+         display);
     return kExitUsage;
   }
   if (!display) {
@@ -211,7 +229,8 @@ int Play(int argc, char** argv) {
          false);
     return kExitNoDisplay;
   }
-  return PlayMachine({parameters[0], false}, services);
+  if (IsVmxFileName(parameters[0])) return PlayMachine({parameters[0], false}, services);
+  return PlayCd(parameters[0], services);
 }
 
 }  // namespace

@@ -3,7 +3,8 @@
 # are GUI programs within their size budget that import only system DLLs
 # and carry icon, version and manifest; the .deb holds the programs, the
 # menu and MIME entries, the icons, the metainfo, the manual pages, the
-# copyright and the changelog, which pass their validators and lintian.
+# copyright and the changelog, which pass their validators and lintian; the
+# player is offered for CD images without taking another program's place.
 # Usage: check_packages.sh PACKAGE_DIR
 set -uo pipefail
 packages=$(realpath "$1")
@@ -29,6 +30,46 @@ check_windows_program() {  # FILE OBJDUMP PE_KIND
   grep -q 'type=group_icon' <<<"$resources" || fail "$name has no icon"
   grep -q 'type=version' <<<"$resources" || fail "$name has no version resource"
   grep -q -- '--type=24 ' <<<"$resources" || fail "$name has no manifest"
+}
+
+# The player is offered for CD images and takes no program's place as their
+# default. A desktop database as dpkg's trigger makes it, with GNOME's Disk
+# Image Mounter and another image program installed before the package,
+# asked through GIO as a file manager asks. The default that the desktop
+# picks by itself stays; so does the one a user chose for the other
+# program, whose name sorts after the player's.
+check_cd_image_offer() {
+  local share="$work/mime/share" apps="$work/mime/share/applications" before after recommended type
+  mkdir -p "$apps" "$work/mime/home" "$work/mime/chosen" "$work/mime/system"
+  ln -s /usr/share/mime "$share/mime"
+  printf '[Desktop Entry]\nType=Application\nName=%s\nExec=true %%f\nMimeType=application/x-cd-image;\n' \
+    "Disk Image Mounter" >"$apps/gnome-disk-image-mounter.desktop"
+  printf '[Desktop Entry]\nType=Application\nName=%s\nExec=true %%f\nMimeType=application/x-cd-image;\n' \
+    "Xfburn" >"$apps/xfburn.desktop"
+  update-desktop-database "$apps"
+  gio_as_user() {  # CONFIG_HOME COMMAND...
+    env -i PATH="$work/deb/usr/bin:/usr/bin:/bin" HOME="$work/mime/home" XDG_CONFIG_HOME="$1" \
+      XDG_CONFIG_DIRS="$work/mime/system" XDG_DATA_HOME="$work/mime/home/share" XDG_DATA_DIRS="$share" "${@:2}"
+  }
+  default_for_iso() { gio_as_user "$1" gio mime application/x-cd-image | sed -n '1s/^Default application for .*: //p'; }
+  gio_as_user "$work/mime/chosen" gio mime application/x-cd-image xfburn.desktop >/dev/null
+  before="$(default_for_iso "$work/mime/home/config") $(default_for_iso "$work/mime/chosen")"
+  cp "$work"/deb/usr/share/applications/*.desktop "$apps/"
+  update-desktop-database "$apps"
+  after="$(default_for_iso "$work/mime/home/config") $(default_for_iso "$work/mime/chosen")"
+  echo "default for ISO files before and after (desktop's, user's): $before / $after"
+  [ "$before" = "gnome-disk-image-mounter.desktop xfburn.desktop" ] || fail "test setup: the defaults were '$before'"
+  [ "$after" = "$before" ] || fail "the package changed the default for ISO files: '$before' became '$after'"
+  head -c 4096 /dev/zero >"$work/mime/disc.iso"
+  type=$(gio_as_user "$work/mime/home/config" gio info -a standard::content-type "$work/mime/disc.iso" |
+    sed -n 's/^ *standard::content-type: //p')
+  for type in "$type" application/x-iso9660-image; do
+    recommended=$(gio_as_user "$work/mime/home/config" gio mime "$type" | sed -n '/^Recommended applications:/,$p')
+    grep -qx $'\ttrennwick-player.desktop' <<<"$recommended" ||
+      fail "the player is not offered for '$type' (an .iso file's type)"
+  done
+  # Defaults are the user's or the desktop's; the package sets none.
+  find "$work/deb" -name '*mimeapps.list' -o -name defaults.list | grep . && fail "the package ships default applications"
 }
 
 for arch in win32:i686:PE32 win64:x86_64:PE32+; do
@@ -66,6 +107,7 @@ else
   for f in "$work"/deb/usr/share/applications/*.desktop; do
     desktop-file-validate "$f" || fail "$(basename "$f") does not validate"
   done
+  check_cd_image_offer
   appstreamcli validate --no-net "$work"/deb/usr/share/metainfo/*.xml >/dev/null ||
     fail "metainfo does not validate"
   depends=$(dpkg-deb -f "$deb" Depends)
@@ -87,8 +129,10 @@ else
     fail "lintian: $(cat "$work/lintian.txt" "$work/lintian.err")"
   grep -E ' hardening-no-(bindnow|pie|relro|stackprotector)' "$work/lintian.txt" &&
     fail "lintian: the programs lack hardening"
-  imports=$(objdump -T "$work"/deb/usr/bin/*)
-  grep -v __stack_chk_fail <<<"$imports" | grep -q '__[a-z]*_chk' ||
+  # No pipe into grep -q: its early end would fail the writer (SIGPIPE)
+  # and, with pipefail, the test.
+  imports=$(objdump -T "$work"/deb/usr/bin/* | grep -v __stack_chk_fail)
+  grep -q '__[a-z]*_chk' <<<"$imports" ||
     fail "no program calls a checked (_FORTIFY_SOURCE) function"
   echo "lintian: $(grep -c '^[EW]:' "$work/lintian.txt") errors and warnings, $(grep -c '^I:' "$work/lintian.txt") notes"
   file "$work/deb/usr/bin/trennwick" | grep -q 'stripped' && ! file "$work/deb/usr/bin/trennwick" | grep -q 'not stripped' ||

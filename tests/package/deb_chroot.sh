@@ -3,8 +3,9 @@
 # meets it: apt-get installs it with everything it needs; an ordinary user
 # in Xvfb starts Trennwick from its menu entry, its first run writes the
 # template into the user's config folder and asks, with the folder's
-# umlauts shown right; the player is the user's .vmx handler; its manual
-# pages open; removing the package leaves none of its files. Needs root.
+# umlauts shown right; the player is the user's .vmx handler and is
+# offered for CD images; its manual pages open; removing the package leaves
+# none of its files. Needs root.
 # The bare root is cached as a tarball in WORK_DIR.
 # Usage: deb_chroot.sh PACKAGE.deb WORK_DIR
 set -uo pipefail
@@ -33,6 +34,8 @@ grep -q 'application/x-vmware-vm' "$root/usr/share/mime/globs2" 2>/dev/null ||
   fail "MIME database does not know .vmx"
 grep -q 'application/x-vmware-vm=.*trennwick-player.desktop' "$root/usr/share/applications/mimeinfo.cache" 2>/dev/null ||
   fail "desktop database does not name the player for .vmx"
+grep -q 'application/x-cd-image=.*trennwick-player.desktop' "$root/usr/share/applications/mimeinfo.cache" 2>/dev/null ||
+  fail "desktop database does not offer the player for CD images"
 
 # The test's own tools, after the package's needs were checked.
 in_root apt-get install -y -q --no-install-recommends xvfb xauth openbox xdotool xclip libglib2.0-bin man-db \

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Windows installer under wine64, in a Wine prefix of its own: a silent
 # install puts the programs, the start-menu entry, C:\tmp and the player's
-# .vmx association in place; the installed program shows its first box; a
-# silent uninstall leaves nothing but the template the program wrote.
+# .vmx association and the .iso verb in place; the installed program shows
+# its first box; a silent uninstall leaves nothing but the template the
+# program wrote. The LIESMICH's commands for the ZIP make the same verb.
 # Usage: installer_wine.sh INSTALLER.exe WORK_DIR
 set -uo pipefail
 installer=$(realpath "$1")
@@ -54,6 +55,8 @@ app="$user_dir/AppData/Local/Programs/Trennwick"
 link="$user_dir/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Trennwick.lnk"
 rm -rf "$WINEPREFIX/drive_c/tmp"
 registry_value() { wine reg query "$1" /ve 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p'; }
+readonly iso_verb='HKCU\Software\Classes\SystemFileAssociations\.iso\shell\Trennwick'
+iso_class_before=$(wine reg query 'HKCR\.iso' 2>&1 | tr -d '\r')
 
 # ---- install
 wine "$installer" /S </dev/null >"$work/install.log" 2>&1 || fail "installer ended with $?"
@@ -62,6 +65,7 @@ for f in trennwick.exe trennwick-player.exe LIESMICH.txt Uninstall.exe; do
   [ -f "$app/$f" ] || fail "installed $f missing"
 done
 [ -f "$link" ] || fail "start-menu entry missing"
+cp "$app/LIESMICH.txt" "$work/"
 [ -d "$WINEPREFIX/drive_c/tmp" ] || fail "C:\\tmp not created"
 [ "$(registry_value 'HKCU\Software\Classes\.vmx')" = Trennwick.Player.vmx ] ||
   fail "player not registered for .vmx"
@@ -72,6 +76,16 @@ icon=$(registry_value 'HKCU\Software\Classes\Trennwick.Player.vmx\DefaultIcon')
 [[ "$icon" == *'\trennwick-player.exe,0' ]] || fail "the .vmx type's icon is '$icon'"
 wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Trennwick' >/dev/null 2>&1 ||
   fail "no uninstall entry"
+# .iso files get "Mit Trennwick starten" beside the verbs of the program
+# that opens them, which stays: .iso's class and the default verb are untouched.
+[ "$(registry_value "$iso_verb")" = "Mit Trennwick starten" ] || fail "no .iso verb"
+iso_command=$(registry_value "$iso_verb\command")
+[[ "$iso_command" == '"C:\users\'*'\AppData\Local\Programs\Trennwick\trennwick-player.exe" "%1"' ]] ||
+  fail "the .iso verb runs '$iso_command'"
+[ "$(wine reg query 'HKCR\.iso' 2>&1 | tr -d '\r')" = "$iso_class_before" ] || fail "the installer changed .iso's class"
+default_verb=$(registry_value 'HKCU\Software\Classes\SystemFileAssociations\.iso\shell')
+[ -z "$default_verb" ] || [ "$default_verb" = "(value not set)" ] ||
+  fail "the installer set the default verb '$default_verb' for .iso files"
 
 # ---- the installed program runs from its folder and shows its first box
 (cd "$app" && exec "$wine_dir/wine64" trennwick.exe) </dev/null >"$work/program.log" 2>&1 &
@@ -113,6 +127,28 @@ wine reg query 'HKCU\Software\Classes\.vmx' >/dev/null 2>&1 && fail ".vmx associ
 wine reg query 'HKCU\Software\Classes\Trennwick.Player.vmx' >/dev/null 2>&1 && fail "player class left"
 wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Trennwick' >/dev/null 2>&1 &&
   fail "uninstall entry left"
+wine reg query 'HKCU\Software\Classes\SystemFileAssociations\.iso' >/dev/null 2>&1 && fail ".iso verb left"
+
+# ---- the LIESMICH's commands for the ZIP make and take back the same verb,
+# typed into cmd as it says (in a batch file the percent sign is doubled)
+liesmich_commands() {  # WHAT: "reg add" or "reg delete"
+  iconv -f cp1252 -t utf-8 "$work/LIESMICH.txt" | tr -d '\r' | sed -n "s/^    \($1 .*\)/\1/p"
+}
+player_dir=$(wine winepath -w "$app" 2>/dev/null | tr -d '\r')
+{
+  while IFS= read -r line; do
+    line=${line//'C:\Pfad\zu'/$player_dir}
+    printf '%s\r\n' "${line//%1/%%1}"
+  done < <(liesmich_commands "reg add")
+} >"$work/by_hand.cmd"
+[ "$(grep -c . "$work/by_hand.cmd")" = 2 ] || fail "the LIESMICH gives no two reg add lines"
+wine cmd /c "$(wine winepath -w "$work/by_hand.cmd" 2>/dev/null | tr -d '\r')" >"$work/by_hand.log" 2>&1
+[ "$(registry_value "$iso_verb")" = "Mit Trennwick starten" ] || fail "the LIESMICH's commands make no .iso verb"
+[ "$(registry_value "$iso_verb\command")" = "$iso_command" ] ||
+  fail "the LIESMICH's commands make the verb run '$(registry_value "$iso_verb\command")', not '$iso_command'"
+liesmich_commands "reg delete" | sed 's/$/\r/' >"$work/by_hand_undo.cmd"
+wine cmd /c "$(wine winepath -w "$work/by_hand_undo.cmd" 2>/dev/null | tr -d '\r')" >>"$work/by_hand.log" 2>&1
+wine reg query "$iso_verb" >/dev/null 2>&1 && fail "the LIESMICH's reg delete leaves the .iso verb"
 
 if [ "$failures" -ne 0 ]; then
   echo "installer test: $failures failures (logs in $work)" >&2

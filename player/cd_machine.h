@@ -1,0 +1,76 @@
+// The throw-away machine for a CD image that the player was given instead
+// of a .vmx (an ISO opened from the file manager): made exactly as the
+// launcher makes its run's machine, so that the player boots it the same
+// way. The user's template where the launcher beside this program keeps
+// it (the built-in one where there is none; none is written), the image
+// path put in, and trennwick.vmx in a fresh trennwick_temp_<stamp> folder
+// of its own directly in the temporary root. The machine owns its folder
+// and removes it with everything in it when it is removed or destroyed.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/text_utilities.h"
+
+// True for a name that the player reads as a configuration: it ends with
+// ".vmx", in any case. Every other name is taken as a CD image.
+bool IsVmxFileName(std::string_view name);
+
+// Where and when a machine is made: the folder of the user's template and
+// the temporary root (both ending with a separator), and the clock for
+// the stamp of the folder's name.
+struct CdMachinePlaces {
+  std::string templateDirectory;
+  std::string temporaryRoot;
+  DateValue now = 0;
+};
+
+// The launcher's places for this program, which lies beside the launcher:
+// its template folder, the system's temporary root and the present time.
+CdMachinePlaces SystemCdMachinePlaces();
+
+enum class CdMachineResult {
+  kMade,
+  kImageIsNoFile,       // missing, a directory, a FIFO: neither a file nor a drive
+  kImagePathUnusable,   // a quote or a control byte would break the configuration
+  kTemplateUnreadable,  // a template is there but cannot be read
+  kNoFolder,            // no folder of its own could be made in the temporary root
+  kConfigNotWritten,    // the configuration did not reach its file
+};
+
+class CdMachine {
+ public:
+  CdMachine() = default;
+  ~CdMachine() { Remove(); }
+  CdMachine(const CdMachine&) = delete;
+  CdMachine& operator=(const CdMachine&) = delete;
+
+  // The configuration to play; empty while no machine is made.
+  const std::string& vmxFile() const { return vmxFile_; }
+  // The machine's folder, ending with a separator; empty when there is none.
+  const std::string& folder() const { return folder_; }
+
+  // Removes the folder with everything in it. True when it is gone or
+  // there was none; on false folder() still names what stays.
+  bool Remove();
+
+ private:
+  friend CdMachineResult MakeCdMachine(const std::string& image, const CdMachinePlaces& places,
+                                       CdMachine* machine);
+  std::string folder_;
+  std::string vmxFile_;
+};
+
+// Makes the machine for `image` (a relative name is taken from the present
+// directory) into `machine`, which must hold none yet. Nothing is left on
+// disk when the result is not kMade.
+CdMachineResult MakeCdMachine(const std::string& image, const CdMachinePlaces& places,
+                              CdMachine* machine);
+
+// The display text of a failure, for the player's box: the launcher's words.
+std::string CdMachineFailureText(CdMachineResult result, const std::string& image,
+                                 const CdMachinePlaces& places);
+
+// The display text for a machine folder that could not be removed.
+std::string CdMachineFolderStaysText(const std::string& folder);

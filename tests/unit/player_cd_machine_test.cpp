@@ -1,0 +1,166 @@
+#include "player/cd_machine.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "core/config_generation.h"
+#include "platform/file_channels.h"
+#include "player/host/machine_file_access.h"
+#include "platform/system.h"
+#include "player/machine_files.h"
+#include "test_directory.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kSep = system_facts::kPathSeparator;
+
+class PlayerCdMachine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitChannelTable();
+    fs::create_directory(directory.path() / "template");
+    fs::create_directory(directory.path() / "root");
+    places.templateDirectory = directory.Name("template") + kSep;
+    places.temporaryRoot = directory.Name("root") + kSep;
+    places.now = 1200000000;
+    WriteBytes(directory.path() / "a.iso", "CD001");
+    image = directory.Name("a.iso");
+  }
+
+  fs::path Root() const { return directory.path() / "root"; }
+  bool RootIsEmpty() const { return fs::is_empty(Root()); }
+  void PlaceTemplate(const std::string& bytes) const {
+    WriteBytes(directory.path() / "template" / "trennwick_template.txt", bytes);
+  }
+
+  TestDirectory directory;
+  CdMachinePlaces places;
+  std::string image;
+};
+
+TEST_F(PlayerCdMachine, TellsConfigurationsFromImagesByTheirEnding) {
+  EXPECT_TRUE(IsVmxFileName("machine.vmx"));
+  EXPECT_TRUE(IsVmxFileName("C:\\VMs\\Machine.VMX"));
+  EXPECT_TRUE(IsVmxFileName("/home/anna/m.Vmx"));
+  EXPECT_FALSE(IsVmxFileName("debian.iso"));
+  EXPECT_FALSE(IsVmxFileName("machine.vmx.iso"));
+  EXPECT_FALSE(IsVmxFileName("machine.vmxf"));
+  EXPECT_FALSE(IsVmxFileName("/dev/sr0"));
+}
+
+TEST_F(PlayerCdMachine, UsersTemplateBecomesTheLaunchersConfigInAPrivateRunFolder) {
+  PlaceTemplate("memsize = \"2048\"\nide1:0.fileName = \"***isofile.iso***\"\n");
+  CdMachine machine;
+  ASSERT_EQ(MakeCdMachine(image, places, &machine), CdMachineResult::kMade);
+  const std::string folder = places.temporaryRoot + "trennwick_temp_1200000000" + kSep;
+  EXPECT_EQ(machine.folder(), folder);
+  EXPECT_EQ(machine.vmxFile(), folder + "trennwick.vmx");
+  EXPECT_EQ(ReadBytes(machine.vmxFile()),
+            "memsize = \"2048\"\r\nide1:0.fileName = \"" + image + "\"\r\n\r\n");
+  // The player boots it as Trennwick's own run: every file is the user's.
+  EXPECT_TRUE(NamedLikeTrennwickRun(machine.vmxFile(), places.temporaryRoot, kSep));
+  EXPECT_TRUE(PrivateToCurrentUser(folder.substr(0, folder.size() - 1)));
+}
+
+TEST_F(PlayerCdMachine, WithoutATemplateTheBuiltInOneIsUsedAndNoneWritten) {
+  CdMachine machine;
+  ASSERT_EQ(MakeCdMachine(image, places, &machine), CdMachineResult::kMade);
+  EXPECT_EQ(ReadBytes(machine.vmxFile()), GenerateDefaultConfig(image) + "\r\n");
+  EXPECT_TRUE(fs::is_empty(directory.path() / "template"));
+}
+
+TEST_F(PlayerCdMachine, TemplateThatCannotBeReadLeavesNothingBehind) {
+  // A folder of the template's name is no missing template.
+  fs::create_directory(directory.path() / "template" / "trennwick_template.txt");
+  CdMachine machine;
+  EXPECT_EQ(MakeCdMachine(image, places, &machine), CdMachineResult::kTemplateUnreadable);
+  EXPECT_TRUE(machine.vmxFile().empty());
+  EXPECT_TRUE(RootIsEmpty());
+  const std::string text =
+      CdMachineFailureText(CdMachineResult::kTemplateUnreadable, image, places);
+  EXPECT_NE(text.find(places.templateDirectory + "trennwick_template.txt"), std::string::npos);
+}
+
+TEST_F(PlayerCdMachine, ImagesTheLauncherWouldRefuseAreRefusedBeforeAnythingIsMade) {
+  CdMachine machine;
+  EXPECT_EQ(MakeCdMachine(directory.Name("missing.iso"), places, &machine),
+            CdMachineResult::kImageIsNoFile);
+  EXPECT_EQ(MakeCdMachine(directory.Name("template"), places, &machine),
+            CdMachineResult::kImageIsNoFile);
+  EXPECT_EQ(MakeCdMachine(directory.Name("a\".iso"), places, &machine),
+            CdMachineResult::kImagePathUnusable);
+  EXPECT_EQ(MakeCdMachine(directory.Name("a\n.iso"), places, &machine),
+            CdMachineResult::kImagePathUnusable);
+  EXPECT_TRUE(RootIsEmpty());
+  EXPECT_NE(CdMachineFailureText(CdMachineResult::kImageIsNoFile, "x.iso", places).find("'x.iso'"),
+            std::string::npos);
+}
+
+TEST_F(PlayerCdMachine, ARelativeImageIsNamedFromThePresentDirectory) {
+  const fs::path before = fs::current_path();
+  fs::current_path(directory.path());
+  CdMachine machine;
+  const CdMachineResult result = MakeCdMachine("a.iso", places, &machine);
+  fs::current_path(before);
+  ASSERT_EQ(result, CdMachineResult::kMade);
+  const std::string config = ReadBytes(machine.vmxFile());
+  const std::string named = "ide1:0.fileName = \"";
+  const std::size_t at = config.find(named);
+  ASSERT_NE(at, std::string::npos);
+  const std::string path =
+      config.substr(at + named.size(), config.find('"', at + named.size()) - at - named.size());
+  EXPECT_TRUE(fs::path(path).is_absolute()) << path;
+  EXPECT_TRUE(fs::equivalent(path, directory.path() / "a.iso")) << path;
+}
+
+TEST_F(PlayerCdMachine, TakenFoldersAreNeverSharedAndAMissingRootMakesNone) {
+  const fs::path first = Root() / "trennwick_temp_1200000000";
+  fs::create_directory(first);
+  WriteBytes(first / "trennwick.vmx", "the launcher's config");
+  fs::create_directory(Root() / "trennwick_temp_1200000000_2");
+  {
+    CdMachine machine;
+    ASSERT_EQ(MakeCdMachine(image, places, &machine), CdMachineResult::kMade);
+    EXPECT_EQ(machine.folder(), places.temporaryRoot + "trennwick_temp_1200000000_3" + kSep);
+  }
+  EXPECT_EQ(ReadBytes(first / "trennwick.vmx"), "the launcher's config");
+  EXPECT_FALSE(fs::exists(Root() / "trennwick_temp_1200000000_3"));
+
+  places.now = -1;  // a clock out of range, as the launcher names it
+  {
+    CdMachine machine;
+    ASSERT_EQ(MakeCdMachine(image, places, &machine), CdMachineResult::kMade);
+    EXPECT_EQ(machine.folder(), places.temporaryRoot + "trennwick_temp_-1" + kSep);
+  }
+
+  places.temporaryRoot = directory.Name("no root") + kSep;
+  CdMachine machine;
+  EXPECT_EQ(MakeCdMachine(image, places, &machine), CdMachineResult::kNoFolder);
+  EXPECT_FALSE(fs::exists(directory.path() / "no root"));
+}
+
+TEST_F(PlayerCdMachine, RemovalTakesWhatThePlayerAddedAndHappensOnce) {
+  fs::path folder;
+  {
+    CdMachine machine;
+    ASSERT_EQ(MakeCdMachine(image, places, &machine), CdMachineResult::kMade);
+    folder = machine.folder();
+    // What a run leaves beside the configuration: UEFI store, TPM state.
+    WriteBytes(folder / "trennwick-efivars.fd", "vars");
+    fs::create_directory(folder / "trennwick-tpm");
+    WriteBytes(folder / "trennwick-tpm" / "tpm2-00.permall", "state");
+    EXPECT_TRUE(machine.Remove());
+    EXPECT_FALSE(fs::exists(folder));
+    EXPECT_TRUE(machine.folder().empty());
+    // A folder of the same name made later is someone else's.
+    fs::create_directory(folder);
+    EXPECT_TRUE(machine.Remove());
+  }
+  EXPECT_TRUE(fs::exists(folder));
+}
+
+}  // namespace
