@@ -22,6 +22,8 @@
 #include "player/accelerator.h"
 #include "player/firmware.h"
 #include "player/machine_files.h"
+#include "player/network.h"
+#include "player/passt_companion.h"
 #include "player/qemu_invocation.h"
 #include "player/tpm.h"
 #include "player/tpm_companion.h"
@@ -247,17 +249,26 @@ std::string QemuMissing(const std::string& besideDirectory) {
                               : ".\rBitte das Debian-Paket \"qemu-system-x86\" installieren.");
 }
 
-// QEMU to its end, with a TPM beside a fresh swtpm. False when either could
-// not be started; `failure` says which.
+// QEMU to its end, with a TPM beside a fresh swtpm and NAT cards beside a
+// fresh passt each. False when one could not be started; `failure` says
+// which.
 bool RunMachine(const std::string& qemu, const std::vector<std::string>& arguments,
-                std::vector<int> keepOpen, TpmCompanion& tpm, ProgramEnd* end, std::string* failure,
-                int* exitCode) {
+                std::vector<int> keepOpen, TpmCompanion& tpm, PasstCompanion& passt,
+                ProgramEnd* end, std::string* failure, int* exitCode) {
+  *failure = passt.Start();
+  *exitCode = kExitConfiguration;
+  if (!failure->empty()) return false;
   *failure = tpm.Start();
   *exitCode = kExitNoTpm;
-  if (!failure->empty()) return false;
+  if (!failure->empty()) {
+    passt.Stop();
+    return false;
+  }
   for (int descriptor : tpm.Descriptors()) keepOpen.push_back(descriptor);
+  for (int descriptor : passt.Descriptors()) keepOpen.push_back(descriptor);
   const bool ran = RunProgramToEnd(qemu, arguments, keepOpen, end);
   tpm.Stop();
+  passt.Stop();
   if (ran) return true;
   *failure = WithName("QEMU konnte nicht gestartet werden: '", qemu);
   *exitCode = kExitNoQemu;
@@ -352,6 +363,9 @@ int Play(int argc, char** argv) {
   const std::string noTpm =
       tpm.Prepare(vmxFile, TpmRequested(firmwareSettings), firmware != FirmwareKind::kBios, &host);
   if (!noTpm.empty()) return Fail(noTpm, kExitConfiguration);
+  PasstCompanion passt;
+  const std::string noPasst = passt.Prepare(NatCards(firmwareSettings), &host);
+  if (!noPasst.empty()) return Fail(noPasst, kExitConfiguration);
 
   QemuInvocation invocation = MapVmxToQemu(config, host);
   if (!invocation.error.empty()) {
@@ -400,8 +414,8 @@ int Play(int argc, char** argv) {
   ProgramEnd end;
   std::string failure;
   int failureCode = 0;
-  if (!RunMachine(qemu, PlannedArguments(invocation, plan, handed), held.all(), tpm, &end, &failure,
-                  &failureCode)) {
+  if (!RunMachine(qemu, PlannedArguments(invocation, plan, handed), held.all(), tpm, passt, &end,
+                  &failure, &failureCode)) {
     return Fail(failure, failureCode);
   }
   if (end.stopSignal == 0 && ShouldRetryWithTcg(host.accelerator, end.exitCode, end.seconds)) {
@@ -412,7 +426,7 @@ int Play(int argc, char** argv) {
          false);
     host.accelerator = QemuAccelerator::kTcg;
     invocation = MapVmxToQemu(config, host);
-    if (!RunMachine(qemu, PlannedArguments(invocation, plan, handed), held.all(), tpm, &end,
+    if (!RunMachine(qemu, PlannedArguments(invocation, plan, handed), held.all(), tpm, passt, &end,
                     &failure, &failureCode)) {
       return Fail(failure, failureCode);
     }

@@ -4,6 +4,7 @@
 #include "player/devices.h"
 #include "player/drives.h"
 #include "player/firmware.h"
+#include "player/network.h"
 #include "player/serial_ports.h"
 #include "player/tpm.h"
 #include "player/vmx_settings.h"
@@ -86,7 +87,7 @@ QemuInvocation MapVmxToQemu(const VmxConfig& config, const QemuHostFacts& host) 
   AddMachineSize(settings, result);
   AddDriveArguments(settings, host, result);
   AddWindowTitle(settings, host, result);
-  AddNetworkArguments(settings, result);
+  AddNetworkArguments(settings, host, result);
   AddPeripheralArguments(settings, host, result);
   AddSerialPortArguments(settings, host, result);
   AddTpmArguments(settings, host, result);

@@ -27,6 +27,9 @@ struct QemuHostFacts {
   // of the swtpm that the caller starts in it.
   std::string tpmStateFolder;
   std::string tpmSocket;
+  // By card number: the descriptor that joins a NAT card to its passt,
+  // inherited by QEMU; -1 or missing where there is none (Windows).
+  std::vector<int> natConnections;
 };
 
 struct QemuInvocation {
