@@ -9,6 +9,8 @@
 #include "platform/trennwick_run.h"
 #include "player/accelerator.h"
 #include "player/boot_media.h"
+#include "player/network.h"
+#include "player/passt_companion.h"
 #include "player/qemu_command.h"
 #include "player/tpm.h"
 #include "player/tpm_companion.h"
@@ -28,6 +30,12 @@ constexpr int kMaximumQuestions = 17;
 std::string WithName(const char* before, const std::string& name, const char* after = "'.") {
   return ShownText(before) + ShownFileName(name) + ShownText(after);
 }
+
+// The programs beside QEMU, started before each run and stopped after it.
+struct Companions {
+  TpmCompanion tpm;
+  PasstCompanion passt;
+};
 
 // One run of PlayMachine: what its steps share.
 class MachineRun {
@@ -49,9 +57,9 @@ class MachineRun {
     if (!TakeLock(&lock, &code)) return code;
     facts_ = WorkOutMachineFacts(machine, host_, ReadBootCd(machine, plan));
     TellFacts();
-    TpmCompanion tpm;
+    Companions companions;
     MachineState state;
-    if (!MakeMachineState(&tpm, &state, &code)) return code;
+    if (!MakeMachineState(machine, &companions, &state, &code)) return code;
     QemuInvocation invocation = MapMachineToQemu(machine, facts_, host_, state);
     if (!invocation.error.empty()) return FailInConfiguration(invocation.error);
     for (std::size_t use = machine.uses.size(); use < invocation.uses.size(); ++use) {
@@ -60,7 +68,7 @@ class MachineRun {
     FileHandOver handOver(plan);
     if (!OpenFiles(plan, &handOver, &code)) return code;
     ProgramEnd end;
-    if (!RunQemu(machine, state, handOver, tpm, &invocation, &end, &code)) return code;
+    if (!RunQemu(machine, state, handOver, companions, &invocation, &end, &code)) return code;
     lock.Release();
     return Report(end);
   }
@@ -275,9 +283,16 @@ class MachineRun {
     Tell(services_, kNoticeTitle, text, true);
   }
 
-  // The player's own files beside the .vmx, made once the lock is held:
-  // the UEFI variable store and the TPM's state folder.
-  bool MakeMachineState(TpmCompanion* tpm, MachineState* state, int* code) {
+  // What the player makes for the machine once the lock is held: the UEFI
+  // variable store and the TPM's state folder beside the .vmx, and the NAT
+  // cards' connections to their passt.
+  bool MakeMachineState(const MachineDescription& machine, Companions* companions,
+                        MachineState* state, int* code) {
+    const std::string noPasst = companions->passt.Prepare(NatCards(machine), &state->natConnections);
+    if (!noPasst.empty()) {
+      *code = Fail(noPasst, kExitConfiguration);
+      return false;
+    }
     if (facts_.Uefi()) {
       const bool secure = facts_.firmware == FirmwareKind::kEfiSecureBoot;
       const UefiFirmware firmware = services_.FindUefiFirmware(secure, look_.qemu);
@@ -311,12 +326,12 @@ class MachineRun {
                    kExitConfiguration);
       return false;
     }
-    const std::string refused = tpm->Open(vmxFile_, look_.swtpm);
+    const std::string refused = companions->tpm.Open(vmxFile_, look_.swtpm);
     if (!refused.empty()) {
       *code = Fail(refused, kExitConfiguration);
       return false;
     }
-    state->tpmSocket = tpm->Socket();
+    state->tpmSocket = companions->tpm.Socket();
     return true;
   }
 
@@ -337,9 +352,9 @@ class MachineRun {
   // QEMU to its end, with a TPM beside a fresh swtpm, and once more with
   // TCG when a hardware accelerator failed at the start.
   bool RunQemu(const MachineDescription& machine, const MachineState& state,
-               const FileHandOver& handOver, TpmCompanion& tpm, QemuInvocation* invocation,
+               const FileHandOver& handOver, Companions& companions, QemuInvocation* invocation,
                ProgramEnd* end, int* code) {
-    if (!RunOnce(*invocation, handOver, tpm, end, code)) return false;
+    if (!RunOnce(*invocation, handOver, companions, end, code)) return false;
     if (end->stopSignal != 0 || !ShouldRetryWithTcg(facts_.accelerator, end->exitCode,
                                                     end->seconds)) {
       return true;
@@ -350,21 +365,29 @@ class MachineRun {
          false);
     facts_.accelerator = QemuAccelerator::kTcg;
     *invocation = MapMachineToQemu(machine, facts_, host_, state);
-    return RunOnce(*invocation, handOver, tpm, end, code);
+    return RunOnce(*invocation, handOver, companions, end, code);
   }
 
-  bool RunOnce(const QemuInvocation& invocation, const FileHandOver& handOver, TpmCompanion& tpm,
-               ProgramEnd* end, int* code) {
-    const std::string tpmFailure = tpm.Start();
+  bool RunOnce(const QemuInvocation& invocation, const FileHandOver& handOver,
+               Companions& companions, ProgramEnd* end, int* code) {
+    const std::string passtFailure = companions.passt.Start();
+    if (!passtFailure.empty()) {
+      *code = Fail(passtFailure, kExitConfiguration);
+      return false;
+    }
+    const std::string tpmFailure = companions.tpm.Start();
     if (!tpmFailure.empty()) {
+      companions.passt.Stop();
       *code = Fail(tpmFailure, kExitNoTpm);
       return false;
     }
     std::vector<int> keepOpen = handOver.Descriptors();
-    for (int descriptor : tpm.Descriptors()) keepOpen.push_back(descriptor);
+    for (int descriptor : companions.tpm.Descriptors()) keepOpen.push_back(descriptor);
+    for (int descriptor : companions.passt.Descriptors()) keepOpen.push_back(descriptor);
     const bool ran = services_.RunProgramToEnd(look_.qemu, RenderArguments(invocation, handOver),
                                                keepOpen, end);
-    tpm.Stop();
+    companions.tpm.Stop();
+    companions.passt.Stop();
     if (ran) return true;
     *code = Fail(WithName("QEMU konnte nicht gestartet werden: '", look_.qemu), kExitNoQemu);
     return false;

@@ -4,6 +4,7 @@
 #include "player/accelerator.h"
 #include "player/devices.h"
 #include "player/drives.h"
+#include "player/network.h"
 #include "player/serial_ports.h"
 #include "player/tpm.h"
 #include "player/vmx_settings.h"
@@ -36,6 +37,7 @@ MachineDescription DescribeMachine(const VmxConfig& config, const std::string& v
   machine.displayName = settings.Text("displayName");
   DescribeDrives(settings, vmxDirectory, separator, machine);
   DescribeSerialPorts(settings, vmxDirectory, separator, machine);
+  DescribeNetworkCards(settings, machine);
   DescribeDevices(settings, machine);
   if (!settings.error().empty()) {
     MachineDescription refused;
@@ -54,7 +56,7 @@ QemuInvocation MapMachineToQemu(const MachineDescription& machine, const Machine
   AddMachineSize(facts, result);
   AddDriveArguments(machine, facts, result);
   AddWindowTitle(machine, facts, host, result);
-  AddNetworkArguments(machine, result);
+  AddNetworkArguments(machine, state.natConnections, result);
   AddPeripheralArguments(machine, host, result);
   AddSerialPortArguments(machine, result);
   AddTpmArguments(facts, state.tpmSocket, result);

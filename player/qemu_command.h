@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "player/firmware.h"
 #include "player/machine_description.h"
@@ -19,6 +20,9 @@ MachineDescription DescribeMachine(const VmxConfig& config, const std::string& v
 struct MachineState {
   UefiFiles uefi;
   std::string tpmSocket;  // swtpm's control socket as QEMU reaches it
+  // QEMU's end of each NAT card's connection to its passt, by card number;
+  // -1 or missing where there is none.
+  std::vector<int> natConnections;
 };
 
 // The invocation's uses are the description's, then the player's own

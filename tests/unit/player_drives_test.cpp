@@ -50,7 +50,8 @@ TEST(Drives, PlacesIdeDrivesAsBlockNodesAndBootsTheCdBeforeTheDisk) {
       "-blockdev", "driver=file,node-name=drive3-file,filename=/run/cd.iso,read-only=on",
       "-blockdev", "driver=raw,node-name=drive3,file=drive3-file,read-only=on",
       "-device",   "ide-cd,bus=ide.1,unit=1,drive=drive3,bootindex=1",
-      "-name",     std::string("guest=cd.iso") + kTitleDash + "Software-Emulation"};
+      "-name",     std::string("guest=cd.iso") + kTitleDash + "Software-Emulation",
+      "-nic",      "none"};
   EXPECT_EQ(mapped.arguments, expected);
   const std::vector<FileUse> uses = {
       {"/run/disk.vmdk", FileAccess::kWrite, FileUseKind::kDiskImage, "drive0"},

@@ -68,7 +68,7 @@ TEST(QemuInvocation, MapsTheDefaultTemplate) {
   EXPECT_EQ(ValueOf(shown.arguments, "-cpu"), "host");
   EXPECT_EQ(ValueOf(shown.arguments, "-name"), "guest=CD-Boot \xE2\x80\x93 debian 12.iso");
   EXPECT_EQ(ValueOf(shown.arguments, "-audiodev"), "pa,id=sound0");
-  EXPECT_TRUE(Contains(shown.arguments, "ES1370,audiodev=sound0"));
+  EXPECT_TRUE(Contains(shown.arguments, "hda-output,audiodev=sound0"));
   EXPECT_FALSE(Contains(shown.arguments, "-full-screen"));
 }
 

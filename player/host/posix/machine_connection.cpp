@@ -1,0 +1,40 @@
+// The NAT connection on Linux: socketpair(2), the machine's end moved onto
+// its first number with dup3 so that a renewed pair needs no new arguments.
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "player/host/machine_connection.h"
+
+bool HostRunsPasst() {
+  return true;
+}
+
+MachineConnection::~MachineConnection() {
+  if (machine_ >= 0) close(machine_);
+  CloseCompanionEnd();
+}
+
+bool MachineConnection::Renew() {
+  int ends[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return false;
+  if (machine_ < 0) {
+    machine_ = ends[0];
+  } else {
+    // Replaces the old end in one step: the number never names anything else.
+    const bool moved = dup3(ends[0], machine_, O_CLOEXEC) == machine_;
+    close(ends[0]);
+    if (!moved) {
+      close(ends[1]);
+      return false;
+    }
+  }
+  CloseCompanionEnd();
+  companion_ = ends[1];
+  return true;
+}
+
+void MachineConnection::CloseCompanionEnd() {
+  if (companion_ >= 0) close(companion_);
+  companion_ = -1;
+}

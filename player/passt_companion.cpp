@@ -1,0 +1,65 @@
+#include "player/passt_companion.h"
+
+#include "platform/shown_text.h"
+#include "player/host/program_search.h"
+
+namespace {
+
+constexpr char kPasstProgram[] = "passt";
+
+}  // namespace
+
+std::vector<std::string> PasstArguments(int descriptor) {
+  return {
+      "--foreground", "--quiet",     "--stderr", "--one-off",   "--fd", std::to_string(descriptor),
+      "--no-map-gw",  "--tcp-ports", "none",     "--udp-ports", "none"};
+}
+
+std::string PasstCompanion::Prepare(const std::vector<int>& natCards,
+                                    std::vector<int>* natConnections) {
+  if (natCards.empty() || !HostRunsPasst()) return {};
+  program_ = FindProgram(kPasstProgram, "");
+  if (program_.empty()) {
+    return ShownText(
+        "Die Konfiguration verlangt ein NAT-Netzwerk (connectionType = \"nat\"), aber passt, "
+        "das die Maschine dabei vom Rechner selbst fernh\xE4lt, fehlt. Bitte das Paket "
+        "\"passt\" installieren.");
+  }
+  natConnections->assign(kEthernetCards, -1);
+  for (int card : natCards) {
+    if (!connections_[card].Renew()) {
+      return ShownText("Die Verbindung zum Netzwerkprogramm passt kann nicht angelegt werden.");
+    }
+    (*natConnections)[card] = connections_[card].machineEnd();
+  }
+  cards_ = natCards;
+  return {};
+}
+
+std::string PasstCompanion::Start() {
+  for (int card : cards_) {
+    MachineConnection& connection = connections_[card];
+    if (!connection.Renew()) {
+      return ShownText("Die Verbindung zum Netzwerkprogramm passt kann nicht angelegt werden.");
+    }
+    const bool started = StartCompanionProgram(program_, PasstArguments(connection.companionEnd()),
+                                               {connection.companionEnd()}, &passt_[card]);
+    connection.CloseCompanionEnd();
+    if (!started) {
+      Stop();
+      return ShownText("Das Netzwerkprogramm passt konnte nicht gestartet werden: '") +
+             ShownFileName(program_) + ShownText("'.");
+    }
+  }
+  return {};
+}
+
+std::vector<int> PasstCompanion::Descriptors() const {
+  std::vector<int> descriptors;
+  for (int card : cards_) descriptors.push_back(connections_[card].machineEnd());
+  return descriptors;
+}
+
+void PasstCompanion::Stop() {
+  for (CompanionProgram& passt : passt_) passt.Stop();
+}
