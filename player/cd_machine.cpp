@@ -9,11 +9,11 @@
 #include "platform/directory_services.h"
 #include "platform/file_channels.h"
 #include "platform/file_kind.h"
-#include "player/host/machine_file_access.h"
 #include "platform/path_names.h"
 #include "platform/shown_text.h"
 #include "platform/system.h"
 #include "platform/trennwick_run.h"
+#include "player/host/machine_file_access.h"
 
 namespace {
 

@@ -52,7 +52,9 @@ class DriveReader {
  public:
   DriveReader(VmxSettings& settings, const std::string& vmxDirectory, char separator,
               MachineDescription& machine)
-      : settings_(settings), vmxDirectory_(vmxDirectory), separator_(separator),
+      : settings_(settings),
+        vmxDirectory_(vmxDirectory),
+        separator_(separator),
         machine_(machine) {}
 
   void ReadAll() {
@@ -104,7 +106,8 @@ class DriveReader {
     drive.controller = controller;
     drive.unit = unit;
     drive.cd = kind != DriveKind::kDisk;
-    if (bus == DriveBus::kScsi) drive.scsiVirtualDev = settings_.Text(controllerName + ".virtualDev");
+    if (bus == DriveBus::kScsi)
+      drive.scsiVirtualDev = settings_.Text(controllerName + ".virtualDev");
     const std::string node = "drive" + std::to_string(machine_.drives.size());
     if (kind != DriveKind::kEmptyCd) {
       drive.use = machine_.uses.size();
@@ -162,7 +165,8 @@ class DriveRenderer {
       case DriveBus::kIde:
         // q35 has no PIIX IDE; its AHCI ports stand in for the IDE places.
         if (facts_.Q35()) {
-          return ideDevice + std::string("ide.") + std::to_string(2 * drive.controller + drive.unit);
+          return ideDevice + std::string("ide.") +
+                 std::to_string(2 * drive.controller + drive.unit);
         }
         return ideDevice + std::string("ide.") + number + ",unit=" + std::to_string(drive.unit);
       case DriveBus::kSata: {

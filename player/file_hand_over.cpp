@@ -47,11 +47,10 @@ bool FileHandOver::Open(HandOverHost& host, std::string* failed) {
     const PlannedFile& file = files[i];
     const HandOverMode mode = ModeFor(needs[i].access);
     std::vector<int> descriptors;
-    const bool opened =
-        file.held != kNoFile
-            ? host.OpenHeld(file.held, mode, &descriptors)
-            : host.OpenNamed(file.resolved, mode, file.fileKind == FileKind::kBlockDevice,
-                             &descriptors);
+    const bool opened = file.held != kNoFile
+                            ? host.OpenHeld(file.held, mode, &descriptors)
+                            : host.OpenNamed(file.resolved, mode,
+                                             file.fileKind == FileKind::kBlockDevice, &descriptors);
     if (!opened) {
       *failed = file.resolved;
       return false;

@@ -22,8 +22,8 @@ struct Drive {
   int controller = 0;
   int unit = 0;
   bool cd = false;
-  std::size_t use = kNoUse;  // kNoUse: an empty CD drive
-  int bootIndex = 0;         // 1 for the CD that boots first, 2 for the first disk, else 0
+  std::size_t use = kNoUse;    // kNoUse: an empty CD drive
+  int bootIndex = 0;           // 1 for the CD that boots first, 2 for the first disk, else 0
   std::string scsiVirtualDev;  // VMware's adapter model (scsiB.virtualDev)
 
   bool operator==(const Drive& other) const = default;

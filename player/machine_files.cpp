@@ -278,8 +278,8 @@ bool MachineFilePlan::Place(const std::string& path, FileUseKind kind, FileAcces
   planned.kind = kind;
   planned.access = access;
   planned.fileKind = fileKind;
-  planned.outside = !place_.trennwickRun &&
-                    (!machineFolder_ || !LiesInFolder(resolved, folder_, separator));
+  planned.outside =
+      !place_.trennwickRun && (!machineFolder_ || !LiesInFolder(resolved, folder_, separator));
   files_.push_back(planned);
   *file = files_.size() - 1;
   return true;
@@ -290,9 +290,10 @@ bool MachineFilePlan::OpenNow(std::size_t file) {
   if (planned.held != kNoFile) return true;
   if (!host_.OpenForReading(planned.resolved, planned.fileKind == FileKind::kBlockDevice,
                             &planned.held)) {
-    return Refuse("Die Datei kann nicht ge\xF6"
-                  "ffnet werden oder ist keine gew\xF6hnliche Datei: '",
-                  planned.resolved);
+    return Refuse(
+        "Die Datei kann nicht ge\xF6"
+        "ffnet werden oder ist keine gew\xF6hnliche Datei: '",
+        planned.resolved);
   }
   // Another name of the same file may lie anywhere: the user decides.
   if (!place_.trennwickRun && !planned.outside && host_.LinkCount(planned.held) > 1) {

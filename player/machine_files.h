@@ -93,8 +93,8 @@ struct PlannedFile {
   FileUseKind kind = FileUseKind::kDiskImage;
   FileAccess access = FileAccess::kRead;  // the most any use needs
   FileKind fileKind = FileKind::kRegular;
-  bool outside = false;  // not the machine's own: the user decides
-  bool agreed = false;   // the user said yes to it
+  bool outside = false;        // not the machine's own: the user decides
+  bool agreed = false;         // the user said yes to it
   std::size_t held = kNoFile;  // the host's number once it is open for reading
 };
 

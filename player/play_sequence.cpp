@@ -4,11 +4,11 @@
 #include <vector>
 
 #include "platform/command_line.h"
-#include "player/host/machine_lock.h"
 #include "platform/shown_text.h"
 #include "platform/trennwick_run.h"
 #include "player/accelerator.h"
 #include "player/boot_media.h"
+#include "player/host/machine_lock.h"
 #include "player/network.h"
 #include "player/passt_companion.h"
 #include "player/qemu_command.h"
@@ -99,8 +99,8 @@ class MachineRun {
         return false;
       case VmxReadResult::kCannotOpen:
       case VmxReadResult::kReadFailed:
-        *code = Fail(WithName("Kann die Konfiguration nicht lesen: '", vmxFile_),
-                     kExitConfiguration);
+        *code =
+            Fail(WithName("Kann die Konfiguration nicht lesen: '", vmxFile_), kExitConfiguration);
         return false;
     }
     const std::string unconverted = ConvertVmxToSystemEncoding(*config);
@@ -134,9 +134,9 @@ class MachineRun {
     host_.audioBackend = look_.audioBackend;
     host_.separator = look_.separator;
     host_.titleDash = look_.titleDash;
-    host_.spareMemoryMegabytes =
-        look_.memoryMegabytes > kHostReserveMegabytes ? look_.memoryMegabytes - kHostReserveMegabytes
-                                                      : 0;
+    host_.spareMemoryMegabytes = look_.memoryMegabytes > kHostReserveMegabytes
+                                     ? look_.memoryMegabytes - kHostReserveMegabytes
+                                     : 0;
     host_.processors = look_.processors;
     host_.tpmEmulation = look_.tpmEmulation && !look_.swtpm.empty();
     return true;
@@ -179,12 +179,11 @@ class MachineRun {
     place.userFolders = look_.userFolders;
     // A download cannot make the launcher its parent; the name and the
     // folder's owner and rights come on top, as the launcher makes them.
-    place.trennwickRun =
-        request_.madeByPlayer ||
-        (look_.launcherIsParent &&
-         NamedLikeTrennwickRun(vmxFile_, look_.temporaryRoot, host_.separator) &&
-         services_.MachineFiles().PrivateToUser(DirectoryPart(vmxFile_).substr(
-             0, DirectoryPart(vmxFile_).size() - 1)));
+    place.trennwickRun = request_.madeByPlayer ||
+                         (look_.launcherIsParent &&
+                          NamedLikeTrennwickRun(vmxFile_, look_.temporaryRoot, host_.separator) &&
+                          services_.MachineFiles().PrivateToUser(DirectoryPart(vmxFile_).substr(
+                              0, DirectoryPart(vmxFile_).size() - 1)));
     return place;
   }
 
@@ -288,7 +287,8 @@ class MachineRun {
   // cards' connections to their passt.
   bool MakeMachineState(const MachineDescription& machine, Companions* companions,
                         MachineState* state, int* code) {
-    const std::string noPasst = companions->passt.Prepare(NatCards(machine), &state->natConnections);
+    const std::string noPasst =
+        companions->passt.Prepare(NatCards(machine), &state->natConnections);
     if (!noPasst.empty()) {
       *code = Fail(noPasst, kExitConfiguration);
       return false;
@@ -297,9 +297,9 @@ class MachineRun {
       const bool secure = facts_.firmware == FirmwareKind::kEfiSecureBoot;
       const UefiFirmware firmware = services_.FindUefiFirmware(secure, look_.qemu);
       if (firmware.code.empty()) {
-        *code = Fail(ShownText("Die Maschine braucht UEFI, aber die Firmware fehlt. " +
-                               look_.uefiAdvice),
-                     kExitConfiguration);
+        *code = Fail(
+            ShownText("Die Maschine braucht UEFI, aber die Firmware fehlt. " + look_.uefiAdvice),
+            kExitConfiguration);
         return false;
       }
       state->uefi.code = firmware.code;
@@ -343,8 +343,7 @@ class MachineRun {
                                 "ffnet werden oder ist nicht mehr, was sie bei der Pr\xFC"
                                 "fung war: '",
                                 unopened)
-                     : WithName(plan.refusal().c_str(), plan.refusedPath(),
-                                "'. Nichts gestartet."),
+                     : WithName(plan.refusal().c_str(), plan.refusedPath(), "'. Nichts gestartet."),
                  kExitConfiguration);
     return false;
   }
@@ -355,8 +354,8 @@ class MachineRun {
                const FileHandOver& handOver, Companions& companions, QemuInvocation* invocation,
                ProgramEnd* end, int* code) {
     if (!RunOnce(*invocation, handOver, companions, end, code)) return false;
-    if (end->stopSignal != 0 || !ShouldRetryWithTcg(facts_.accelerator, end->exitCode,
-                                                    end->seconds)) {
+    if (end->stopSignal != 0 ||
+        !ShouldRetryWithTcg(facts_.accelerator, end->exitCode, end->seconds)) {
       return true;
     }
     Tell(services_, kNoticeTitle,
@@ -384,8 +383,8 @@ class MachineRun {
     std::vector<int> keepOpen = handOver.Descriptors();
     for (int descriptor : companions.tpm.Descriptors()) keepOpen.push_back(descriptor);
     for (int descriptor : companions.passt.Descriptors()) keepOpen.push_back(descriptor);
-    const bool ran = services_.RunProgramToEnd(look_.qemu, RenderArguments(invocation, handOver),
-                                               keepOpen, end);
+    const bool ran =
+        services_.RunProgramToEnd(look_.qemu, RenderArguments(invocation, handOver), keepOpen, end);
     companions.tpm.Stop();
     companions.passt.Stop();
     if (ran) return true;

@@ -14,6 +14,7 @@
 #include "platform/file_kind.h"
 #include "platform/shown_text.h"
 #include "platform/system.h"
+#include "player/cd_machine.h"
 #include "player/host/accelerator_access.h"
 #include "player/host/audio_output.h"
 #include "player/host/desktop_session.h"
@@ -27,7 +28,6 @@
 #include "player/host/program_search_system.h"
 #include "player/host/tpm_state_folder.h"
 #include "player/host/uefi_files.h"
-#include "player/cd_machine.h"
 #include "player/play_sequence.h"
 
 namespace {
@@ -78,22 +78,26 @@ int Associate(PlayerServices& services, bool registering, bool boxes) {
            boxes);
       return 0;
     case AssociationResult::kHandlerExists:
-      return FailBox(services, 
+      return FailBox(
+          services,
           ShownText("F\xFCr .vmx-Dateien ist schon ein Programm eingetragen; nichts ge\xE4ndert."),
           1, boxes);
     case AssociationResult::kNotOurs:
-      return FailBox(services, ShownText("Die Zuordnung der .vmx-Dateien stammt nicht von diesem Programm; "
-                            "nichts ge\xE4ndert."),
-                  1, boxes);
+      return FailBox(services,
+                     ShownText("Die Zuordnung der .vmx-Dateien stammt nicht von diesem Programm; "
+                               "nichts ge\xE4ndert."),
+                     1, boxes);
     case AssociationResult::kNotSupported:
-      return FailBox(services, ShownText("Die Zuordnung von .vmx-Dateien wird auf diesem System nicht "
-                            "unterst\xFCtzt."),
-                  kExitUsage, boxes);
+      return FailBox(services,
+                     ShownText("Die Zuordnung von .vmx-Dateien wird auf diesem System nicht "
+                               "unterst\xFCtzt."),
+                     kExitUsage, boxes);
     case AssociationResult::kFailed:
       break;
   }
-  return FailBox(services, ShownText("Die Zuordnung der .vmx-Dateien konnte nicht ge\xE4ndert werden."), 1,
-              boxes);
+  return FailBox(services,
+                 ShownText("Die Zuordnung der .vmx-Dateien konnte nicht ge\xE4ndert werden."), 1,
+                 boxes);
 }
 
 // The system's services for the player's steps.

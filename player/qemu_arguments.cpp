@@ -56,7 +56,7 @@ std::vector<std::string> RawBlockNodes(const std::string& fileName, const std::s
                                        bool readOnly, const std::string& driver) {
   const std::string access = readOnly ? ",read-only=on" : "";
   return {"-blockdev",
-          "driver=" + driver + ",node-name=" + nodeName + "-file,filename=" +
-              EscapeQemuOptionValue(fileName) + access,
+          "driver=" + driver + ",node-name=" + nodeName +
+              "-file,filename=" + EscapeQemuOptionValue(fileName) + access,
           "-blockdev", "driver=raw,node-name=" + nodeName + ",file=" + nodeName + "-file" + access};
 }

@@ -15,9 +15,8 @@ void AddTpmArguments(const MachineFacts& facts, const std::string& socket,
     invocation.error = "Der TPM-Emulator (swtpm) ist nicht bereit.";
     return;
   }
-  invocation.Add({"-chardev", "socket,id=tpmchar0,path=" + EscapeQemuOptionValue(socket),
-                  "-tpmdev", "emulator,id=tpm0,chardev=tpmchar0", "-device",
-                  "tpm-crb,tpmdev=tpm0"});
+  invocation.Add({"-chardev", "socket,id=tpmchar0,path=" + EscapeQemuOptionValue(socket), "-tpmdev",
+                  "emulator,id=tpm0,chardev=tpmchar0", "-device", "tpm-crb,tpmdev=tpm0"});
 }
 
 std::string TpmStateFolderPath(const std::string& vmxFile) {

@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr char kSwtpmProgram[] = "swtpm";
 constexpr auto kPollInterval = std::chrono::milliseconds(20);
 constexpr int kOwnEndMilliseconds = 1000;
 

@@ -41,4 +41,3 @@ VmxReadResult ReadVmxFile(const std::string& fileName, VmxConfig& config);
 // Empty on success; else the German message (Windows-1252) naming the key,
 // and `config` is left as it was.
 std::string ConvertVmxToSystemEncoding(VmxConfig& config);
-

@@ -7,8 +7,8 @@
 
 #include "core/config_generation.h"
 #include "platform/file_channels.h"
-#include "player/host/machine_file_access.h"
 #include "platform/system.h"
+#include "player/host/machine_file_access.h"
 #include "player/machine_files.h"
 #include "test_directory.h"
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "player/host/machine_connection.h"
 #include "player/devices.h"
+#include "player/host/machine_connection.h"
 #include "player/passt_companion.h"
 #include "player/vmx_config.h"
 

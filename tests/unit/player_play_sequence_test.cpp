@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "player/host/machine_lock.h"
-#include "player/host/machine_lock_system.h"
 #include "platform/shown_text.h"
 #include "platform/system.h"
+#include "player/host/machine_lock.h"
+#include "player/host/machine_lock_system.h"
 #include "player/vmx_config.h"
 #include "player_test_support.h"
 #include "scripted_machine_files.h"

@@ -9,8 +9,8 @@
 #include <shlobj.h>
 #include <tlhelp32.h>
 
-#include "player/host/machine_file_access.h"
 #include "platform/win32/system_handles.h"
+#include "player/host/machine_file_access.h"
 
 namespace {
 
@@ -22,8 +22,8 @@ void AddKnownFolder(REFKNOWNFOLDERID id, std::vector<std::string>* folders) {
   }
   char path[MAX_PATH];
   BOOL lost = FALSE;
-  const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, path,
-                                         sizeof path, nullptr, &lost);
+  const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, path, sizeof path,
+                                         nullptr, &lost);
   CoTaskMemFree(wide);
   std::string resolved;
   if (length == 0 || lost || !ResolveFilePath(path, &resolved)) return;
@@ -43,8 +43,8 @@ long long PhysicalMemoryMegabytes() {
 std::vector<std::string> UserFolders() {
   std::vector<std::string> folders;
   for (REFKNOWNFOLDERID id :
-       {FOLDERID_Profile, FOLDERID_Desktop, FOLDERID_Downloads, FOLDERID_Documents,
-        FOLDERID_Music, FOLDERID_Pictures, FOLDERID_Videos, FOLDERID_Public, FOLDERID_Templates}) {
+       {FOLDERID_Profile, FOLDERID_Desktop, FOLDERID_Downloads, FOLDERID_Documents, FOLDERID_Music,
+        FOLDERID_Pictures, FOLDERID_Videos, FOLDERID_Public, FOLDERID_Templates}) {
     AddKnownFolder(id, &folders);
   }
   return folders;

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "player/host/machine_connection.h"
 #include "player/host/program_runner_system.h"
 #include "player/host/program_search.h"
 #include "player/host/program_search_system.h"
-#include "player/host/machine_connection.h"
 #include "player/passt_companion.h"
 
 namespace {
@@ -70,7 +70,7 @@ class PasstStartTest : public ::testing::Test {
       return fake->installed && path == "/tools/passt";
     };
     programRunnerSystem.startCompanion = [](const std::string&, const std::vector<std::string>& a,
-                                         const std::vector<int>& keepOpen, ProcessHandles* h) {
+                                            const std::vector<int>& keepOpen, ProcessHandles* h) {
       fake->arguments = a;
       fake->keepOpen = keepOpen;
       if (!fake->starts) return false;
@@ -133,7 +133,7 @@ TEST_F(PasstStartTest, APasstThatCannotStartIsNamedAndTheOthersAreStopped) {
   std::vector<int> connections;
   ASSERT_EQ(companion.Prepare({0, 1}, &connections), "");
   programRunnerSystem.startCompanion = [](const std::string&, const std::vector<std::string>&,
-                                       const std::vector<int>&, ProcessHandles* h) {
+                                          const std::vector<int>&, ProcessHandles* h) {
     if (++fake->startsSeen > 1) return false;
     h->process = 1;
     return true;

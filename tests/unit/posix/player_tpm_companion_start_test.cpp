@@ -65,8 +65,8 @@ class TpmStartTest : public ::testing::Test {
   void SetUp() override {
     fake = &swtpm;
     programRunnerSystem.startCompanion = [](const std::string& program,
-                                         const std::vector<std::string>& a,
-                                         const std::vector<int>& keepOpen, ProcessHandles*) {
+                                            const std::vector<std::string>& a,
+                                            const std::vector<int>& keepOpen, ProcessHandles*) {
       fake->program = program;
       fake->arguments = a;
       fake->keepOpen = keepOpen;
