@@ -11,6 +11,7 @@
 
 #include "platform/win32/system_handles.h"
 #include "player/host/machine_file_access.h"
+#include "player/host/win32/ansi_text.h"
 
 namespace {
 
@@ -20,13 +21,11 @@ void AddKnownFolder(REFKNOWNFOLDERID id, std::vector<std::string>* folders) {
     CoTaskMemFree(wide);
     return;
   }
-  char path[MAX_PATH];
-  BOOL lost = FALSE;
-  const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, path, sizeof path,
-                                         nullptr, &lost);
+  std::string path;
+  const EncodingResult converted = WideToAnsiText(wide, &path);
   CoTaskMemFree(wide);
   std::string resolved;
-  if (length == 0 || lost || !ResolveFilePath(path, &resolved)) return;
+  if (converted != EncodingResult::kConverted || !ResolveFilePath(path, &resolved)) return;
   if (resolved.back() != '\\') resolved += '\\';
   folders->push_back(resolved);
 }
@@ -76,10 +75,7 @@ std::string ParentProgramFile() {
 std::string TitleDash() {
   // Windows hands QEMU an ANSI command line: the dash in its code page, or
   // a hyphen where the code page has no dash.
-  char dash[8];
-  BOOL lost = FALSE;
-  const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, L"\x2013", 1, dash,
-                                         sizeof dash, nullptr, &lost);
-  if (length <= 0 || lost) return " - ";
-  return " " + std::string(dash, static_cast<std::size_t>(length)) + " ";
+  std::string dash;
+  if (WideToAnsiText(L"\x2013", &dash) != EncodingResult::kConverted) return " - ";
+  return " " + dash + " ";
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "player/host/text_encoding.h"
+#include "player/host/win32/ansi_text.h"
 
 namespace {
 
@@ -26,7 +27,9 @@ bool ToWide(std::string_view text, unsigned codePage, std::wstring* wide) {
   return MultiByteToWideChar(codePage, flags, text.data(), size, wide->data(), needed) == needed;
 }
 
-EncodingResult ToAnsi(const std::wstring& wide, std::string* converted) {
+}  // namespace
+
+EncodingResult WideToAnsiText(const std::wstring& wide, std::string* converted) {
   converted->clear();
   if (wide.empty()) return EncodingResult::kConverted;
   const UINT ansi = GetACP();
@@ -50,13 +53,11 @@ EncodingResult ToAnsi(const std::wstring& wide, std::string* converted) {
   return EncodingResult::kConverted;
 }
 
-}  // namespace
-
 EncodingResult ConvertToSystemText(std::string_view text, std::string_view encoding,
                                    std::string* converted) {
   const unsigned codePage = WindowsCodePage(encoding);
   if (codePage == 0 || !IsValidCodePage(codePage)) return EncodingResult::kUnknownEncoding;
   std::wstring wide;
   if (!ToWide(text, codePage, &wide)) return EncodingResult::kInvalidBytes;
-  return ToAnsi(wide, converted);
+  return WideToAnsiText(wide, converted);
 }

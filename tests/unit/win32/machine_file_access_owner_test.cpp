@@ -1,7 +1,7 @@
 // Windows: the launcher's own folder counts as private by its owner and by
 // its rights, so that its runs never ask about the image the user picked.
 // (Wine keeps no write rights of others, so a folder others may change
-// cannot be made here.)
+// cannot be made here.) A device is held only where one is allowed.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -21,6 +21,18 @@ TEST(MachineFileAccessWindows, AFolderTheUserMadeIsTheUsers) {
   // The launcher's temporary folder, made as a run makes it.
   ASSERT_NE(MakeDirectory(directory.Name("trennwick_temp_1")), 0);
   EXPECT_TRUE(PrivateToCurrentUser(directory.Name("trennwick_temp_1")));
+}
+
+// A device path (\\.\...) is told by its prefix: held where a CD drive may
+// be, refused elsewhere, as any device that is no disk file is.
+TEST(MachineFileAccessWindows, HoldsADeviceOnlyWhereOneIsAllowed) {
+  const std::string device = "\\\\.\\NUL";
+  HeldFiles held;
+  std::size_t number = 99;
+  EXPECT_FALSE(held.Open(device, false, &number));
+  EXPECT_EQ(number, 99u);
+  EXPECT_TRUE(held.Open(device, true, &number));
+  EXPECT_EQ(number, 0u);
 }
 
 }  // namespace
