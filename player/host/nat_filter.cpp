@@ -29,7 +29,9 @@ bool Ipv6OnHost(const std::uint8_t* address, const HostAddresses& host) {
   static constexpr std::uint8_t kMappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
   static constexpr std::uint8_t kZeros[15] = {};
   // An IPv4-mapped address reaches the IPv4 host through a dual-stack socket.
-  if (std::equal(kMappedPrefix, kMappedPrefix + 12, address)) return Ipv4OnHost(address + 12, host);
+  if (std::equal(kMappedPrefix, kMappedPrefix + 12, address) && Ipv4OnHost(address + 12, host)) {
+    return true;
+  }
   // :: (which Linux connects to itself) and ::1.
   if (std::equal(kZeros, kZeros + 15, address) && address[15] <= 1) return true;
   return std::any_of(host.ipv6.begin(), host.ipv6.end(), [address](const auto& own) {

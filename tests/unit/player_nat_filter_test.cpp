@@ -109,6 +109,11 @@ TEST(NatFilter, DropsEveryIpv6DestinationOnTheHost) {
   EXPECT_EQ(Passed(Ipv6Udp(mapped, 8)), 0u);
   std::copy(kOutside.begin(), kOutside.end(), mapped.begin() + 12);
   EXPECT_EQ(Passed(Ipv6Udp(mapped, 8)), 62u);
+  // An address the host names in its IPv6 form counts in that form too.
+  HostAddresses mappedHost;
+  mappedHost.ipv6.push_back(mapped);
+  const Bytes toMapped = Ipv6Udp(mapped, 8);
+  EXPECT_EQ(GuestFrameLengthToPass(toMapped.data(), toMapped.size(), mappedHost), 0u);
   Ipv6 two{};
   two[15] = 2;
   EXPECT_EQ(Passed(Ipv6Udp(two, 8)), 62u);
