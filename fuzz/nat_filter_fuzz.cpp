@@ -1,7 +1,8 @@
 // The input: one byte, whose low two bits count the host's IPv4 addresses
 // and the next two its IPv6 addresses, those addresses, then the guest's
 // frame. Checks the model: a frame passed never points at the host
-// (loopback, 0.0.0.0/8, ::, ::1, IPv4-mapped forms, the host's addresses),
+// (loopback, 0.0.0.0/8, ::, ::1, IPv4-mapped forms, the host's addresses)
+// or a multicast group (but IPv6's ICMPv6 and DHCPv6, which passt answers),
 // is an IPv4, IPv6 or ARP frame, is never longer than the input, keeps its
 // Ethernet and IP headers, and its IP length fills it exactly.
 #include <cstddef>
@@ -18,7 +19,7 @@ bool SameBytes(const std::uint8_t* a, const std::uint8_t* b, std::size_t size) {
 }
 
 bool Ipv4Forbidden(const std::uint8_t* address, const HostAddresses& host) {
-  if (address[0] == 0 || address[0] == 127) return true;
+  if (address[0] == 0 || address[0] == 127 || (address[0] & 0xF0) == 0xE0) return true;
   for (const auto& own : host.ipv4) {
     if (SameBytes(own.data(), address, 4)) return true;
   }
@@ -53,6 +54,10 @@ void CheckPassed(const std::uint8_t* frame, std::size_t size, std::size_t passed
     MODEL_CHECK((packet[0] >> 4) == 6);
     MODEL_CHECK(kEthernetHeaderBytes + 40 + (packet[4] << 8 | packet[5]) == passed);
     MODEL_CHECK(!Ipv6Forbidden(packet + 24, host));
+    if (packet[24] == 0xff) {
+      MODEL_CHECK(packet[6] == 58 || (packet[6] == 17 && passed >= kEthernetHeaderBytes + 48 &&
+                                      (packet[42] << 8 | packet[43]) == 547));
+    }
   } else {
     MODEL_CHECK(type == 0x0806);
     MODEL_CHECK(passed == size);

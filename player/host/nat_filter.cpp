@@ -12,24 +12,43 @@ constexpr std::size_t kIpv4HeaderBytes = 20;
 constexpr std::size_t kIpv4DestinationOffset = 16;
 constexpr std::size_t kIpv6HeaderBytes = 40;
 constexpr std::size_t kIpv6DestinationOffset = 24;
+constexpr std::uint8_t kIcmpv6 = 58;
+constexpr std::uint8_t kUdp = 17;
+constexpr std::size_t kUdpHeaderBytes = 8;
+constexpr std::uint16_t kDhcpv6ServerPort = 547;
 
 std::uint16_t BigEndian16(const std::uint8_t* bytes) {
   return static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
 }
 
 // 0.0.0.0/8 counts: Linux connects a socket aimed at 0.0.0.0 to itself.
-bool Ipv4OnHost(const std::uint8_t* address, const HostAddresses& host) {
-  if (address[0] == 0 || address[0] == 127) return true;
+// So do multicast groups: the socket passt sends from loops its datagrams
+// back to the host's own members (mDNS, SSDP, LLMNR).
+bool Ipv4Refused(const std::uint8_t* address, const HostAddresses& host) {
+  if (address[0] == 0 || address[0] == 127 || (address[0] >= 224 && address[0] <= 239)) {
+    return true;
+  }
   return std::any_of(host.ipv4.begin(), host.ipv4.end(), [address](const auto& own) {
     return std::equal(own.begin(), own.end(), address);
   });
 }
 
-bool Ipv6OnHost(const std::uint8_t* address, const HostAddresses& host) {
+// Multicast is what IPv6 needs of passt itself: neighbour and router
+// discovery (ICMPv6) and DHCPv6, which passt answers without a socket.
+bool Ipv6MulticastForPasst(const std::uint8_t* packet, std::size_t totalBytes) {
+  const std::uint8_t next = packet[6];
+  if (next == kIcmpv6) return true;
+  return next == kUdp && totalBytes >= kIpv6HeaderBytes + kUdpHeaderBytes &&
+         BigEndian16(packet + kIpv6HeaderBytes + 2) == kDhcpv6ServerPort;
+}
+
+bool Ipv6Refused(const std::uint8_t* packet, std::size_t totalBytes, const HostAddresses& host) {
   static constexpr std::uint8_t kMappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
   static constexpr std::uint8_t kZeros[15] = {};
+  const std::uint8_t* address = packet + kIpv6DestinationOffset;
+  if (address[0] == 0xff) return !Ipv6MulticastForPasst(packet, totalBytes);
   // An IPv4-mapped address reaches the IPv4 host through a dual-stack socket.
-  if (std::equal(kMappedPrefix, kMappedPrefix + 12, address) && Ipv4OnHost(address + 12, host)) {
+  if (std::equal(kMappedPrefix, kMappedPrefix + 12, address) && Ipv4Refused(address + 12, host)) {
     return true;
   }
   // :: (which Linux connects to itself) and ::1.
@@ -47,7 +66,7 @@ std::size_t Ipv4FrameLength(const std::uint8_t* packet, std::size_t available,
   if (headerBytes < kIpv4HeaderBytes || totalBytes < headerBytes || totalBytes > available) {
     return 0;
   }
-  if (Ipv4OnHost(packet + kIpv4DestinationOffset, host)) return 0;
+  if (Ipv4Refused(packet + kIpv4DestinationOffset, host)) return 0;
   return kEthernetHeaderBytes + totalBytes;
 }
 
@@ -56,7 +75,7 @@ std::size_t Ipv6FrameLength(const std::uint8_t* packet, std::size_t available,
   if (available < kIpv6HeaderBytes || packet[0] >> 4 != 6) return 0;
   const std::size_t totalBytes = kIpv6HeaderBytes + BigEndian16(packet + 4);
   if (totalBytes > available) return 0;
-  if (Ipv6OnHost(packet + kIpv6DestinationOffset, host)) return 0;
+  if (Ipv6Refused(packet, totalBytes, host)) return 0;
   return kEthernetHeaderBytes + totalBytes;
 }
 

@@ -27,8 +27,9 @@ inline constexpr std::size_t kStreamLengthBytes = 4;
 // How many bytes of the guest's `frame` go on to passt: the Ethernet
 // header and the IP packet without the padding behind it. 0 when the frame
 // is dropped: a destination on the host (0.0.0.0/8, 127.0.0.0/8, ::, ::1,
-// their IPv4-mapped forms, one of `host`), a length that does not fit the
-// frame, or a type other than IPv4, IPv6 and ARP (a VLAN tag would hide
-// the address behind it).
+// their IPv4-mapped forms, one of `host`), a multicast group (IPv4's all;
+// IPv6's but for ICMPv6 and DHCPv6, which passt answers itself), a length
+// that does not fit the frame, or a type other than IPv4, IPv6 and ARP (a
+// VLAN tag would hide the address behind it).
 std::size_t GuestFrameLengthToPass(const std::uint8_t* frame, std::size_t size,
                                    const HostAddresses& host);

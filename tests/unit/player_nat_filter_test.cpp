@@ -120,6 +120,31 @@ TEST(NatFilter, DropsEveryIpv6DestinationOnTheHost) {
   EXPECT_EQ(Passed(Ipv6Udp(kOutsideIpv6, 8)), 62u);
 }
 
+TEST(NatFilter, DropsMulticastButWhatPasstAnswersItself) {
+  // The socket passt sends from would loop these back to the host's mDNS
+  // and SSDP services.
+  EXPECT_EQ(Passed(Ipv4Ack({224, 0, 0, 251})), 0u);
+  EXPECT_EQ(Passed(Ipv4Ack({239, 255, 255, 250})), 0u);
+  EXPECT_EQ(Passed(Ipv4Ack({240, 0, 0, 1})), 54u);
+  // DHCP's broadcast is passt's own.
+  EXPECT_EQ(Passed(Ipv4Ack({255, 255, 255, 255})), 54u);
+  const Ipv6 mdns = {0xff, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xfb};
+  EXPECT_EQ(Passed(Ipv6Udp(mdns, 8)), 0u);
+  Ipv6 solicited = {0xff, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0xff, 0, 0, 1};
+  Bytes neighbourSolicitation = Ipv6Udp(solicited, 24);
+  neighbourSolicitation[14 + 6] = 58;
+  EXPECT_EQ(Passed(neighbourSolicitation), 14u + 40u + 24u);
+  const Ipv6 dhcpServers = {0xff, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 2};
+  Bytes dhcpv6 = Ipv6Udp(dhcpServers, 8);
+  dhcpv6[14 + 40 + 2] = 547 >> 8;
+  dhcpv6[14 + 40 + 3] = 547 & 0xFF;
+  EXPECT_EQ(Passed(dhcpv6), 62u);
+  dhcpv6[14 + 40 + 3] = 0x24;  // 548
+  EXPECT_EQ(Passed(dhcpv6), 0u);
+  // A UDP header cut short names no port.
+  EXPECT_EQ(Passed(Ipv6Udp(dhcpServers, 4)), 0u);
+}
+
 TEST(NatFilter, DropsLengthsThatDoNotFitTheFrame) {
   const Bytes ack = Ipv4Ack(kOutside);
   EXPECT_EQ(Passed(Bytes(ack.begin(), ack.begin() + 13)), 0u);

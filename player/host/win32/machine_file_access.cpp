@@ -187,7 +187,7 @@ bool HeldFiles::Open(const std::string& resolved, bool blockDeviceAllowed, std::
                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   ScopedHandle owner(file);
-  const bool device = resolved.rfind("\\.\", 0) == 0;
+  const bool device = resolved.rfind("\\\\.\\", 0) == 0;
   BY_HANDLE_FILE_INFORMATION information{};
   if (device) {
     if (!blockDeviceAllowed) return false;
