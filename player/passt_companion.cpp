@@ -37,14 +37,19 @@ std::string PasstCompanion::Prepare(const std::vector<int>& natCards,
 }
 
 std::string PasstCompanion::Start() {
+  const HostAddresses host = cards_.empty() ? HostAddresses{} : CurrentHostAddresses();
   for (int card : cards_) {
     MachineConnection& connection = connections_[card];
-    if (!connection.Renew()) {
+    FrameRelay& relay = relays_[card];
+    const bool connected = connection.Renew() && relay.Start(connection.companionEnd(), host);
+    connection.CloseCompanionEnd();
+    if (!connected) {
+      Stop();
       return ShownText("Die Verbindung zum Netzwerkprogramm passt kann nicht angelegt werden.");
     }
-    const bool started = StartCompanionProgram(program_, PasstArguments(connection.companionEnd()),
-                                               {connection.companionEnd()}, &passt_[card]);
-    connection.CloseCompanionEnd();
+    const bool started = StartCompanionProgram(program_, PasstArguments(relay.companionEnd()),
+                                               {relay.companionEnd()}, &passt_[card]);
+    relay.CloseCompanionEnd();
     if (!started) {
       Stop();
       return ShownText("Das Netzwerkprogramm passt konnte nicht gestartet werden: '") +
@@ -61,5 +66,7 @@ std::vector<int> PasstCompanion::Descriptors() const {
 }
 
 void PasstCompanion::Stop() {
+  // The relay first: passt sees its connection end and leaves by itself.
+  for (FrameRelay& relay : relays_) relay.Stop();
   for (CompanionProgram& passt : passt_) passt.Stop();
 }
