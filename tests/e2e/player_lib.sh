@@ -110,14 +110,14 @@ pl_prepare_linux_cd() {
   chown "$pl_uid:$pl_gid" "$work/qemu.pid" "$work/qemu-arguments"
 }
 
-# Puts the Linux CD into the user's folder DIR (a hard link where it can)
-# and points pl_linux_cd at it: a machine whose CD lies outside its own
-# folder would be asked about first. The user may not be able to reach the
-# cache, which lies in the build tree.
+# Copies the Linux CD into the user's folder DIR and points pl_linux_cd at
+# it: a machine whose CD lies outside its own folder, or is a second name
+# of a file elsewhere (a hard link), would be asked about first. The user
+# may not be able to reach the cache, which lies in the build tree.
 pl_place_linux_cd() {
   local placed
   placed="$1/$(basename "$pl_linux_cd")"
-  ln -f "$pl_linux_cd" "$placed" 2>/dev/null || cp "$pl_linux_cd" "$placed"
+  cp "$pl_linux_cd" "$placed"
   pl_linux_cd=$placed
 }
 
