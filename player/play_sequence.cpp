@@ -287,6 +287,13 @@ class MachineRun {
   // cards' connections to their passt.
   bool MakeMachineState(const MachineDescription& machine, Companions* companions,
                         MachineState* state, int* code) {
+    // Refused before anything is made for the machine: a TPM's state folder
+    // would otherwise stay behind.
+    const std::string tpmRefused = TpmRefusal(facts_);
+    if (!tpmRefused.empty()) {
+      *code = FailInConfiguration(tpmRefused);
+      return false;
+    }
     const std::string noPasst =
         companions->passt.Prepare(NatCards(machine), &state->natConnections);
     if (!noPasst.empty()) {

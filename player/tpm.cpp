@@ -2,15 +2,17 @@
 
 #include "platform/ascii_case.h"
 
+std::string TpmRefusal(const MachineFacts& facts) {
+  if (!facts.tpm || facts.Uefi()) return {};
+  return "Ein TPM 2.0 (vtpm.present) braucht UEFI-Firmware: bitte firmware = \"efi\" in die "
+         "Konfiguration schreiben.";
+}
+
 void AddTpmArguments(const MachineFacts& facts, const std::string& socket,
                      QemuInvocation& invocation) {
   if (!facts.tpm || !invocation.error.empty()) return;
-  if (!facts.Uefi()) {
-    invocation.error =
-        "Ein TPM 2.0 (vtpm.present) braucht UEFI-Firmware: bitte firmware = \"efi\" in die "
-        "Konfiguration schreiben.";
-    return;
-  }
+  invocation.error = TpmRefusal(facts);
+  if (!invocation.error.empty()) return;
   if (socket.empty()) {
     invocation.error = "Der TPM-Emulator (swtpm) ist nicht bereit.";
     return;

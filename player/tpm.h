@@ -11,6 +11,10 @@
 
 #include "player/machine_facts.h"
 
+// The refusal (an own text) of a TPM that the machine cannot have: one
+// without UEFI firmware; empty when there is none or it can have it.
+std::string TpmRefusal(const MachineFacts& facts);
+
 // `socket`: swtpm's control socket, as QEMU reaches it. A TPM needs UEFI
 // firmware and the socket; without either the configuration is refused.
 void AddTpmArguments(const MachineFacts& facts, const std::string& socket,

@@ -10,7 +10,8 @@
 // The physical memory in MiB; 0 when unknown.
 long long PhysicalMemoryMegabytes();
 
-// The home and the user's folders (Linux: those that xdg-user-dirs names;
+// The home and the user's folders (Linux: those that xdg-user-dirs names,
+// and the home's folders of xdg-user-dirs' usual names such as Downloads;
 // Windows: the known folders), resolved, each with its trailing separator;
 // the ones that do not exist are left out.
 std::vector<std::string> UserFolders();

@@ -66,8 +66,8 @@ code=$(pl_run_player "$dir/m.vmx")
 [ "$code" = 0 ] || pl_fail "exit code $code"
 pl_check_report "$dir/serial.txt" >/dev/null
 # The guest booted from the CD, which QEMU got as a descriptor, not by name.
-pl_qemu_arguments | grep -qxF "file=/dev/fdset/1,if=none,id=drive0,media=cdrom,readonly=on,format=raw" ||
-  pl_fail "QEMU did not get the CD as a descriptor: $(pl_qemu_arguments | grep -F file= | head -n 1)"
+pl_qemu_arguments | grep -qxF "driver=file,node-name=drive0-file,filename=/dev/fdset/1,read-only=on" ||
+  pl_fail "QEMU did not get the CD as a descriptor: $(pl_qemu_arguments | grep -F filename= | head -n 1)"
 pl_qemu_arguments | grep -qxF "guest=Müller – Prüfung ä.iso – Software-Emulation" || pl_fail "the display name did not reach QEMU in UTF-8"
 
 # The same Windows-1252 name in a file that claims UTF-8: refused, with the key named.

@@ -18,6 +18,9 @@ if ! pl_prepare_linux_cd; then
   pl_end
 fi
 home=$pl_home
+# The launcher beside the player: only it, as the player's parent, makes a
+# run Trennwick's own.
+cp "$2" "$(dirname "$player")/trennwick"
 vm=$(pl_user_dir home/vm)
 secret="$home/.ssh/id_ed25519"
 # The CD lies in the machine's folder, so that only the hostile files are asked about.
@@ -78,12 +81,39 @@ write_vmx() {
   pl_write_vmx "$vm/$name" linux.iso "$serial" "$@"
 }
 
+# A .vmx without CD or serial port: FILE, its lines (key = "value") after.
+write_bare_vmx() {
+  local file=$1 line
+  shift
+  {
+    printf '.encoding = "UTF-8"\r\nconfig.version = "8"\r\nvirtualHW.version = "19"\r\n'
+    printf 'displayName = "E2E"\r\nguestOS = "other-64"\r\nmemsize = "256"\r\n'
+    for line in "$@"; do printf '%s\r\n' "$line"; done
+  } >"$file"
+  chown "$pl_uid:$pl_gid" "$file"
+}
+
+# Starts the player on VMX (a name in the machine's folder or a path),
+# with `parent` (when set) as the player's parent process.
+start_player() {
+  local vmx=$1 real=$player
+  [[ "$vmx" == /* ]] || vmx="$vm/$vmx"
+  if [ -z "${parent:-}" ]; then
+    pl_start_player "$vmx"
+    return
+  fi
+  # A shell that runs two commands forks for the first: it stays the parent.
+  player=$parent
+  pl_start_player -c '"$0" "$1"; exit $?' "$real" "$vmx"
+  player=$real
+}
+
 # The player asks about the files outside the folder; KEY answers (Return
 # takes the default, "Nein"; Escape closes the box). Nothing may start.
 case_answered_no() {
   pl_case=$1
   local vmx=$2 key=$3 window code
-  pl_start_player "$vm/$vmx"
+  start_player "$vmx"
   if ! window=$(wait_window '^Trennwick-Player$'); then
     pl_fail "no question"
   else
@@ -99,7 +129,7 @@ case_answered_no() {
 case_refused() {
   pl_case=$1
   local vmx=$2 window code
-  pl_start_player "$vm/$vmx"
+  start_player "$vmx"
   if window=$(wait_window '^(Fehler|Trennwick-Player)$'); then
     [ "$(xdotool getwindowname "$window")" = Fehler ] || pl_fail "asked instead of refusing"
     press "$window" Return
@@ -151,7 +181,7 @@ case_answered_no vmdk-flat-outside vmdk-flat.vmx Return
 
 pl_as_user qemu-img create -q -f qcow2 -u -b "$secret" -F raw "$vm/backing.qcow2" 1M
 write_vmx qcow2-backing.vmx serial-1.txt 'ide0:1.present = "TRUE"' 'ide0:1.fileName = "backing.qcow2"'
-case_refused qcow2-backing-outside qcow2-backing.vmx "$secret"
+case_answered_no qcow2-backing-outside qcow2-backing.vmx Return
 
 # The data file is named while it is still empty; the victim's bytes come after.
 pl_as_user rm -f "$home/victim2.bin"
@@ -159,7 +189,7 @@ pl_as_user qemu-img create -q -f qcow2 -o data_file="$home/victim2.bin" "$vm/dat
 pl_as_user sh -c 'printf "victim two\n" >"$1"' sh "$home/victim2.bin"
 make_victims
 write_vmx qcow2-data.vmx serial-1.txt 'ide0:1.present = "TRUE"' 'ide0:1.fileName = "data.qcow2"'
-case_refused qcow2-data-file-outside qcow2-data.vmx "victim2.bin"
+case_answered_no qcow2-data-file-outside qcow2-data.vmx Return
 
 write_vmx network.vmx serial-1.txt 'ide0:1.present = "TRUE"' 'ide0:1.fileName = "//server/share/x.img"'
 case_refused network-path network.vmx "Netzwerkpfad"
@@ -183,6 +213,160 @@ write_vmx nul.vmx serial-1.txt
 printf 'ide0:1.present = "TRUE"\r\nide0:1.fileName = "a\0/../../.bashrc"\r\n' >>"$vm/nul.vmx"
 case_refused nul-byte nul.vmx "ide0:1.fileName"
 
+# A TCP or Unix socket service that notes each connection in LOG, run as
+# the user. usage: listen ADDRESS LOG (ADDRESS: a path, or 127.0.0.1:PORT)
+listeners=()
+listen() {
+  # Started directly, not through a function: its process id is the
+  # service's own, so that it can be ended.
+  pl_user_command_for python3 - "$1"
+  "${pl_user_command[@]}" >"$2" 2>&1 <<'PY' &
+import socket, sys
+address = sys.argv[1]
+if address.startswith("/"):
+    s = socket.socket(socket.AF_UNIX)
+    s.bind(address)
+else:
+    host, port = address.rsplit(":", 1)
+    s = socket.socket()
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    s.bind((host, int(port)))
+s.listen(8)
+print("listening", flush=True)
+while True:
+    c, _ = s.accept()
+    print("connection", flush=True)
+    c.close()
+PY
+  listeners+=($!)
+  for _ in $(seq 50); do
+    grep -q listening "$2" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  pl_fail "the service on $1 did not start: $(cat "$2")"
+}
+
+# A qcow2 image NAME in the machine's folder over BACKING, which is not
+# looked at.
+qcow2_over() {
+  pl_as_user qemu-img create -q -f qcow2 -u -b "$2" -F "${3:-raw}" "$vm/$1" 1M
+}
+
+# Refused at once: a FIFO must not be waited for.
+case_refused_soon() {
+  local started
+  started=$(date +%s)
+  case_refused "$@"
+  [ $(($(date +%s) - started)) -lt 15 ] || pl_fail "the refusal took $(($(date +%s) - started)) s"
+}
+
+# Where a download lands the folder is the user's, not a machine's: a
+# .vmx there asks before it uses the file beside it. First ~/Downloads
+# where no user-dirs.dirs names the folders, then the name it gives.
+downloads=$(pl_user_dir home/Downloads)
+pl_as_user sh -c 'printf "%%PDF-1.4 tax\n" >"$1/tax.pdf"' sh "$downloads"
+write_bare_vmx "$downloads/offer.vmx" 'ide0:0.present = "TRUE"' 'ide0:0.fileName = "tax.pdf"'
+case_answered_no downloads-default "$downloads/offer.vmx" Return
+pl_as_user sh -c 'printf "XDG_DOWNLOAD_DIR=\"\$HOME/Heruntergeladen\"\n" >"$1/.config/user-dirs.dirs"' \
+  sh "$home"
+downloads=$(pl_user_dir home/Heruntergeladen)
+pl_as_user sh -c 'printf "%%PDF-1.4 tax\n" >"$1/tax.pdf"' sh "$downloads"
+write_bare_vmx "$downloads/offer.vmx" 'ide0:0.present = "TRUE"' 'ide0:0.fileName = "tax.pdf"'
+case_answered_no downloads-xdg "$downloads/offer.vmx" Return
+cmp -s <(printf '%%PDF-1.4 tax\n') "$downloads/tax.pdf" || pl_fail "tax.pdf changed"
+
+# A .vmx in the home itself naming a file there by its short name.
+write_bare_vmx "$home/notes.vmx" 'ide0:0.present = "TRUE"' 'ide0:0.fileName = ".bashrc"'
+case_answered_no home-bashrc "$home/notes.vmx" Return
+
+# The .vmx itself as its disk or its serial output.
+write_vmx self-disk.vmx serial-1.txt 'ide0:1.present = "TRUE"' 'ide0:1.fileName = "self-disk.vmx"'
+case_refused self-disk self-disk.vmx "Die Konfiguration selbst"
+write_vmx self-serial.vmx ../vm/self-serial.vmx
+case_refused self-serial self-serial.vmx "Die Konfiguration selbst"
+
+# Option text in a folder's and an image's name: QEMU gets neither name,
+# and the image's backing file outside is asked about all the same.
+tricky_folder='b,file=..'
+tricky_disk='a,format=raw,file=x.qcow2'
+pl_user_dir "home/vm/$tricky_folder" >/dev/null
+qcow2_over tricky.qcow2 "$home/victim.bin"
+pl_as_user mv "$vm/tricky.qcow2" "$vm/$tricky_folder/$tricky_disk"
+write_vmx option-text.vmx serial-1.txt 'ide0:1.present = "TRUE"' \
+  "ide0:1.fileName = \"$tricky_folder/$tricky_disk\""
+case_answered_no option-text option-text.vmx Return
+
+# Protocol names one and two layers down, each with a service behind it
+# that must never be reached; FIFOs one and two layers down; a loop.
+pl_as_user mkdir -p "$home/sockets"
+listen "$home/sockets/user.sock" "$work/unix-service.log"
+nbd_port=$((47200 + RANDOM % 400))
+listen "127.0.0.1:$nbd_port" "$work/tcp-service.log"
+qcow2_over nbd-unix.qcow2 "nbd+unix:///x?socket=$home/sockets/user.sock"
+write_vmx nbd-unix.vmx serial-1.txt 'ide0:1.present = "TRUE"' 'ide0:1.fileName = "nbd-unix.qcow2"'
+case_refused protocol-depth-1 nbd-unix.vmx "Protokolladresse"
+qcow2_over nbd-tcp-base.qcow2 "nbd://127.0.0.1:$nbd_port"
+qcow2_over nbd-tcp.qcow2 nbd-tcp-base.qcow2 qcow2
+write_vmx nbd-tcp.vmx serial-1.txt 'ide0:1.present = "TRUE"' 'ide0:1.fileName = "nbd-tcp.qcow2"'
+case_refused protocol-depth-2 nbd-tcp.vmx "Protokolladresse"
+qcow2_over json.qcow2 "json:{\"driver\":\"file\",\"filename\":\"$secret\"}"
+write_vmx json.vmx serial-1.txt 'ide0:1.present = "TRUE"' 'ide0:1.fileName = "json.qcow2"'
+case_refused protocol-json json.vmx "Protokolladresse"
+sleep 0.5
+pl_case=protocol-services
+grep -q connection "$work/unix-service.log" && pl_fail "the Unix socket service was reached"
+grep -q connection "$work/tcp-service.log" && pl_fail "the TCP service was reached"
+kill "${listeners[@]}" 2>/dev/null
+wait "${listeners[@]}" 2>/dev/null
+
+pl_as_user mkfifo "$vm/pipe.img" "$vm/pipe-base"
+write_vmx fifo-disk.vmx serial-1.txt 'ide0:1.present = "TRUE"' 'ide0:1.fileName = "pipe.img"'
+case_refused_soon fifo-depth-1 fifo-disk.vmx "pipe.img"
+qcow2_over fifo-over.qcow2 pipe-base
+write_vmx fifo-base.vmx serial-1.txt 'ide0:1.present = "TRUE"' 'ide0:1.fileName = "fifo-over.qcow2"'
+case_refused_soon fifo-depth-2 fifo-base.vmx "pipe-base"
+
+qcow2_over loop-a.qcow2 loop-b.qcow2 qcow2
+qcow2_over loop-b.qcow2 loop-a.qcow2 qcow2
+write_vmx loop.vmx serial-1.txt 'ide0:1.present = "TRUE"' 'ide0:1.fileName = "loop-a.qcow2"'
+case_refused_soon loop loop.vmx "schon zu seiner Kette"
+
+# A machine shipped with its TPM state or UEFI store as a second name of
+# a file of the user's: swtpm or QEMU would write into that file.
+pl_as_user mkdir -m 700 "$vm/tpm-symlink-tpm" "$vm/tpm-hardlink-tpm"
+pl_as_user ln -s "$home/victim.bin" "$vm/tpm-symlink-tpm/tpm2-00.permall"
+write_vmx tpm-symlink.vmx serial-1.txt 'firmware = "efi"' 'vtpm.present = "TRUE"'
+case_refused tpm-state-symlink tpm-symlink.vmx "privater Ordner"
+pl_as_user ln "$home/victim.bin" "$vm/tpm-hardlink-tpm/tpm2-00.permall"
+write_vmx tpm-hardlink.vmx serial-1.txt 'firmware = "efi"' 'vtpm.present = "TRUE"'
+case_refused tpm-state-hardlink tpm-hardlink.vmx "privater Ordner"
+pl_as_user rm "$vm/tpm-hardlink-tpm/tpm2-00.permall"
+pl_as_user ln -s "$home/victim.bin" "$vm/store-symlink-efivars.fd"
+write_vmx store-symlink.vmx serial-1.txt 'firmware = "efi"'
+case_refused uefi-store-symlink store-symlink.vmx "UEFI-Variablenspeicher"
+pl_as_user ln "$home/victim.bin" "$vm/store-hardlink-efivars.fd"
+write_vmx store-hardlink.vmx serial-1.txt 'firmware = "efi"'
+case_refused uefi-store-hardlink store-hardlink.vmx "UEFI-Variablenspeicher"
+pl_as_user rm "$vm/store-hardlink-efivars.fd"
+pl_case=tpm-untouched
+[ "$(find "$vm" -name 'swtpm*' -o -name '.lock' | wc -l)" = 0 ] || pl_fail "swtpm ran for a refused machine"
+
+# A folder named as the launcher names its run's, made by the user: only
+# the launcher beside the player as its parent makes it Trennwick's own
+# run, not the name, and not a program of that name from elsewhere.
+fake_run=/tmp/trennwick_temp_e2e$$
+pl_as_user mkdir -m 700 "$fake_run"
+write_bare_vmx "$fake_run/trennwick.vmx" 'ide1:0.present = "TRUE"' \
+  'ide1:0.deviceType = "cdrom-image"' "ide1:0.fileName = \"$vm/linux.iso\"" \
+  'ide0:0.present = "TRUE"' "ide0:0.fileName = \"$home/.bashrc\""
+case_answered_no launcher-named-folder "$fake_run/trennwick.vmx" Return
+mkdir -p "$work/elsewhere"
+cp "$(command -v bash)" "$work/elsewhere/trennwick"
+parent="$work/elsewhere/trennwick"
+case_answered_no launcher-named-parent "$fake_run/trennwick.vmx" Return
+parent=""
+rm -rf "$fake_run"
+
 # A "film.iso" in the folder that is really a vmdk descriptor naming the
 # user's key: CDs are raw bytes, so QEMU reads the descriptor's text and
 # never the key. The Linux CD beside it boots and powers the guest off.
@@ -202,15 +386,17 @@ player_exit "$pl_boot_seconds"
 [ "$code" = 0 ] || pl_fail "exit code $code, expected 0"
 pl_check_report "$vm/serial-disguised.txt" >/dev/null
 pl_qemu_arguments | grep -q 'film' && pl_fail "QEMU was given a name: $(pl_qemu_arguments | grep film)"
-[ "$(pl_qemu_arguments | grep -c 'media=cdrom,readonly=on,format=raw')" = 2 ] ||
-  pl_fail "not every CD is raw: $(pl_qemu_arguments | grep media=cdrom)"
+[ "$(pl_qemu_arguments | grep -cx 'driver=raw,node-name=drive[0-9]*,file=drive[0-9]*-file,read-only=on')" = 2 ] ||
+  pl_fail "not every CD is raw: $(pl_qemu_arguments | grep '^driver=')"
 check_victims
 
 # "Ja": the machine boots and writes its report to the serial file outside
 # its folder, through the descriptor the player opened; QEMU gets no name
-# of the machine's files.
+# of the machine's files, neither the option text in the disk's name nor
+# the backing file outside, which it reads and never writes.
 pl_case=answered-yes
-write_vmx outside-yes.vmx "$home/serial-outside.txt"
+write_vmx outside-yes.vmx "$home/serial-outside.txt" 'ide0:1.present = "TRUE"' \
+  "ide0:1.fileName = \"$tricky_folder/$tricky_disk\""
 pl_start_player "$vm/outside-yes.vmx"
 if window=$(wait_window '^Trennwick-Player$'); then
   # The "Ja" button's mnemonic, in English or German.
@@ -232,6 +418,10 @@ pl_check_report "$home/serial-outside.txt" >/dev/null
 pl_qemu_arguments | grep -q -e "$home" &&
   pl_fail "QEMU was given a name: $(pl_qemu_arguments | grep -e "$home")"
 pl_qemu_arguments | grep -q '^fd=[0-9]*,set=[0-9]*$' || pl_fail "QEMU was given no descriptors"
+pl_qemu_arguments | grep -qx 'driver=qcow2,node-name=drive0,file=drive0-file,backing=drive0-1' ||
+  pl_fail "the disk is no qcow2 node over its backing: $(pl_qemu_arguments | grep '^driver=')"
+pl_qemu_arguments | grep -qx 'driver=file,node-name=drive0-1-file,filename=/dev/fdset/[0-9]*,read-only=on' ||
+  pl_fail "the backing file is not read-only"
 check_victims
 
 pl_end

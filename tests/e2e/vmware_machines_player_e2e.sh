@@ -117,8 +117,10 @@ case_scsi_upper_units() {
   scsi_vmx "$dir/a.vmx" scsi0:8 "$dir/a-serial.log" 'ide0:0.present = "TRUE"' \
     'ide0:0.deviceType = "ata-hardDisk"' "ide0:0.fileName = \"$disk\""
   boot_and_check "$dir/a.vmx" "$dir/a-serial.log" bios "E2E $dash $cd_name $dash Software-Emulation"
-  pl_qemu_arguments | grep -qx "file=/dev/fdset/[0-9]*,if=none,id=drive0,format=raw" ||
-    pl_fail "the ata-hardDisk image is no disk drive: $(pl_qemu_arguments | grep -F drive0)"
+  pl_qemu_arguments | grep -qx "driver=file,node-name=drive0-file,filename=/dev/fdset/[0-9]*" ||
+    pl_fail "the ata-hardDisk image is no writable disk: $(pl_qemu_arguments | grep -F drive0)"
+  pl_qemu_arguments | grep -qx "driver=raw,node-name=drive0,file=drive0-file" ||
+    pl_fail "the ata-hardDisk image is not raw: $(pl_qemu_arguments | grep -F drive0)"
   pl_qemu_arguments | grep -qx 'ide-hd,bus=ide.0,unit=0,drive=drive0,bootindex=2' ||
     pl_fail "the ata-hardDisk is not on ide0:0"
   pl_qemu_arguments | grep -qx 'lsi53c895a,id=scsi0-1' || pl_fail "no second LSI adapter"

@@ -18,6 +18,12 @@ void AddResolved(const char* folder, std::vector<std::string>* folders) {
   folders->push_back(entry);
 }
 
+// The names xdg-user-dirs gives the user's folders. Where no
+// user-dirs.dirs names them GLib knows the desktop alone, while browsers
+// still download into ~/Downloads.
+constexpr const char* kUsualUserFolders[] = {"Desktop",  "Documents", "Downloads", "Music",
+                                             "Pictures", "Public",    "Templates", "Videos"};
+
 }  // namespace
 
 long long PhysicalMemoryMegabytes() {
@@ -32,6 +38,9 @@ std::vector<std::string> UserFolders() {
   AddResolved(g_get_home_dir(), &folders);
   for (int folder = G_USER_DIRECTORY_DESKTOP; folder < G_USER_N_DIRECTORIES; ++folder) {
     AddResolved(g_get_user_special_dir(static_cast<GUserDirectory>(folder)), &folders);
+  }
+  for (const char* name : kUsualUserFolders) {
+    AddResolved((std::string(g_get_home_dir()) + '/' + name).c_str(), &folders);
   }
   return folders;
 }
