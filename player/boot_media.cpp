@@ -5,6 +5,8 @@
 #include <regex>
 #include <vector>
 
+#include "platform/byte_order.h"
+
 namespace {
 
 constexpr std::size_t kCdSector = 2048;
@@ -67,12 +69,6 @@ constexpr std::array<unsigned char, 16> kEspTypeGuid = {
 
 unsigned char Byte(std::string_view bytes, std::size_t at) {
   return static_cast<unsigned char>(bytes[at]);
-}
-
-std::uint64_t LittleEndian(std::string_view bytes, std::size_t at, std::size_t size) {
-  std::uint64_t value = 0;
-  for (std::size_t i = size; i > 0; --i) value = (value << 8) | Byte(bytes, at + i - 1);
-  return value;
 }
 
 // Only a read that returns all it was asked for counts; a short one is the

@@ -4,7 +4,9 @@
 #include <optional>
 
 #include "platform/ascii_case.h"
+#include "platform/byte_order.h"
 #include "platform/path_names.h"
+#include "player/qemu_arguments.h"
 
 namespace {
 
@@ -66,22 +68,6 @@ constexpr const char* kLayoutText =
     "bergeben kann (nur ein Teil im Format FLAT geht): '";
 constexpr const char* kParentFormatText =
     "Das VMDK-Abbild nennt als Vorg\xE4nger kein VMDK-Abbild mit eigenen Daten: '";
-
-std::uint64_t BigEndian(std::string_view bytes, std::size_t at, int count) {
-  std::uint64_t value = 0;
-  for (int i = 0; i < count; ++i) {
-    value = value << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
-  }
-  return value;
-}
-
-std::uint64_t LittleEndian(std::string_view bytes, std::size_t at, int count) {
-  std::uint64_t value = 0;
-  for (int i = count - 1; i >= 0; --i) {
-    value = value << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
-  }
-  return value;
-}
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
@@ -463,17 +449,6 @@ class ChainReader {
   ImageChain chain_;
 };
 
-// QEMU splits keyval options at single commas; a doubled one is a comma of
-// the value.
-std::string OptionValue(std::string_view value) {
-  std::string escaped;
-  for (char c : value) {
-    escaped += c;
-    if (c == ',') escaped += ',';
-  }
-  return escaped;
-}
-
 class BlockdevRenderer {
  public:
   BlockdevRenderer(const ImageChain& chain, const std::string& nodeName,
@@ -501,8 +476,8 @@ class BlockdevRenderer {
   std::string RenderFile(int index, bool readOnly) {
     const ImageNode& node = chain_.nodes[static_cast<std::size_t>(index)];
     const std::string name = NodeName(index) + "-file";
-    Add("driver=file,node-name=" + OptionValue(name) +
-        ",filename=" + OptionValue(fileName_(node.file)) + (readOnly ? ",read-only=on" : ""));
+    Add("driver=file,node-name=" + EscapeQemuOptionValue(name) + ",filename=" +
+        EscapeQemuOptionValue(fileName_(node.file)) + (readOnly ? ",read-only=on" : ""));
     return name;
   }
 
@@ -511,11 +486,11 @@ class BlockdevRenderer {
     if (node.backing >= 0) RenderLayer(node.backing);
     const bool readOnly = ReadOnly(node);
     const std::string readOnlyOption = readOnly ? ",read-only=on" : "";
-    const std::string name = OptionValue(NodeName(index));
+    const std::string name = EscapeQemuOptionValue(NodeName(index));
     if (node.extent >= 0) {
       const bool extentReadOnly = readOnly || node.extentReadOnly;
       const std::string extent = RenderFile(node.extent, extentReadOnly);
-      Add("driver=raw,node-name=" + name + ",file=" + OptionValue(extent) +
+      Add("driver=raw,node-name=" + name + ",file=" + EscapeQemuOptionValue(extent) +
           ",offset=" + std::to_string(node.extentOffset) +
           ",size=" + std::to_string(node.extentSize) + (extentReadOnly ? ",read-only=on" : ""));
       return;
@@ -527,9 +502,9 @@ class BlockdevRenderer {
     value += node.format == ImageFormat::kQcow2  ? "qcow2"
              : node.format == ImageFormat::kVmdk ? "vmdk"
                                                  : "raw";
-    value += ",node-name=" + name + ",file=" + OptionValue(file);
-    if (node.backing >= 0) value += ",backing=" + OptionValue(NodeName(node.backing));
-    if (!dataFile.empty()) value += ",data-file=" + OptionValue(dataFile);
+    value += ",node-name=" + name + ",file=" + EscapeQemuOptionValue(file);
+    if (node.backing >= 0) value += ",backing=" + EscapeQemuOptionValue(NodeName(node.backing));
+    if (!dataFile.empty()) value += ",data-file=" + EscapeQemuOptionValue(dataFile);
     Add(value + readOnlyOption);
   }
 
