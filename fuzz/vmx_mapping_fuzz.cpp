@@ -98,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   host.spareMemoryMegabytes = provider.ConsumeIntegralInRange<long long>(0, 65536);
   host.processors = provider.ConsumeIntegralInRange<long long>(0, 64);
   host.tpmEmulation = provider.ConsumeBool();
-  BootCdFacts cd;
+  BootMediumFacts cd;
   cd.biosBoot = provider.ConsumeBool();
   cd.uefiBoot = provider.ConsumeBool();
   cd.windowsSetup = provider.ConsumeBool();

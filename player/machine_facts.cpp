@@ -44,37 +44,39 @@ void FitWindowsSetup(const HostFacts& host, MachineFacts* facts) {
   }
 }
 
-// A CD that boots under one firmware only gets that one.
-void FitBootCd(const BootCdFacts& cd, MachineFacts* facts) {
-  if (cd.biosBoot == cd.uefiBoot) return;
-  if (cd.uefiBoot && !facts->Uefi()) {
+// A medium that boots under one firmware only gets that one.
+void FitBootMedium(const BootMediumFacts& medium, MachineFacts* facts) {
+  if (medium.biosBoot == medium.uefiBoot) return;
+  const std::string by = medium.disk ? "von der Festplatte" : "von der CD";
+  const std::string what = medium.disk ? "Die Festplatte" : "Die CD";
+  if (medium.uefiBoot && !facts->Uefi()) {
     facts->firmware = FirmwareKind::kEfi;
-    facts->titleNote = "UEFI, von der CD verlangt";
-    facts->reason = "Die CD startet nur mit UEFI; die Maschine bekommt UEFI statt BIOS.";
-  } else if (cd.biosBoot && facts->Uefi()) {
+    facts->titleNote = "UEFI, " + by + " verlangt";
+    facts->reason = what + " startet nur mit UEFI; die Maschine bekommt UEFI statt BIOS.";
+  } else if (medium.biosBoot && facts->Uefi()) {
     facts->firmware = FirmwareKind::kBios;
     facts->tpm = false;
-    facts->titleNote = "BIOS, von der CD verlangt";
-    facts->reason =
-        "Die CD startet nur mit BIOS; die Maschine bekommt BIOS statt UEFI (ohne Secure Boot und "
-        "TPM).";
+    facts->titleNote = "BIOS, " + by + " verlangt";
+    facts->reason = what +
+                    " startet nur mit BIOS; die Maschine bekommt BIOS statt UEFI (ohne Secure Boot "
+                    "und TPM).";
   }
 }
 
 }  // namespace
 
 MachineFacts WorkOutMachineFacts(const MachineDescription& machine, const HostFacts& host,
-                                 const BootCdFacts& bootCd) {
+                                 const BootMediumFacts& bootMedium) {
   MachineFacts facts;
   facts.firmware = RequestedFirmware(machine);
   facts.tpm = machine.tpmRequested;
   facts.accelerator = host.accelerator;
   facts.memoryMegabytes = machine.memoryMegabytes.value_or(0);
   facts.processors = machine.processors.value_or(0);
-  if (bootCd.windowsSetup) {
+  if (bootMedium.windowsSetup) {
     FitWindowsSetup(host, &facts);
   } else {
-    FitBootCd(bootCd, &facts);
+    FitBootMedium(bootMedium, &facts);
   }
   return facts;
 }

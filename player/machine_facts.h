@@ -30,12 +30,14 @@ struct HostFacts {
   bool tpmEmulation = false;  // swtpm is there and QEMU can reach it
 };
 
-// What the CD that boots first says about itself (its El Torito catalog
-// and volume descriptor); all false when unknown or there is no CD.
-struct BootCdFacts {
+// What the medium that boots first says about itself: the CD's El Torito
+// catalog and volume descriptor, or, where no CD boots, the raw disk's MBR
+// and GPT; all false when unknown or there is none.
+struct BootMediumFacts {
   bool biosBoot = false;
   bool uefiBoot = false;
   bool windowsSetup = false;
+  bool disk = false;  // the medium is the disk that boots first
 };
 
 struct MachineFacts {
@@ -65,4 +67,4 @@ inline constexpr long long kWindowsSetupMemoryMegabytes = 4096;
 inline constexpr long long kWindowsSetupProcessors = 2;
 
 MachineFacts WorkOutMachineFacts(const MachineDescription& machine, const HostFacts& host,
-                                 const BootCdFacts& bootCd);
+                                 const BootMediumFacts& bootMedium);

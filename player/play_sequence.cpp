@@ -55,7 +55,7 @@ class MachineRun {
     if (!PlanFiles(machine, &plan, &code)) return code;
     MachineLock lock;
     if (!TakeLock(&lock, &code)) return code;
-    facts_ = WorkOutMachineFacts(machine, host_, ReadBootCd(machine, plan));
+    facts_ = WorkOutMachineFacts(machine, host_, ReadBootMedium(machine, plan));
     TellFacts();
     Companions companions;
     MachineState state;
@@ -258,18 +258,34 @@ class MachineRun {
     return false;
   }
 
-  // What the CD that boots first says of itself, read from the file the
-  // plan holds open; unknown when there is none or it is not open.
-  BootCdFacts ReadBootCd(const MachineDescription& machine, const MachineFilePlan& plan) {
-    const std::size_t file = plan.FileOfUse(machine.bootCdUse);
-    if (file == kNoFile || plan.files()[file].held == kNoFile) return {};
-    const std::size_t held = plan.files()[file].held;
+  // What the medium that boots first says of itself, read from the file
+  // the plan holds open: the CD that boots first, else the first disk when
+  // it is a raw image (its bytes are the guest's disk). Unknown otherwise.
+  BootMediumFacts ReadBootMedium(const MachineDescription& machine, const MachineFilePlan& plan) {
+    if (machine.bootCdUse != kNoUse) {
+      const BootMedia media = ReadCdBootMedia(Reader(plan, plan.FileOfUse(machine.bootCdUse)));
+      return {media.biosBoot, media.uefiBoot, media.windowsSetup, false};
+    }
+    for (const Drive& drive : machine.drives) {
+      if (drive.cd || drive.bootIndex == 0) continue;
+      const ImageChain* chain = plan.ChainOfUse(drive.use);
+      if (chain == nullptr || chain->nodes.size() != 1 ||
+          chain->nodes[0].format != ImageFormat::kRaw) {
+        return {};
+      }
+      const BootMedia media = ReadDiskBootMedia(Reader(plan, chain->nodes[0].file));
+      return {media.biosBoot, media.uefiBoot, false, true};
+    }
+    return {};
+  }
+
+  // Reads a file of the plan; every read fails when it is not held open.
+  ReadBytesAt Reader(const MachineFilePlan& plan, std::size_t file) {
+    const std::size_t held = file < plan.files().size() ? plan.files()[file].held : kNoFile;
     MachineFileHost& files = services_.MachineFiles();
-    const BootMedia media =
-        ReadCdBootMedia([&](std::uint64_t offset, std::size_t count, std::string* bytes) {
-          return files.ReadAt(held, offset, count, bytes);
-        });
-    return {media.biosBoot, media.uefiBoot, media.windowsSetup};
+    return [held, &files](std::uint64_t offset, std::size_t count, std::string* bytes) {
+      return held != kNoFile && files.ReadAt(held, offset, count, bytes);
+    };
   }
 
   void TellFacts() {

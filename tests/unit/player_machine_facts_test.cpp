@@ -20,8 +20,8 @@ MachineDescription Machine(Asked asked, std::optional<long long> memory = std::n
   return machine;
 }
 
-BootCdFacts Cd(bool bios, bool uefi, bool windowsSetup = false) {
-  return {bios, uefi, windowsSetup};
+BootMediumFacts Cd(bool bios, bool uefi, bool windowsSetup = false) {
+  return {bios, uefi, windowsSetup, false};
 }
 
 HostFacts Host(long long spareMemory = 16384, long long processors = 8, bool tpm = true) {
@@ -34,7 +34,7 @@ HostFacts Host(long long spareMemory = 16384, long long processors = 8, bool tpm
 }
 
 TEST(MachineFacts, TakesWhatTheVmxAsksForWhenTheCdBootsEitherWayOrIsUnknown) {
-  for (const BootCdFacts& cd : {Cd(true, true), Cd(false, false)}) {
+  for (const BootMediumFacts& cd : {Cd(true, true), Cd(false, false)}) {
     const MachineFacts bios = WorkOutMachineFacts(Machine(Asked::kBios, 768, 1), Host(), cd);
     EXPECT_EQ(bios.firmware, FirmwareKind::kBios);
     EXPECT_FALSE(bios.tpm);
@@ -91,7 +91,7 @@ TEST(MachineFacts, ACdThatBootsWithOneFirmwareOnlyGetsThatOne) {
 }
 
 TEST(MachineFacts, WindowsSetupGetsSecureBootATpmAndTheSizeItNeeds) {
-  const BootCdFacts setup = Cd(false, true, true);
+  const BootMediumFacts setup = Cd(false, true, true);
   for (Asked asked : {Asked::kBios, Asked::kEfi, Asked::kEfiSecureBootTpm}) {
     const MachineFacts facts = WorkOutMachineFacts(Machine(asked, 768, 1), Host(), setup);
     EXPECT_EQ(facts.firmware, FirmwareKind::kEfiSecureBoot);
@@ -116,7 +116,7 @@ TEST(MachineFacts, WindowsSetupGetsSecureBootATpmAndTheSizeItNeeds) {
 }
 
 TEST(MachineFacts, WindowsSetupTakesWhatTheHostHasAndListsWhatIsMissing) {
-  const BootCdFacts setup = Cd(false, true, true);
+  const BootMediumFacts setup = Cd(false, true, true);
   const MachineFacts small =
       WorkOutMachineFacts(Machine(Asked::kBios, 768, 1), Host(3000, 1), setup);
   EXPECT_EQ(small.memoryMegabytes, 3000);
@@ -144,6 +144,19 @@ TEST(MachineFacts, WindowsSetupTakesWhatTheHostHasAndListsWhatIsMissing) {
   // Even when the .vmx asked for a TPM itself.
   EXPECT_FALSE(
       WorkOutMachineFacts(Machine(Asked::kEfiSecureBootTpm), Host(16384, 8, false), setup).tpm);
+}
+
+TEST(MachineFacts, ARawDiskThatBootsOneWayOnlyGetsThatFirmwareAsACdDoes) {
+  const BootMediumFacts uefiDisk = {false, true, false, true};
+  const MachineFacts uefi = WorkOutMachineFacts(Machine(Asked::kBios), Host(), uefiDisk);
+  EXPECT_EQ(uefi.firmware, FirmwareKind::kEfi);
+  EXPECT_EQ(uefi.titleNote, "UEFI, von der Festplatte verlangt");
+  const BootMediumFacts biosDisk = {true, false, false, true};
+  const MachineFacts bios =
+      WorkOutMachineFacts(Machine(Asked::kEfiSecureBootTpm), Host(), biosDisk);
+  EXPECT_EQ(bios.firmware, FirmwareKind::kBios);
+  EXPECT_FALSE(bios.tpm);
+  EXPECT_EQ(bios.titleNote, "BIOS, von der Festplatte verlangt");
 }
 
 }  // namespace

@@ -463,6 +463,24 @@ TEST_F(PlaySequence, GivesACdTheFirmwareItBootsWith) {
   EXPECT_TRUE(player.files.WasRead(directory.Name("cd.iso")));
 }
 
+// Without a CD, a raw disk's MBR says the same: a partition of type 0xEF
+// (from sector 1, 4 sectors) and no boot code boots under UEFI only.
+TEST_F(PlaySequence, GivesARawDiskWithoutACdTheFirmwareItBootsWith) {
+  std::string disk(4096, '\0');
+  disk[446 + 4] = static_cast<char>(0xEF);
+  disk[446 + 8] = 1;
+  disk[446 + 12] = 4;
+  disk[510] = 0x55;
+  disk[511] = static_cast<char>(0xAA);
+  player.files.Put(directory.Name("disk.img"), disk);
+  player.firmware = {"/c.fd", "/v.fd"};
+  WriteBytes(vmx, "ide0:0.present = \"TRUE\"\nide0:0.fileName = \"disk.img\"\n");
+  EXPECT_EQ(PlayMachine({vmx, false}, player), 0);
+  ASSERT_EQ(player.runs.size(), 1u);
+  EXPECT_EQ(ValueOf(player.runs[0].arguments, "-name"),
+            "guest=UEFI,, von der Festplatte verlangt - Software-Emulation");
+}
+
 // Windows setup gets what it needs where the host has it, and starts
 // without the rest after one notice.
 TEST_F(PlaySequence, StartsWindowsSetupWithoutWhatTheHostLacks) {

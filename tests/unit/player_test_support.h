@@ -55,7 +55,7 @@ struct MappedMachine {
 // arguments.
 inline MappedMachine MapVmx(const std::string& text, const HostFacts& host = TestHost(),
                             const MachineState& state = {}, const std::string& directory = "/run/",
-                            const BootCdFacts& bootCd = {}) {
+                            const BootMediumFacts& bootCd = {}) {
   MappedMachine mapped;
   mapped.machine = DescribeMachine(ParseVmxText(text), directory, host.separator);
   if (!mapped.machine.error.empty()) {
