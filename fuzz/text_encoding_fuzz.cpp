@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "fuzz/model_check.h"
-#include "platform/text_encoding.h"
+#include "player/host/text_encoding.h"
 
 namespace {
 
