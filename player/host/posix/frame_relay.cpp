@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -93,20 +94,63 @@ bool FilterGuestFrames(Buffer& fromGuest, Buffer& toCompanion, const HostAddress
   return true;
 }
 
+// Frames from passt on their way to QEMU. passt sends a frame's length
+// and its bytes in two calls that do not wait, so a connection that fills
+// up cuts a frame in two and the stream can no longer be followed: the
+// relay therefore reads passt at all times and, while QEMU does not take
+// frames, keeps up to kGuestQueueBytes of them and drops whole frames
+// beyond that, as a full network card would.
+constexpr std::size_t kGuestQueueBytes = 8 * 1024 * 1024;
+
+class GuestQueue {
+ public:
+  // Takes the whole records that `incoming` holds; false when passt sent a
+  // length no frame has.
+  bool TakeFrom(Buffer& incoming) {
+    while (incoming.pendingSize() >= kStreamLengthBytes) {
+      const std::size_t record = kStreamLengthBytes + StreamLength(incoming.pending());
+      if (record > kRecordBytes) return false;
+      if (incoming.pendingSize() < record) return true;
+      if (queued_.size() - sent_ + record <= kGuestQueueBytes) {
+        queued_.append(reinterpret_cast<const char*>(incoming.pending()), record);
+      }
+      incoming.Consume(record);
+    }
+    return true;
+  }
+  bool Empty() const { return sent_ == queued_.size(); }
+  // False when the connection failed.
+  bool WriteTo(int fd) {
+    const ssize_t count =
+        send(fd, queued_.data() + sent_, queued_.size() - sent_, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (count < 0) return errno == EAGAIN || errno == EINTR;
+    sent_ += static_cast<std::size_t>(count);
+    if (sent_ == queued_.size() || sent_ > kGuestQueueBytes) {
+      queued_.erase(0, sent_);
+      sent_ = 0;
+    }
+    return true;
+  }
+
+ private:
+  std::string queued_;
+  std::size_t sent_ = 0;
+};
+
 void RelayFrames(int machine, int companion, int wake, const HostAddresses& host) {
   Descriptor machineOwner(machine);
   Descriptor companionOwner(companion);
   Buffer fromGuest;
   Buffer toCompanion;
-  Buffer toGuest;
+  Buffer fromCompanion;
+  GuestQueue toGuest;
   enum { kMachine, kCompanion, kWake };
   while (true) {
     // Frames held back while passt's buffer was full move once it has room.
     if (!FilterGuestFrames(fromGuest, toCompanion, host)) return;
-    pollfd watched[3] = {{machine, 0, 0}, {companion, 0, 0}, {wake, POLLIN, 0}};
+    pollfd watched[3] = {{machine, 0, 0}, {companion, POLLIN, 0}, {wake, POLLIN, 0}};
     if (fromGuest.room() > 0) watched[kMachine].events |= POLLIN;
-    if (toGuest.pendingSize() > 0) watched[kMachine].events |= POLLOUT;
-    if (toGuest.room() > 0) watched[kCompanion].events |= POLLIN;
+    if (!toGuest.Empty()) watched[kMachine].events |= POLLOUT;
     if (toCompanion.pendingSize() > 0) watched[kCompanion].events |= POLLOUT;
     if (poll(watched, 3, -1) < 0) {
       if (errno == EINTR) continue;
@@ -120,12 +164,13 @@ void RelayFrames(int machine, int companion, int wake, const HostAddresses& host
       const short revents = watched[side].revents;
       if (revents & (POLLERR | POLLNVAL)) return;
       if (!(revents & (POLLIN | POLLHUP))) continue;
-      Buffer& into = side == kMachine ? fromGuest : toGuest;
+      Buffer& into = side == kMachine ? fromGuest : fromCompanion;
       if (into.room() == 0 || !into.ReadFrom(watched[side].fd)) open = false;
     }
+    if (!toGuest.TakeFrom(fromCompanion)) return;
     if (!FilterGuestFrames(fromGuest, toCompanion, host)) return;
     if (toCompanion.pendingSize() > 0 && !toCompanion.WriteTo(companion)) return;
-    if (toGuest.pendingSize() > 0 && !toGuest.WriteTo(machine)) return;
+    if (!toGuest.Empty() && !toGuest.WriteTo(machine)) return;
     if (!open) return;
   }
 }

@@ -75,7 +75,8 @@ class PasstStartTest : public ::testing::Test {
       fake->keepOpen = keepOpen;
       if (!fake->starts) return false;
       ++fake->startsSeen;
-      if (keepOpen.size() == 1) (void)!write(keepOpen[0], "hello", 5);
+      // One frame as passt sends it: its length, then its bytes.
+      if (keepOpen.size() == 1) (void)!write(keepOpen[0], "\0\0\0\5hello", 9);
       h->process = 1;
       return true;
     };
@@ -119,7 +120,7 @@ TEST_F(PasstStartTest, EachRunGetsAFreshPasstOnTheConnectionQemuInherits) {
     EXPECT_EQ(companion.Descriptors(), machine);
     ASSERT_EQ(passt.keepOpen.size(), 1u);
     EXPECT_EQ(passt.arguments, PasstArguments(passt.keepOpen[0]));
-    EXPECT_EQ(ReadSome(machine[1], 1000), "hello");
+    EXPECT_EQ(ReadSome(machine[1], 1000), std::string("\0\0\0\5hello", 9));
     // The player let go of passt's end: QEMU sees it close with passt.
     EXPECT_EQ(ReadSome(machine[1], 1000), "<eof>");
     companion.Stop();
