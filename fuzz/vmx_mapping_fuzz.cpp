@@ -35,10 +35,10 @@ class NamedFiles : public FileRendering {
   const std::vector<FileUse>& uses_;
 };
 
-// The keys of a QEMU option list, read as QEMU reads it: options split at
-// a single comma, a doubled comma is one comma of the value.
-std::vector<std::string> OptionKeys(const std::string& list) {
-  std::vector<std::string> keys;
+// The options of a QEMU option list, read as QEMU reads it: split at a
+// single comma, a doubled comma is one comma of the value.
+std::vector<std::string> Options(const std::string& list) {
+  std::vector<std::string> options;
   std::string option;
   for (std::size_t i = 0; i <= list.size(); ++i) {
     if (i < list.size() && list[i] == ',' && i + 1 < list.size() && list[i + 1] == ',') {
@@ -47,13 +47,13 @@ std::vector<std::string> OptionKeys(const std::string& list) {
       continue;
     }
     if (i == list.size() || list[i] == ',') {
-      keys.push_back(option.substr(0, option.find('=')));
+      options.push_back(option);
       option.clear();
       continue;
     }
     option += list[i];
   }
-  return keys;
+  return options;
 }
 
 // Every key a rendered option list of the mapping may hold.
@@ -74,13 +74,13 @@ void CheckArguments(const std::vector<std::string>& arguments) {
         option != "-device" && option != "-name" && option != "-netdev") {
       continue;
     }
-    const std::vector<std::string> keys = OptionKeys(arguments[i + 1]);
-    for (std::size_t k = 0; k < keys.size(); ++k) {
+    const std::vector<std::string> options = Options(arguments[i + 1]);
+    for (std::size_t k = 0; k < options.size(); ++k) {
       // A device's or backend's model comes first, without a key.
       if (k == 0 && (option == "-device" || option == "-chardev" || option == "-netdev")) continue;
-      MODEL_CHECK(kKnownKeys.count(keys[k]) == 1);
+      MODEL_CHECK(kKnownKeys.count(options[k].substr(0, options[k].find('='))) == 1);
+      if (option == "-device" && options[k] == "bootindex=1") ++bootsFirst;
     }
-    if (arguments[i + 1].find(",bootindex=1") != std::string::npos) ++bootsFirst;
   }
   MODEL_CHECK(bootsFirst <= 1);
 }
