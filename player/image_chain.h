@@ -20,9 +20,10 @@ enum class ImageFormat { kRaw, kQcow2, kVmdk };
 // else. A disk's format never comes from its name.
 ImageFormat FormatOfImageStart(std::string_view start);
 
-// True for a name QEMU would take as a protocol or a JSON spec ("nbd:...",
-// "json:{...}", "http:..."): its first ':' comes before any separator ('/',
-// and '\\' when `separator` is '\\'). A Windows drive ("c:...") is none.
+// True for a name QEMU would take as a protocol or as inline JSON options
+// ("nbd:...", "json:{...}", "http:..."): its first ':' comes before any
+// separator ('/', and '\\' when `separator` is '\\'). A Windows drive
+// ("c:...") is none.
 bool NamesProtocol(std::string_view name, char separator);
 
 // How a file came into the chain.

@@ -179,11 +179,12 @@ class MachineRun {
     place.userFolders = look_.userFolders;
     // A download cannot make the launcher its parent; the name and the
     // folder's owner and rights come on top, as the launcher makes them.
-    place.trennwickRun = request_.madeByPlayer ||
-                         (look_.launcherIsParent &&
-                          NamedLikeTrennwickRun(vmxFile_, look_.temporaryRoot, host_.separator) &&
-                          services_.MachineFiles().PrivateToUser(DirectoryPart(vmxFile_).substr(
-                              0, DirectoryPart(vmxFile_).size() - 1)));
+    const std::string folder = DirectoryPart(vmxFile_);
+    place.trennwickRun =
+        request_.madeByPlayer ||
+        (look_.launcherIsParent &&
+         NamedLikeTrennwickRun(vmxFile_, look_.temporaryRoot, host_.separator) &&
+         services_.MachineFiles().PrivateToUser(folder.substr(0, folder.size() - 1)));
     return place;
   }
 
