@@ -4,9 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "core/config_generation.h"
 #include "core/default_template.h"
-#include "core/run_folder.h"
+#include "core/throwaway_machine.h"
 #include "platform/command_line.h"
 #include "platform/directory_services.h"
 #include "platform/file_channels.h"
@@ -19,7 +18,6 @@
 namespace {
 
 constexpr ChannelId kTemplateWriteChannel = 3;
-constexpr ChannelId kConfigWriteChannel = 2;
 
 constexpr std::uint32_t kOneOkButton = 0;
 constexpr std::uint32_t kYesNoButtons = 4;
@@ -56,8 +54,6 @@ constexpr char kHelpText[] =
     "Updates und Infos auf " TRENNWICK_WEB_ADDRESS "\r";
 
 constexpr char kNoFileChosen[] = "Keine Datei ausgew\xE4hlt. Programm wird beendet.";
-constexpr char kCannotMakeTemporaryDirectory[] = "Kann Tempdir nicht erstellen";
-constexpr char kCannotWriteConfig[] = "Kann die neue Konfig nicht schreiben";
 constexpr char kNoDisplay[] =
     "Trennwick kann kein Fenster zeigen: Es ist keine Anzeige gesetzt (DISPLAY, "
     "WAYLAND_DISPLAY), oder sie l\xE4sst sich nicht \xF6"
@@ -80,35 +76,12 @@ std::string TemplateNotWritten(const std::string& templatePath) {
          ShownText("\rSoll mit der eingebauten Standardkonfig fortgefahren werden?");
 }
 
-std::string TemplateUnreadable(const std::string& templatePath) {
-  return ShownText("Kann die VM-Ware-Datei nicht lesen: '") + ShownFileName(templatePath) +
-         ShownText("'.");
-}
-
-std::string ImagePathUnusable(const std::string& imagePath) {
-  return ShownText(
-             "Der Pfad des ISO-Images kann nicht in die Konfig \xFC"
-             "bernommen werden: '") +
-         ShownFileName(imagePath) +
-         ShownText("'.\rEr darf keine Anf\xFChrungszeichen und keine Steuerzeichen enthalten.");
-}
-
-std::string ImageIsNoFile(const std::string& imagePath) {
-  return ShownText("Das ISO-Image kann nicht verwendet werden: '") + ShownFileName(imagePath) +
-         ShownText("'.\rEs muss eine vorhandene Datei oder ein CD-Laufwerk sein.");
-}
-
 std::string ConfigCannotBeOpened(const std::string& configPath) {
   return ShownText(
              "Kann die Konfiguration nicht \xF6"
              "ffnen: '") +
          ShownFileName(configPath) +
          ShownText("'.\rDazu wird ein Programm f\xFCr .vmx-Dateien (VMware Player) ben\xF6tigt.");
-}
-
-std::string TemporaryDirectoryStays(const std::string& directory) {
-  return ShownText("Kann das tempor\xE4re Verzeichnis nicht l\xF6schen: '") +
-         ShownFileName(directory) + ShownText("'.");
 }
 
 void ShowError(LauncherServices& services, const std::string& shownText) {
@@ -131,21 +104,6 @@ bool WriteDefaultTemplate(const std::string& templatePath, const std::string& te
   if (CloseChannel(kTemplateWriteChannel) != 0) return true;
   RemoveFile(templatePath);
   return false;
-}
-
-// Creates a temporary directory that belongs to this run alone, ending with
-// a separator; nothing when no directory could be created.
-std::optional<std::string> MakeOwnTemporaryDirectory(LauncherServices& services,
-                                                     const std::string& stamp) {
-  return MakeRunFolder(services.TemporaryRoot(), stamp, [&services](const std::string& path) {
-    return services.MakeDirectory(path);
-  });
-}
-
-bool WriteConfig(const std::string& configPath, const std::string& config) {
-  if (CreateEmptyChannel(kConfigWriteChannel, configPath) == 0) return false;
-  WriteTextLine(kConfigWriteChannel, config);
-  return CloseChannel(kConfigWriteChannel) != 0;
 }
 
 // A player may hand the machine on to another process and end at once; the
@@ -185,7 +143,7 @@ void WaitWhileFilesAreInUse(LauncherServices& services, const std::string& direc
 
 void RemoveTemporaryDirectory(LauncherServices& services, const std::string& directory) {
   if (services.RemoveDirectoryTree(directory, "", RemoveRecursive) == 0) {
-    ShowError(services, TemporaryDirectoryStays(directory));
+    ShowError(services, FolderStaysText(directory));
   }
 }
 
@@ -239,46 +197,50 @@ std::optional<std::string> ChooseBootableImage(LauncherServices& services,
     ShowError(services, ShownText(kNoFileChosen));
     return std::nullopt;
   }
-  // A FIFO, a directory or a vanished file would hang or fail the player.
-  const FileKind imageKind = services.KindOfFile(imagePath);
-  if (imageKind != FileKind::kRegular && imageKind != FileKind::kBlockDevice) {
-    ShowError(services, ImageIsNoFile(imagePath));
-    return std::nullopt;
-  }
-  if (!FitsIntoConfig(imagePath)) {
-    ShowError(services, ImagePathUnusable(imagePath));
+  if (const std::optional<MachineFailure> refusal =
+          RefusalOfImage(imagePath, services.KindOfFile(imagePath))) {
+    ShowError(services, MachineFailureText(*refusal, imagePath, ""));
     return std::nullopt;
   }
   return imagePath;
 }
 
-// The run's own temporary directory; nothing (after both reasons were
-// shown) when none could be made.
-std::optional<std::string> MakeRunDirectory(LauncherServices& services, const std::string& stamp) {
-  std::optional<std::string> directory = MakeOwnTemporaryDirectory(services, stamp);
-  if (!directory) {
-    ShowError(services, ShownText(kCannotMakeTemporaryDirectory));
-    ShowError(services, ShownText(kCannotWriteConfig));
+// Makes the run's machine into `made`; the exit code (after the reasons
+// were shown) when the run ends here.
+std::optional<int> MakeRunMachine(LauncherServices& services, const std::string& imagePath,
+                                  const MachineTemplate& from, const std::string& stamp,
+                                  MadeMachine* made) {
+  *made =
+      MakeMachine(imagePath, from, services.TemporaryRoot(), stamp,
+                  [&services](const std::string& path) { return services.MakeDirectory(path); });
+  if (!made->failure) return std::nullopt;
+  ShowError(services, MachineFailureText(*made->failure, imagePath, from.path));
+  switch (*made->failure) {
+    case MachineFailure::kTemplateUnreadable:
+      return kExitTemplateUnreadable;
+    // Without a folder the configuration has nowhere to go either.
+    case MachineFailure::kNoFolder:
+      ShowError(services, MachineFailureText(MachineFailure::kConfigNotWritten, imagePath, ""));
+      break;
+    case MachineFailure::kConfigNotWritten:
+      RemoveTemporaryDirectory(services, made->folder);
+      break;
+    case MachineFailure::kImageIsNoFile:
+    case MachineFailure::kImagePathUnusable:
+      break;
   }
-  return directory;
+  return kExitNormal;
 }
 
-// Writes the configuration into the run's directory, opens it with the
-// .vmx handler, waits until the machine has let go of the directory and
-// removes it.
-void BootFromRunDirectory(LauncherServices& services, const std::string& directory,
-                          const std::string& config) {
-  const std::string configPath = directory + kRunConfigName;
-  if (!WriteConfig(configPath, config)) {
-    ShowError(services, ShownText(kCannotWriteConfig));
-    RemoveTemporaryDirectory(services, directory);
-    return;
-  }
+// Opens the run's configuration with the .vmx handler, waits until the
+// machine has let go of its directory and removes it.
+void BootFromRunDirectory(LauncherServices& services, const MadeMachine& machine) {
+  const std::string& directory = machine.folder;
   // The doubled separator is harmless to the file system and is what the
   // player has always been handed.
   const std::string launchPath = directory + system_facts::kPathSeparator + kRunConfigName;
   if (services.LaunchProgram(launchPath, "", directory, LaunchWaitForEnd) == 0) {
-    ShowError(services, ConfigCannotBeOpened(configPath));
+    ShowError(services, ConfigCannotBeOpened(machine.vmxFile));
   }
   // One second more, so that the ended player has released its files.
   services.Pause(1000);
@@ -301,16 +263,12 @@ int RunOnce(LauncherServices& services) {
   const std::optional<std::string> imagePath = ChooseBootableImage(services, places.startDirectory);
   if (!imagePath) return kExitNormal;
 
-  const std::optional<std::string> config = fromBuiltInTemplate
-                                                ? GenerateDefaultConfig(*imagePath)
-                                                : GenerateConfig(templatePath, *imagePath);
-  if (!config) {
-    ShowError(services, TemplateUnreadable(templatePath));
-    return kExitTemplateUnreadable;
+  MadeMachine machine;
+  if (const std::optional<int> ended = MakeRunMachine(
+          services, *imagePath, {templatePath, fromBuiltInTemplate}, stamp, &machine)) {
+    return *ended;
   }
-  const std::optional<std::string> directory = MakeRunDirectory(services, stamp);
-  if (!directory) return kExitNormal;
-  BootFromRunDirectory(services, *directory, *config);
+  BootFromRunDirectory(services, machine);
   return kExitNormal;
 }
 

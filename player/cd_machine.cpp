@@ -3,16 +3,12 @@
 #include <optional>
 
 #include "core/config_generation.h"
-#include "core/run_folder.h"
 #include "platform/ascii_case.h"
 #include "platform/command_line.h"
 #include "platform/directory_services.h"
-#include "platform/file_channels.h"
 #include "platform/file_kind.h"
 #include "platform/path_names.h"
-#include "platform/shown_text.h"
 #include "platform/system.h"
-#include "platform/trennwick_run.h"
 #include "player/host/machine_file_access.h"
 
 namespace {
@@ -27,14 +23,6 @@ std::optional<std::string> AbsoluteImagePath(const std::string& image) {
   std::string resolved;
   if (!ResolveFilePath(image, &resolved)) return std::nullopt;
   return resolved;
-}
-
-// The file as the launcher writes it: the configuration and one CR LF.
-bool WriteConfig(const std::string& path, const std::string& config) {
-  const ChannelId channel = CreateEmptyChannel(kNewUnnumberedChannel, path);
-  if (channel == 0) return false;
-  WriteTextLine(channel, config);
-  return CloseChannel(channel) != 0;
 }
 
 }  // namespace
@@ -56,66 +44,24 @@ bool CdMachine::Remove() {
   return true;
 }
 
-CdMachineResult MakeCdMachine(const std::string& image, const CdMachinePlaces& places,
-                              CdMachine* machine) {
+std::optional<MachineFailure> MakeCdMachine(const std::string& image, const CdMachinePlaces& places,
+                                            CdMachine* machine) {
   // The launcher's checks of a chosen image, before anything is made.
-  if (!FitsIntoConfig(image)) return CdMachineResult::kImagePathUnusable;
-  const FileKind kind = KindOfFile(image);
-  if (kind != FileKind::kRegular && kind != FileKind::kBlockDevice) {
-    return CdMachineResult::kImageIsNoFile;
+  if (const std::optional<MachineFailure> refusal = RefusalOfImage(image, KindOfFile(image))) {
+    return refusal;
   }
   const std::optional<std::string> imagePath = AbsoluteImagePath(image);
-  if (!imagePath) return CdMachineResult::kImageIsNoFile;
-  if (!FitsIntoConfig(*imagePath)) return CdMachineResult::kImagePathUnusable;
+  if (!imagePath) return MachineFailure::kImageIsNoFile;
+  if (!FitsIntoConfig(*imagePath)) return MachineFailure::kImagePathUnusable;
 
-  // Only a template that is not there at all gives way to the built-in
-  // one; anything else of that name must be read, as the launcher does.
-  const std::string templatePath = places.templateDirectory + kTemplateFileName;
-  const std::optional<std::string> config = QueryFileSize(templatePath) == -1
-                                                ? GenerateDefaultConfig(*imagePath)
-                                                : GenerateConfig(templatePath, *imagePath);
-  if (!config) return CdMachineResult::kTemplateUnreadable;
-
-  const std::optional<std::string> folder =
-      MakeRunFolder(places.temporaryRoot, FormatInteger(places.now),
-                    [](const std::string& path) { return MakeDirectory(path); });
-  if (!folder) return CdMachineResult::kNoFolder;
-  machine->folder_ = *folder;
-  machine->vmxFile_ = *folder + kRunConfigName;
-  if (!WriteConfig(machine->vmxFile_, *config)) {
+  const MadeMachine made = MakeMachine(*imagePath, TemplateIn(places.templateDirectory),
+                                       places.temporaryRoot, FormatInteger(places.now),
+                                       [](const std::string& path) { return MakeDirectory(path); });
+  machine->folder_ = made.folder;
+  if (made.failure) {
     machine->Remove();
-    return CdMachineResult::kConfigNotWritten;
+    return made.failure;
   }
-  return CdMachineResult::kMade;
-}
-
-std::string CdMachineFailureText(CdMachineResult result, const std::string& image,
-                                 const CdMachinePlaces& places) {
-  switch (result) {
-    case CdMachineResult::kMade:
-      break;
-    case CdMachineResult::kImageIsNoFile:
-      return ShownText("Das ISO-Image kann nicht verwendet werden: '") + ShownFileName(image) +
-             ShownText("'.\rEs muss eine vorhandene Datei oder ein CD-Laufwerk sein.");
-    case CdMachineResult::kImagePathUnusable:
-      return ShownText(
-                 "Der Pfad des ISO-Images kann nicht in die Konfig \xFC"
-                 "bernommen werden: '") +
-             ShownFileName(image) +
-             ShownText("'.\rEr darf keine Anf\xFChrungszeichen und keine Steuerzeichen enthalten.");
-    case CdMachineResult::kTemplateUnreadable:
-      return ShownText("Kann die VM-Ware-Datei nicht lesen: '") +
-             ShownFileName(places.templateDirectory + kTemplateFileName) + ShownText("'.");
-    case CdMachineResult::kNoFolder:
-      return ShownText("Kann Tempdir nicht erstellen in '") + ShownFileName(places.temporaryRoot) +
-             ShownText("'.");
-    case CdMachineResult::kConfigNotWritten:
-      return ShownText("Kann die neue Konfig nicht schreiben");
-  }
-  return "";
-}
-
-std::string CdMachineFolderStaysText(const std::string& folder) {
-  return ShownText("Kann das tempor\xE4re Verzeichnis nicht l\xF6schen: '") +
-         ShownFileName(folder) + ShownText("'.");
+  machine->vmxFile_ = made.vmxFile;
+  return std::nullopt;
 }

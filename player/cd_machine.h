@@ -1,16 +1,16 @@
 // The throw-away machine for a CD image that the player was given instead
-// of a .vmx (an ISO opened from the file manager): made exactly as the
-// launcher makes its run's machine, so that the player boots it the same
-// way. The user's template where the launcher beside this program keeps
-// it (the built-in one where there is none; none is written), the image
-// path put in, and trennwick.vmx in a fresh trennwick_temp_<stamp> folder
-// of its own directly in the temporary root. The machine owns its folder
-// and removes it with everything in it when it is removed or destroyed.
+// of a .vmx (an ISO opened from the file manager): the launcher's machine
+// (core/throwaway_machine), from the user's template where the launcher
+// beside this program keeps it (the built-in one where there is none; none
+// is written). The machine owns its folder and removes it with everything
+// in it when it is removed or destroyed.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "core/throwaway_machine.h"
 #include "platform/text_utilities.h"
 
 // True for a name that the player reads as a configuration: it ends with
@@ -30,15 +30,6 @@ struct CdMachinePlaces {
 // its template folder, the system's temporary root and the present time.
 CdMachinePlaces SystemCdMachinePlaces();
 
-enum class CdMachineResult {
-  kMade,
-  kImageIsNoFile,       // missing, a directory, a FIFO: neither a file nor a drive
-  kImagePathUnusable,   // a quote or a control byte would break the configuration
-  kTemplateUnreadable,  // a template is there but cannot be read
-  kNoFolder,            // no folder of its own could be made in the temporary root
-  kConfigNotWritten,    // the configuration did not reach its file
-};
-
 class CdMachine {
  public:
   CdMachine() = default;
@@ -56,21 +47,16 @@ class CdMachine {
   bool Remove();
 
  private:
-  friend CdMachineResult MakeCdMachine(const std::string& image, const CdMachinePlaces& places,
-                                       CdMachine* machine);
+  friend std::optional<MachineFailure> MakeCdMachine(const std::string& image,
+                                                     const CdMachinePlaces& places,
+                                                     CdMachine* machine);
   std::string folder_;
   std::string vmxFile_;
 };
 
 // Makes the machine for `image` (a relative name is taken from the present
-// directory) into `machine`, which must hold none yet. Nothing is left on
-// disk when the result is not kMade.
-CdMachineResult MakeCdMachine(const std::string& image, const CdMachinePlaces& places,
-                              CdMachine* machine);
-
-// The display text of a failure, for the player's box: the launcher's words.
-std::string CdMachineFailureText(CdMachineResult result, const std::string& image,
-                                 const CdMachinePlaces& places);
-
-// The display text for a machine folder that could not be removed.
-std::string CdMachineFolderStaysText(const std::string& folder);
+// directory) into `machine`, which must hold none yet; the failure, for
+// MachineFailureText, when it could not be made. Nothing is left on disk
+// then.
+std::optional<MachineFailure> MakeCdMachine(const std::string& image, const CdMachinePlaces& places,
+                                            CdMachine* machine);

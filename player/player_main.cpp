@@ -14,6 +14,7 @@
 #include "platform/file_kind.h"
 #include "platform/shown_text.h"
 #include "platform/system.h"
+#include "platform/trennwick_run.h"
 #include "player/cd_machine.h"
 #include "player/host/accelerator_access.h"
 #include "player/host/audio_output.h"
@@ -198,13 +199,14 @@ class SystemPlayerServices : public PlayerServices, MachineFileHost, HandOverHos
 int PlayCd(const std::string& image, PlayerServices& services) {
   const CdMachinePlaces places = SystemCdMachinePlaces();
   CdMachine machine;
-  const CdMachineResult made = MakeCdMachine(image, places, &machine);
-  if (made != CdMachineResult::kMade) {
-    return FailBox(services, CdMachineFailureText(made, image, places), kExitConfiguration, true);
+  if (const std::optional<MachineFailure> failure = MakeCdMachine(image, places, &machine)) {
+    const std::string templatePath = places.templateDirectory + kTemplateFileName;
+    return FailBox(services, MachineFailureText(*failure, image, templatePath), kExitConfiguration,
+                   true);
   }
   const int code = PlayMachine({machine.vmxFile(), true}, services);
   if (!machine.Remove()) {
-    Tell(services, kErrorTitle, CdMachineFolderStaysText(machine.folder()), true);
+    Tell(services, kErrorTitle, FolderStaysText(machine.folder()), true);
   }
   return code;
 }
