@@ -60,19 +60,6 @@ machine_folder_for() {
   grep -lF -- "$1" /tmp/trennwick_temp_*/trennwick.vmx 2>/dev/null | head -n 1 | xargs -r dirname
 }
 
-# The value after the first OPTION among QEMU's arguments (a comma in a
-# value comes doubled, as QEMU's option syntax wants it).
-qemu_value() { pl_qemu_arguments | awk -v option="$1" 'found { print; exit } $0 == option { found = 1 }'; }
-
-# The swtpm processes of the test's user.
-swtpm_processes() {
-  local process
-  for process in /proc/[0-9]*; do
-    [ "$(cat "$process/comm" 2>/dev/null)" = swtpm ] &&
-      [ "$(stat -c %u "$process" 2>/dev/null)" = "$pl_uid" ] && printf '%s\n' "${process#/proc/}"
-  done
-}
-
 # `trennwick-player CD` with the template's BIOS and a CD that boots only
 # with UEFI: the guest starts from UEFI, and the machine's folder goes.
 case_uefi_only_cd() {
@@ -91,10 +78,10 @@ case_uefi_only_cd() {
   pl_wait_player "$pl_boot_seconds" >"$work/code"
   code=$(cat "$work/code")
   [ "$code" = 0 ] || pl_fail "exit code $code"
-  pl_check_report "$serial" >/dev/null
+  pl_check_report "$serial"
   [ "$(pl_report_value "$serial" trennwick-firmware)" = efi ] || pl_fail "the guest did not start from UEFI"
-  [ "$(qemu_value -name)" = "guest=CD-Boot $dash uefi-only.iso $dash UEFI,, von der CD verlangt $dash Software-Emulation" ] ||
-    pl_fail "title $(qemu_value -name)"
+  [ "$(pl_qemu_arguments | pl_value_after -name)" = "guest=CD-Boot $dash uefi-only.iso $dash UEFI,, von der CD verlangt $dash Software-Emulation" ] ||
+    pl_fail "title $(pl_qemu_arguments | pl_value_after -name)"
   [ -z "$folder" ] || [ ! -e "$folder" ] || pl_fail "the machine's folder $folder is still there"
 }
 
@@ -111,12 +98,12 @@ case_bios_only_cd() {
   pl_write_vmx "$dir/m.vmx" bios-only.iso serial.txt 'firmware = "efi"' 'vtpm.present = "TRUE"'
   code=$(pl_run_player "$dir/m.vmx")
   [ "$code" = 0 ] || pl_fail "exit code $code"
-  pl_check_report "$dir/serial.txt" >/dev/null
+  pl_check_report "$dir/serial.txt"
   [ "$(pl_report_value "$dir/serial.txt" trennwick-firmware)" = bios ] || pl_fail "the guest did not start from BIOS"
   [ "$(pl_report_value "$dir/serial.txt" trennwick-tpm2)" = no ] || pl_fail "the guest found a TPM"
   pl_qemu_arguments | grep -q -e '^if=pflash' -e '^tpm-crb' && pl_fail "QEMU got UEFI or a TPM"
-  [ "$(qemu_value -name)" = "guest=E2E $dash bios-only.iso $dash BIOS,, von der CD verlangt $dash Software-Emulation" ] ||
-    pl_fail "title $(qemu_value -name)"
+  [ "$(pl_qemu_arguments | pl_value_after -name)" = "guest=E2E $dash bios-only.iso $dash BIOS,, von der CD verlangt $dash Software-Emulation" ] ||
+    pl_fail "title $(pl_qemu_arguments | pl_value_after -name)"
   [ ! -e "$dir/m-tpm" ] && [ ! -e "$dir/m-efivars.fd" ] || pl_fail "a TPM folder or UEFI store was made"
 }
 
@@ -140,28 +127,28 @@ case_windows_setup_cd() {
   sleep 2
   folder=$(machine_folder_for "$cd")
   [ -n "$folder" ] || pl_fail "no machine folder names the CD while it runs"
-  [ "$(qemu_value -machine)" = q35,smm=on ] || pl_fail "machine $(qemu_value -machine), not q35,smm=on"
-  [ "$(qemu_value -global)" = driver=cfi.pflash01,property=secure,value=on ] ||
+  [ "$(pl_qemu_arguments | pl_value_after -machine)" = q35,smm=on ] || pl_fail "machine $(pl_qemu_arguments | pl_value_after -machine), not q35,smm=on"
+  [ "$(pl_qemu_arguments | pl_value_after -global)" = driver=cfi.pflash01,property=secure,value=on ] ||
     pl_fail "the firmware's flash is not secure"
   pl_qemu_arguments | grep -qx 'if=pflash,unit=0,format=raw,readonly=on,file=.*\.ms\.fd' ||
     pl_fail "no Secure Boot firmware: $(pl_qemu_arguments | grep pflash)"
   pl_qemu_arguments | grep -qx 'tpm-crb,tpmdev=tpm0' || pl_fail "no TPM"
-  [ -n "$(swtpm_processes)" ] || pl_fail "no swtpm runs"
+  [ -n "$(pl_swtpm_processes)" ] || pl_fail "no swtpm runs"
   # 4096 MB and two processors, as far as the host spares them.
   spare=$(($(getconf _PHYS_PAGES) * $(getconf PAGE_SIZE) / 1048576 - 2048))
   memory=4096
   [ "$spare" -lt "$memory" ] && memory=$spare
   processors=$(getconf _NPROCESSORS_ONLN)
   [ "$processors" -gt 2 ] && processors=2
-  [ "$(qemu_value -m)" = "$memory" ] || pl_fail "memory $(qemu_value -m), not $memory"
-  [ "$(qemu_value -smp)" = "$processors" ] || pl_fail "processors $(qemu_value -smp), not $processors"
-  [[ "$(qemu_value -name)" == *"$dash Windows-Setup $dash"* ]] || pl_fail "title $(qemu_value -name)"
+  [ "$(pl_qemu_arguments | pl_value_after -m)" = "$memory" ] || pl_fail "memory $(pl_qemu_arguments | pl_value_after -m), not $memory"
+  [ "$(pl_qemu_arguments | pl_value_after -smp)" = "$processors" ] || pl_fail "processors $(pl_qemu_arguments | pl_value_after -smp), not $processors"
+  [[ "$(pl_qemu_arguments | pl_value_after -name)" == *"$dash Windows-Setup $dash"* ]] || pl_fail "title $(pl_qemu_arguments | pl_value_after -name)"
   kill -TERM "$pl_player_pid"
   pl_wait_player 20 >"$work/code"
   code=$(cat "$work/code")
   [ "$code" = 143 ] || pl_fail "the player ended with $code, not 143"
   sleep 0.5
-  [ -z "$(swtpm_processes)" ] || pl_fail "swtpm outlived the player"
+  [ -z "$(pl_swtpm_processes)" ] || pl_fail "swtpm outlived the player"
   kill -0 "$(cat "$work/qemu.pid")" 2>/dev/null && pl_fail "QEMU outlived the player"
   [ -z "$folder" ] || [ ! -e "$folder" ] || pl_fail "the machine's folder $folder is still there"
 }

@@ -12,42 +12,6 @@ here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=tests/e2e/player_lib.sh
 source "$here/player_lib.sh"
 
-# The swtpm processes of the test's user.
-swtpm_processes() {
-  local process
-  for process in /proc/[0-9]*; do
-    [ "$(cat "$process/comm" 2>/dev/null)" = swtpm ] &&
-      [ "$(stat -c %u "$process" 2>/dev/null)" = "$pl_uid" ] && printf '%s\n' "${process#/proc/}"
-  done
-}
-
-# Runs the player, which must refuse, to its end: its box is answered.
-# Prints the exit code. usage: run_refused [ENV=VALUE...] VMX
-run_refused() {
-  : >"$work/qemu.pid"
-  pl_as_user env TRENNWICK_PLAYER_ACCEL=tcg PATH="$work/qemu-stand-in:$PATH" "${@:1:$#-1}" "$player" \
-    "${@: -1}" >"$work/player.log" 2>&1 &
-  pl_player_pid=$!
-  local window tries=0
-  while kill -0 "$pl_player_pid" 2>/dev/null && [ "$tries" -lt 300 ]; do
-    window=$(xdotool search --onlyvisible --name '^Fehler$' 2>/dev/null | head -n 1)
-    if [ -n "$window" ]; then
-      xdotool windowactivate --sync "$window" key Return 2>/dev/null
-    fi
-    sleep 0.1
-    tries=$((tries + 1))
-  done
-  pl_wait_player 5
-}
-
-expect_refusal() {
-  local code=$1 text=$2
-  [ "$code" = 3 ] || pl_fail "exit code $code, expected 3"
-  grep -qF -- "$text" "$work/player.log" || pl_fail "the message does not say: $text"
-  [ -s "$work/qemu.pid" ] && pl_fail "QEMU was started"
-  [ -z "$(swtpm_processes)" ] || pl_fail "an swtpm was started"
-}
-
 pl_begin
 if ! pl_prepare_linux_cd; then
   pl_case=setup
@@ -64,7 +28,7 @@ pl_write_vmx "$dir/m.vmx" $'Pr\xfcfung \xe4.iso' serial.txt '.encoding = "window
   $'displayName = "M\xfcller"'
 code=$(pl_run_player "$dir/m.vmx")
 [ "$code" = 0 ] || pl_fail "exit code $code"
-pl_check_report "$dir/serial.txt" >/dev/null
+pl_check_report "$dir/serial.txt"
 # The guest booted from the CD, which QEMU got as a descriptor, not by name.
 pl_qemu_arguments | grep -qxF "driver=file,node-name=drive0-file,filename=/dev/fdset/1,read-only=on" ||
   pl_fail "QEMU did not get the CD as a descriptor: $(pl_qemu_arguments | grep -F filename= | head -n 1)"
@@ -73,8 +37,8 @@ pl_qemu_arguments | grep -qxF "guest=Müller – Prüfung ä.iso – Software-Em
 # The same Windows-1252 name in a file that claims UTF-8: refused, with the key named.
 pl_case=invalid-bytes
 pl_write_vmx "$dir/wrong.vmx" $'Pr\xfcfung \xe4.iso' serial.txt
-code=$(run_refused "$dir/wrong.vmx")
-expect_refusal "$code" "'ide1:0.filename'"
+code=$(pl_run_refused "$dir/wrong.vmx")
+pl_expect_refusal "$code" "'ide1:0.filename'"
 
 # A TPM 2.0 that the UEFI guest finds, in a folder too deep for a socket
 # address.
@@ -86,7 +50,7 @@ cp "$pl_linux_cd" "$deep/cd.iso"
 pl_write_vmx "$deep/m.vmx" cd.iso serial.txt 'firmware = "efi"' 'vtpm.present = "TRUE"'
 code=$(pl_run_player "$deep/m.vmx")
 [ "$code" = 0 ] || pl_fail "exit code $code"
-pl_check_report "$deep/serial.txt" >/dev/null
+pl_check_report "$deep/serial.txt"
 [ "$(pl_report_value "$deep/serial.txt" trennwick-firmware)" = efi ] || pl_fail "no UEFI boot"
 [ "$(pl_report_value "$deep/serial.txt" trennwick-tpm2)" = yes ] || pl_fail "the guest found no TPM2 table"
 [ "$(stat -c '%a %u' "$deep/m-tpm")" = "700 $pl_uid" ] ||
@@ -94,7 +58,7 @@ pl_check_report "$deep/serial.txt" >/dev/null
 [ -s "$deep/m-tpm/tpm2-00.permall" ] || pl_fail "swtpm kept no state"
 [ -e "$deep/m-tpm/swtpm.sock" ] && pl_fail "swtpm's socket was left behind"
 sleep 0.5
-[ -z "$(swtpm_processes)" ] || pl_fail "swtpm outlived the machine: $(swtpm_processes)"
+[ -z "$(pl_swtpm_processes)" ] || pl_fail "swtpm outlived the machine: $(pl_swtpm_processes)"
 
 # A state folder that is a link (another's folder could be behind it).
 pl_case=tpm-link
@@ -103,20 +67,20 @@ pl_as_user mkdir -m 700 "$link/elsewhere"
 ln -s elsewhere "$link/m-tpm"
 cp "$pl_linux_cd" "$link/cd.iso"
 pl_write_vmx "$link/m.vmx" cd.iso serial.txt 'firmware = "efi"' 'vtpm.present = "TRUE"'
-code=$(run_refused "$link/m.vmx")
-expect_refusal "$code" "kein eigener, privater Ordner"
+code=$(pl_run_refused "$link/m.vmx")
+pl_expect_refusal "$code" "kein eigener, privater Ordner"
 [ -z "$(ls -A "$link/elsewhere")" ] || pl_fail "something was written through the link"
 
 # A TPM without UEFI, and a TPM without swtpm.
 pl_case=tpm-bios
 pl_write_vmx "$link/bios.vmx" cd.iso serial.txt 'vtpm.present = "TRUE"'
-code=$(run_refused "$link/bios.vmx")
-expect_refusal "$code" 'firmware = "efi"'
+code=$(pl_run_refused "$link/bios.vmx")
+pl_expect_refusal "$code" 'firmware = "efi"'
 [ -e "$link/bios-tpm" ] && pl_fail "a state folder was made for a machine that cannot have a TPM"
 
 pl_case=no-swtpm
 pl_write_vmx "$link/ok.vmx" cd.iso serial.txt 'firmware = "efi"' 'vtpm.present = "TRUE"'
-code=$(run_refused PATH="$work/qemu-stand-in" "$link/ok.vmx")
-expect_refusal "$code" 'Paket "swtpm"'
+code=$(pl_run_refused PATH="$work/qemu-stand-in" "$link/ok.vmx")
+pl_expect_refusal "$code" 'Paket "swtpm"'
 
 pl_end

@@ -47,31 +47,11 @@ check_victims() {
   [ ! -e "$home/.config/autostart/x.desktop" ] || pl_fail "a file was created in autostart"
 }
 
-wait_window() {
-  local regex=$1 ids
-  for _ in $(seq 300); do
-    ids=$(xdotool search --onlyvisible --name "$regex" 2>/dev/null | head -n1)
-    if [ -n "$ids" ]; then
-      printf '%s\n' "$ids"
-      return 0
-    fi
-    sleep 0.1
-  done
-  return 1
-}
-
 # Sets `code` to the exit code of the player started last: pl_wait_player
 # must run in this shell, the only one that can wait for the player.
 player_exit() {
   pl_wait_player "$1" >"$work/player-exit"
   code=$(cat "$work/player-exit")
-}
-
-press() {
-  xdotool windowfocus --sync "$1" 2>/dev/null || xdotool windowactivate --sync "$1"
-  sleep 0.3
-  shift
-  xdotool key --clearmodifiers "$@"
 }
 
 # A .vmx of the Linux CD with a serial port (SERIAL) and more lines.
@@ -114,10 +94,10 @@ case_answered_no() {
   pl_case=$1
   local vmx=$2 key=$3 window code
   start_player "$vmx"
-  if ! window=$(wait_window '^Trennwick-Player$'); then
+  if ! window=$(pl_wait_window '^Trennwick-Player$'); then
     pl_fail "no question"
   else
-    press "$window" "$key"
+    pl_keys_to "$window" "$key"
   fi
   player_exit 30
   [ "$code" = 0 ] || pl_fail "exit code $code, expected 0"
@@ -130,9 +110,9 @@ case_refused() {
   pl_case=$1
   local vmx=$2 window code
   start_player "$vmx"
-  if window=$(wait_window '^(Fehler|Trennwick-Player)$'); then
+  if window=$(pl_wait_window '^(Fehler|Trennwick-Player)$'); then
     [ "$(xdotool getwindowname "$window")" = Fehler ] || pl_fail "asked instead of refusing"
-    press "$window" Return
+    pl_keys_to "$window" Return
   else
     pl_fail "no box"
   fi
@@ -213,39 +193,6 @@ write_vmx nul.vmx serial-1.txt
 printf 'ide0:1.present = "TRUE"\r\nide0:1.fileName = "a\0/../../.bashrc"\r\n' >>"$vm/nul.vmx"
 case_refused nul-byte nul.vmx "ide0:1.fileName"
 
-# A TCP or Unix socket service that notes each connection in LOG, run as
-# the user. usage: listen ADDRESS LOG (ADDRESS: a path, or 127.0.0.1:PORT)
-listeners=()
-listen() {
-  # Started directly, not through a function: its process id is the
-  # service's own, so that it can be ended.
-  pl_user_command_for python3 - "$1"
-  "${pl_user_command[@]}" >"$2" 2>&1 <<'PY' &
-import socket, sys
-address = sys.argv[1]
-if address.startswith("/"):
-    s = socket.socket(socket.AF_UNIX)
-    s.bind(address)
-else:
-    host, port = address.rsplit(":", 1)
-    s = socket.socket()
-    s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    s.bind((host, int(port)))
-s.listen(8)
-print("listening", flush=True)
-while True:
-    c, _ = s.accept()
-    print("connection", flush=True)
-    c.close()
-PY
-  listeners+=($!)
-  for _ in $(seq 50); do
-    grep -q listening "$2" 2>/dev/null && return 0
-    sleep 0.1
-  done
-  pl_fail "the service on $1 did not start: $(cat "$2")"
-}
-
 # A qcow2 image NAME in the machine's folder over BACKING, which is not
 # looked at.
 qcow2_over() {
@@ -299,9 +246,13 @@ case_answered_no option-text option-text.vmx Return
 # Protocol names one and two layers down, each with a service behind it
 # that must never be reached; FIFOs one and two layers down; a loop.
 pl_as_user mkdir -p "$home/sockets"
-listen "$home/sockets/user.sock" "$work/unix-service.log"
+# The services run as the user, whose socket folder it is.
+pl_user_command_for
+pl_listen_through=("${pl_user_command[@]}")
+pl_listen "$home/sockets/user.sock" "$work/unix-service.log"
 nbd_port=$((47200 + RANDOM % 400))
-listen "127.0.0.1:$nbd_port" "$work/tcp-service.log"
+pl_listen "127.0.0.1:$nbd_port" "$work/tcp-service.log"
+pl_listen_through=()
 qcow2_over nbd-unix.qcow2 "nbd+unix:///x?socket=$home/sockets/user.sock"
 write_vmx nbd-unix.vmx serial-1.txt 'ide0:1.present = "TRUE"' 'ide0:1.fileName = "nbd-unix.qcow2"'
 case_refused protocol-depth-1 nbd-unix.vmx "Protokolladresse"
@@ -316,8 +267,7 @@ sleep 0.5
 pl_case=protocol-services
 grep -q connection "$work/unix-service.log" && pl_fail "the Unix socket service was reached"
 grep -q connection "$work/tcp-service.log" && pl_fail "the TCP service was reached"
-kill "${listeners[@]}" 2>/dev/null
-wait "${listeners[@]}" 2>/dev/null
+pl_stop_listeners
 
 pl_as_user mkfifo "$vm/pipe.img" "$vm/pipe-base"
 write_vmx fifo-disk.vmx serial-1.txt 'ide0:1.present = "TRUE"' 'ide0:1.fileName = "pipe.img"'
@@ -384,7 +334,7 @@ else
 fi
 player_exit "$pl_boot_seconds"
 [ "$code" = 0 ] || pl_fail "exit code $code, expected 0"
-pl_check_report "$vm/serial-disguised.txt" >/dev/null
+pl_check_report "$vm/serial-disguised.txt"
 pl_qemu_arguments | grep -q 'film' && pl_fail "QEMU was given a name: $(pl_qemu_arguments | grep film)"
 [ "$(pl_qemu_arguments | grep -cx 'driver=raw,node-name=drive[0-9]*,file=drive[0-9]*-file,read-only=on')" = 2 ] ||
   pl_fail "not every CD is raw: $(pl_qemu_arguments | grep '^driver=')"
@@ -398,11 +348,11 @@ pl_case=answered-yes
 write_vmx outside-yes.vmx "$home/serial-outside.txt" 'ide0:1.present = "TRUE"' \
   "ide0:1.fileName = \"$tricky_folder/$tricky_disk\""
 pl_start_player "$vm/outside-yes.vmx"
-if window=$(wait_window '^Trennwick-Player$'); then
+if window=$(pl_wait_window '^Trennwick-Player$'); then
   # The "Ja" button's mnemonic, in English or German.
-  press "$window" y
+  pl_keys_to "$window" y
   sleep 0.5
-  xdotool search --onlyvisible --name '^Trennwick-Player$' >/dev/null 2>&1 && press "$window" j
+  xdotool search --onlyvisible --name '^Trennwick-Player$' >/dev/null 2>&1 && pl_keys_to "$window" j
 else
   pl_fail "no question"
 fi
@@ -414,7 +364,7 @@ else
 fi
 player_exit "$pl_boot_seconds"
 [ "$code" = 0 ] || pl_fail "exit code $code, expected 0"
-pl_check_report "$home/serial-outside.txt" >/dev/null
+pl_check_report "$home/serial-outside.txt"
 pl_qemu_arguments | grep -q -e "$home" &&
   pl_fail "QEMU was given a name: $(pl_qemu_arguments | grep -e "$home")"
 pl_qemu_arguments | grep -q '^fd=[0-9]*,set=[0-9]*$' || pl_fail "QEMU was given no descriptors"

@@ -19,44 +19,13 @@ source "$here/player_lib.sh"
 
 readonly port=47011
 readonly host_ns=trennwick-e2e-host outside_ns=trennwick-e2e-out
-listeners=()
-
-# A TCP service that answers every connection with TEXT and notes each in
-# LOG. usage: listen [NAMESPACE] ADDRESS TEXT LOG
-listen() {
-  local run=()
-  if [ $# -eq 4 ]; then
-    run=(ip netns exec "$1")
-    shift
-  fi
-  "${run[@]}" python3 - "$1" "$port" "$2" >"$3" 2>&1 <<'PY' &
-import socket, sys
-s = socket.socket()
-s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-s.bind((sys.argv[1], int(sys.argv[2])))
-s.listen(8)
-print("listening", flush=True)
-while True:
-    c, peer = s.accept()
-    print("connection from", peer[0], flush=True)
-    c.sendall(sys.argv[3].encode())
-    c.close()
-PY
-  listeners+=($!)
-  local tries=0
-  until grep -q listening "$3" 2>/dev/null || [ "$tries" -ge 50 ]; do
-    sleep 0.1
-    tries=$((tries + 1))
-  done
-}
-
 remove_namespaces() {
   ip netns del "$host_ns" 2>/dev/null
   ip netns del "$outside_ns" 2>/dev/null
 }
 
 cleanup() {
-  [ ${#listeners[@]} -gt 0 ] && kill "${listeners[@]}" 2>/dev/null
+  pl_stop_listeners
   [ "$(id -u)" -eq 0 ] && remove_namespaces
 }
 trap cleanup EXIT
@@ -98,7 +67,7 @@ run_in_host_namespace() {
 expect_lines() {
   local serial=$1 line
   shift
-  pl_check_report "$serial" >/dev/null || return
+  pl_check_report "$serial" || return
   for line in "$@"; do
     tr -d '\r' <"$serial" | grep -qxF "$line" ||
       pl_fail "the guest did not report '$line': $(tr -d '\r' <"$serial" | grep -E '^trennwick-(nic|address|net)' | tr '\n' ';')"
@@ -118,7 +87,7 @@ fi
 dir=$(pl_user_dir network)
 pl_place_linux_cd "$dir"
 cd_name=$(basename "$pl_linux_cd")
-listen 127.0.0.1 loopback "$work/loopback.log"
+pl_listen "127.0.0.1:$port" "$work/loopback.log" loopback
 
 # No card in the .vmx: QEMU adds none of its own either.
 pl_case=no-card
@@ -143,20 +112,8 @@ untouched "$work/loopback.log" "the host's loopback"
 pl_case=no-passt
 pl_write_vmx "$dir/nat.vmx" "$cd_name" nat.txt 'ethernet0.present = "TRUE"' \
   'ethernet0.connectionType = "nat"'
-: >"$work/qemu.pid"
-pl_user_command_for env TRENNWICK_PLAYER_ACCEL=tcg PATH="$work/qemu-stand-in" "$player" "$dir/nat.vmx"
-"${pl_user_command[@]}" >"$work/player.log" 2>&1 &
-pl_player_pid=$!
-for _ in $(seq 300); do
-  kill -0 "$pl_player_pid" 2>/dev/null || break
-  window=$(xdotool search --onlyvisible --name '^Fehler$' 2>/dev/null | head -n 1)
-  [ -n "$window" ] && xdotool windowactivate --sync "$window" key Return 2>/dev/null
-  sleep 0.1
-done
-code=$(pl_wait_player 5)
-[ "$code" = 3 ] || pl_fail "exit code $code, expected 3"
-grep -qF 'Paket "passt"' "$work/player.log" || pl_fail "the package passt was not named"
-[ -s "$work/qemu.pid" ] && pl_fail "QEMU was started"
+code=$(pl_run_refused PATH="$work/qemu-stand-in" "$dir/nat.vmx")
+pl_expect_refusal "$code" 'Paket "passt"'
 
 # NAT: the outside answers, the host's loopback and its other address do
 # not, though the guest aims at both.
@@ -166,9 +123,12 @@ if [ "$(id -u)" -ne 0 ]; then
 elif ! make_namespaces; then
   pl_fail "the test's network namespaces could not be made"
 else
-  listen "$host_ns" 127.0.0.1 loopback "$work/nat-loopback.log"
-  listen "$host_ns" 10.88.0.1 second-address "$work/nat-second.log"
-  listen "$outside_ns" 10.77.0.1 outside "$work/nat-outside.log"
+  pl_listen_through=(ip netns exec "$host_ns")
+  pl_listen "127.0.0.1:$port" "$work/nat-loopback.log" loopback
+  pl_listen "10.88.0.1:$port" "$work/nat-second.log" second-address
+  pl_listen_through=(ip netns exec "$outside_ns")
+  pl_listen "10.77.0.1:$port" "$work/nat-outside.log" outside
+  pl_listen_through=()
   code=$(run_in_host_namespace "$dir/nat.vmx")
   [ "$code" = 0 ] || pl_fail "exit code $code"
   # passt's DHCP gave the guest the host's address and router; the

@@ -1,10 +1,10 @@
-# Shared by the *_player_e2e.sh scripts: the real player and the real QEMU
-# (TCG) in a private X server, run as an ordinary user, booting the Linux
-# CD of make_linux_cd. Sourced, not run. The caller sets `work` (the folder
-# for what a failed run leaves to look at), `player` (trennwick-player) and
-# `here` (this folder), then calls pl_begin, which moves `work` and `player`
-# to a run folder the user can reach; it ends with pl_end, which exits with
-# the outcome.
+# Shared by the end-to-end scripts (run_e2e.sh and the *_player_e2e.sh
+# scripts): the real programs and the real QEMU (TCG) in a private X
+# server, booting the Linux CD of make_linux_cd. Sourced, not run. The
+# caller sets `work` (the folder for what a failed run leaves to look at),
+# `player` (trennwick-player) and `here` (this folder). A player script
+# calls pl_begin, which moves `work` and `player` to a run folder the user
+# can reach, and ends with pl_end, which exits with the outcome.
 #
 # As root (CI), every program under test runs as the user trennwick-e2e,
 # made here when missing: root hides every permission fault a user meets.
@@ -14,13 +14,19 @@ pl_case=""
 pl_linux_cd=""
 pl_boot_seconds=${TRENNWICK_E2E_BOOT_SECONDS:-240}
 pl_user_name=trennwick-e2e
+# The output of the program under test, shown with a failure.
+pl_output_log=player.log
+pl_listeners=()
+pl_listen_through=()
 
 pl_log() { printf '%s\n' "$*"; }
 
 pl_fail() {
   pl_failures=$((pl_failures + 1))
   pl_log "FAIL [$pl_case]: $*"
-  pl_log "  player output: $(tail -n 5 "$work/player.log" 2>/dev/null)"
+  pl_log "  windows shown: $(xdotool search --onlyvisible --name . 2>/dev/null |
+    while read -r w; do printf '[%s] ' "$(xdotool getwindowname "$w")"; done)"
+  pl_log "  output: $(tail -n 5 "$work/$pl_output_log" 2>/dev/null)"
   import -window root "$work/failure-${pl_case}-${pl_failures}.png" 2>/dev/null || true
 }
 
@@ -40,6 +46,44 @@ pl_start_display() {
 pl_stop_display() {
   kill "$pl_openbox_pid" "$pl_xvfb_pid" 2>/dev/null
   wait "$pl_openbox_pid" "$pl_xvfb_pid" 2>/dev/null
+}
+
+# Waits for a visible window whose title matches the regex; prints its id.
+pl_wait_window() {
+  local regex=$1 ids
+  for _ in $(seq 300); do
+    ids=$(xdotool search --onlyvisible --name "$regex" 2>/dev/null | head -n1)
+    if [ -n "$ids" ]; then
+      printf '%s\n' "$ids"
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
+# Gives a window the keyboard.
+pl_focus() {
+  xdotool windowfocus --sync "$1" 2>/dev/null || xdotool windowactivate --sync "$1"
+  sleep 0.3
+}
+
+# Focuses a window and sends keys to it.
+pl_keys_to() {
+  pl_focus "$1"
+  shift
+  xdotool key --clearmodifiers "$@"
+}
+
+# Waits for a window whose title matches the regex and sends KEY to it;
+# a failure when none came.
+pl_answer_box() {
+  local window
+  if ! window=$(pl_wait_window "$1"); then
+    pl_fail "no window titled '$1'"
+    return 1
+  fi
+  pl_keys_to "$window" "$2"
 }
 
 # The user's home lies in the work folder, so that nothing of a real user
@@ -89,9 +133,11 @@ pl_user_dir() {
   printf '%s\n' "$dir"
 }
 
-# The Linux CD (built once and cached beside the work folder), readable by
-# the user, and a stand-in for QEMU that notes its process id and its
-# arguments (NUL-separated) in the work folder before it becomes QEMU.
+# The Linux CD (built once and cached beside the results folder), readable
+# by the user, and a stand-in for QEMU that notes its process id, its
+# arguments (NUL-separated) and the files of the descriptors it inherits
+# (which the player opened for it) in the work folder before it becomes
+# QEMU.
 pl_prepare_linux_cd() {
   local cache=${TRENNWICK_E2E_CD_CACHE:-$(dirname "$pl_results")/linux-cd}
   pl_linux_cd=$("$here/make_linux_cd" "$cache" 2>"$work/linux-cd.log") || {
@@ -101,13 +147,14 @@ pl_prepare_linux_cd() {
   chmod a+r "$pl_linux_cd"
   local stand_in="$work/qemu-stand-in"
   mkdir -p "$stand_in"
-  printf '#!/bin/sh\nprintf "%%s\\n" "$$" >"%s/qemu.pid"\nprintf "%%s\\0" "$@" >"%s/qemu-arguments"\nexec %s "$@"\n' \
-    "$work" "$work" "$(command -v qemu-system-x86_64)" >"$stand_in/qemu-system-x86_64"
+  printf '#!/bin/sh\nprintf "%%s\\n" "$$" >"%s/qemu.pid"\nprintf "%%s\\0" "$@" >"%s/qemu-arguments"\nfor fd in /proc/$$/fd/*; do [ "${fd##*/}" -gt 2 ] && printf "%%s %%s\\n" "${fd##*/}" "$(readlink "$fd")"; done >"%s/qemu-files"\nexec %s "$@"\n' \
+    "$work" "$work" "$work" "$(command -v qemu-system-x86_64)" >"$stand_in/qemu-system-x86_64"
   chmod 755 "$stand_in/qemu-system-x86_64"
   # The user writes the stand-in's notes.
   : >"$work/qemu.pid"
   : >"$work/qemu-arguments"
-  chown "$pl_uid:$pl_gid" "$work/qemu.pid" "$work/qemu-arguments"
+  : >"$work/qemu-files"
+  [ -z "${pl_uid:-}" ] || chown "$pl_uid:$pl_gid" "$work/qemu.pid" "$work/qemu-arguments" "$work/qemu-files"
 }
 
 # Copies the Linux CD into the user's folder DIR and points pl_linux_cd at
@@ -182,21 +229,114 @@ pl_report_value() {
   tr -d '\r' 2>/dev/null <"$1" | sed -n "s/^$2 //p"
 }
 
-# True when SERIAL holds one whole report of one boot; prints its token.
+# True when SERIAL holds one whole report of one boot; sets pl_token to its
+# token. (It prints nothing, so that a failure's words are never captured.)
 pl_check_report() {
   local begin end
+  pl_token=""
   begin=$(pl_report_value "$1" trennwick-begin)
   end=$(pl_report_value "$1" trennwick-end)
   if ! [[ "$begin" =~ ^[0-9a-f]{32}$ ]] || [ "$begin" != "$end" ]; then
     pl_fail "no whole report with one token arrived (serial: $(tail -c 300 "$1" 2>/dev/null))"
     return 1
   fi
-  printf '%s\n' "$begin"
+  pl_token=$begin
 }
 
 # The arguments the stand-in gave QEMU last, one a line.
 pl_qemu_arguments() {
   tr '\0' '\n' <"$work/qemu-arguments"
+}
+
+# The line after the first line OPTION of the input: an option's value
+# among arguments given one a line (a comma in a value comes doubled, as
+# QEMU's option syntax wants it).
+pl_value_after() { awk -v option="$1" 'found { print; exit } $0 == option { found = 1 }'; }
+
+# The swtpm processes of the test's user.
+pl_swtpm_processes() {
+  local process
+  for process in /proc/[0-9]*; do
+    [ "$(cat "$process/comm" 2>/dev/null)" = swtpm ] &&
+      [ "$(stat -c %u "$process" 2>/dev/null)" = "$pl_uid" ] && printf '%s\n' "${process#/proc/}"
+  done
+}
+
+# Runs the player, which must refuse, to its end, answering its error
+# boxes; notes how many it answered. Prints the exit code.
+# usage: pl_run_refused [ENV=VALUE...] VMX
+pl_run_refused() {
+  : >"$work/qemu.pid"
+  : >"$work/refusal-boxes"
+  pl_as_user env TRENNWICK_PLAYER_ACCEL=tcg PATH="$work/qemu-stand-in:$PATH" "${@:1:$#-1}" "$player" \
+    "${@: -1}" >"$work/player.log" 2>&1 &
+  pl_player_pid=$!
+  local window tries=0
+  while kill -0 "$pl_player_pid" 2>/dev/null && [ "$tries" -lt 300 ]; do
+    window=$(xdotool search --onlyvisible --name '^Fehler$' 2>/dev/null | head -n 1)
+    if [ -n "$window" ]; then
+      xdotool windowactivate --sync "$window" key Return 2>/dev/null && echo box >>"$work/refusal-boxes"
+    fi
+    sleep 0.1
+    tries=$((tries + 1))
+  done
+  pl_wait_player 5
+}
+
+# Checks what a machine refused by pl_run_refused must show: exit code 3,
+# an error box, TEXT in the player's output, and neither QEMU nor an swtpm
+# started.
+pl_expect_refusal() {
+  local code=$1 text=$2
+  [ "$code" = 3 ] || pl_fail "exit code $code, expected 3"
+  [ -s "$work/refusal-boxes" ] || pl_fail "no error box"
+  grep -qF -- "$text" "$work/player.log" || pl_fail "the message does not say: $text"
+  [ -s "$work/qemu.pid" ] && pl_fail "QEMU was started"
+  [ -z "$(pl_swtpm_processes)" ] || pl_fail "an swtpm was started"
+}
+
+# A TCP or Unix socket service that notes each connection in LOG
+# ("connection from PEER") and answers it with TEXT, if given; ADDRESS is a
+# path or HOST:PORT. The service runs through the command in the array
+# pl_listen_through (the test's user, a network namespace; empty: as is).
+# Its process id joins pl_listeners. usage: pl_listen ADDRESS LOG [TEXT]
+pl_listen() {
+  local address=$1 log=$2 text=${3:-}
+  # Started directly, not through a function: its process id is the
+  # service's own, so that it can be ended.
+  "${pl_listen_through[@]}" python3 - "$address" "$text" >"$log" 2>&1 <<'PY' &
+import socket, sys
+address, text = sys.argv[1], sys.argv[2]
+if address.startswith("/"):
+    s = socket.socket(socket.AF_UNIX)
+    s.bind(address)
+else:
+    host, port = address.rsplit(":", 1)
+    s = socket.socket()
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    s.bind((host, int(port)))
+s.listen(8)
+print("listening", flush=True)
+while True:
+    c, peer = s.accept()
+    print("connection from", peer[0] if peer else "", flush=True)
+    c.sendall(text.encode())
+    c.close()
+PY
+  pl_listeners+=($!)
+  for _ in $(seq 50); do
+    grep -q listening "$log" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  pl_fail "the service on $address did not start: $(cat "$log")"
+}
+
+# Ends the services that pl_listen started.
+pl_stop_listeners() {
+  [ ${#pl_listeners[@]} -gt 0 ] || return 0
+  kill "${pl_listeners[@]}" 2>/dev/null
+  wait "${pl_listeners[@]}" 2>/dev/null
+  pl_listeners=()
 }
 
 # The run folder: the checkout may lie below a folder that the test's user

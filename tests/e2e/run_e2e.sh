@@ -28,6 +28,9 @@ program=$(realpath "$program")
 player=$(realpath "$player")
 [ -z "$qemu_player" ] || qemu_player=$(realpath "$qemu_player")
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=tests/e2e/player_lib.sh
+source "$here/player_lib.sh"
+pl_output_log=program.log
 # The template as each system writes it: Windows keeps the lone CR of the
 # defined format, Linux writes LF.
 golden_template="$here/expected/trennwick_template.txt"
@@ -35,72 +38,9 @@ golden_template="$here/expected/trennwick_template.txt"
 
 rm -rf "$work"
 mkdir -p "$work/record" "$work/images"
+pl_results=$work
 image_dir="$work/images"
 : > "$image_dir/test image.iso"
-
-failures=0
-current_case=""
-
-log() { printf '%s\n' "$*"; }
-
-fail() {
-  failures=$((failures + 1))
-  log "FAIL [$current_case]: $*"
-  log "  windows shown: $(xdotool search --onlyvisible --name . 2>/dev/null |
-    while read -r w; do printf '[%s] ' "$(xdotool getwindowname "$w")"; done)"
-  log "  program output: $(tail -n 5 "$work/program.log" 2>/dev/null)"
-  import -window root "$work/failure-${current_case}-${failures}.png" 2>/dev/null || true
-}
-
-# ---------------------------------------------------------------- display
-start_display() {
-  local fd_file="$work/display"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fd_file" 2>"$work/xvfb.log" &
-  xvfb_pid=$!
-  for _ in $(seq 100); do
-    [ -s "$fd_file" ] && break
-    sleep 0.1
-  done
-  export DISPLAY=":$(head -n1 "$fd_file")"
-  openbox >"$work/openbox.log" 2>&1 &
-  openbox_pid=$!
-  sleep 0.5
-}
-
-stop_display() {
-  kill "$openbox_pid" "$xvfb_pid" 2>/dev/null
-  wait "$openbox_pid" "$xvfb_pid" 2>/dev/null
-}
-
-# Waits for a visible window whose title matches the regex; prints its id.
-wait_window() {
-  local regex=$1 tries=${2:-200} ids
-  for _ in $(seq "$tries"); do
-    ids=$(xdotool search --onlyvisible --name "$regex" 2>/dev/null | head -n1)
-    if [ -n "$ids" ]; then
-      printf '%s\n' "$ids"
-      return 0
-    fi
-    sleep 0.1
-  done
-  return 1
-}
-
-# Focuses a window and sends keys to it.
-keys_to() {
-  local window=$1
-  shift
-  xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowactivate --sync "$window"
-  sleep 0.2
-  xdotool key --clearmodifiers "$@"
-}
-
-type_to() {
-  local window=$1 text=$2
-  xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowactivate --sync "$window"
-  sleep 0.2
-  xdotool type --clearmodifiers --delay 5 "$text"
-}
 
 # ------------------------------------------------------- system specifics
 case "$system" in
@@ -188,23 +128,18 @@ esac
 # ------------------------------------------------------------- the runs
 # Types the image path into the open-file dialog and confirms it. Wine's
 # dialog has its file-name field focused; in GTK's chooser a typed "/"
-# opens the location entry and lands in it.
+# opens the location entry and lands in it. With "here", a name alone is
+# chosen in the folder the dialog shows: GTK's location entry (ctrl+L)
+# takes it relative to that folder, so that no byte of the folder's name
+# has to be typed. usage: choose_file PATH [here]
 choose_file() {
   local window
-  window=$(wait_window 'ISO-Image ausw.*hlen$') || return 1
-  type_to "$window" "$1"
-  sleep 0.3
-  xdotool key Return
-}
-
-# Chooses a file in the folder the open-file dialog shows, by its name
-# alone: GTK's location entry (ctrl+L) takes it relative to that folder, so
-# that no byte of the folder's name has to be typed.
-choose_file_here() {
-  local window
-  window=$(wait_window 'ISO-Image ausw.*hlen$') || return 1
-  keys_to "$window" ctrl+l
-  sleep 0.3
+  window=$(pl_wait_window 'ISO-Image ausw.*hlen$') || return 1
+  pl_focus "$window"
+  if [ "${2:-}" = here ]; then
+    xdotool key --clearmodifiers ctrl+l
+    sleep 0.3
+  fi
   xdotool type --clearmodifiers --delay 5 "$1"
   sleep 0.3
   xdotool key Return
@@ -215,9 +150,9 @@ choose_file_here() {
 # it to the clipboard. Prints it; the box stays open.
 read_box_text() {
   local window
-  window=$(wait_window "$1") || return 1
+  window=$(pl_wait_window "$1") || return 1
   printf '' | xclip -selection clipboard
-  keys_to "$window" shift+Tab
+  pl_keys_to "$window" shift+Tab
   sleep 0.2
   xdotool key --clearmodifiers ctrl+a ctrl+c
   sleep 0.3
@@ -254,19 +189,10 @@ run_exit_code() {
   printf 'timeout\n'
 }
 
-answer_box() {
-  local title=$1 key=$2 window
-  if ! window=$(wait_window "$title"); then
-    fail "no window titled '$title'"
-    return 1
-  fi
-  keys_to "$window" "$key"
-}
-
 expect_exit() {
   local expected=$1 got
   got=$(run_exit_code)
-  [ "$got" = "$expected" ] || fail "exit code $got, expected $expected"
+  [ "$got" = "$expected" ] || pl_fail "exit code $got, expected $expected"
 }
 
 temporary_directories() { find "$temp_root" -maxdepth 1 -name 'trennwick_temp_*' 2>/dev/null | sort; }
@@ -279,75 +205,75 @@ expected_config() {
 }
 
 case_help() {
-  current_case=help
+  pl_case=help
   local folder
   folder=$(new_program_folder help)
   start_run "$folder/$program_name" --help
-  answer_box '^Trennwick f.*r VMWARE  --> Info$' Return
+  pl_answer_box '^Trennwick f.*r VMWARE  --> Info$' Return
   expect_exit 1
-  [ ! -e "$folder/trennwick_template.txt" ] || fail "help wrote the template"
+  [ ! -e "$folder/trennwick_template.txt" ] || pl_fail "help wrote the template"
 
-  current_case=help-capitals
+  pl_case=help-capitals
   start_run "$folder/$program_name" --HELP
-  answer_box '^Info$' n
+  pl_answer_box '^Info$' n
   expect_exit 0
 }
 
 case_first_run() {
-  current_case=first-run
+  pl_case=first-run
   local folder
   folder=$(new_program_folder first)
   start_run "$folder/$program_name"
-  answer_box '^Info$' n
+  pl_answer_box '^Info$' n
   expect_exit 0
   cmp -s "$folder/trennwick_template.txt" "$golden_template" ||
-    fail "the template written is not the default template"
+    pl_fail "the template written is not the default template"
 
-  current_case=second-run
+  pl_case=second-run
   start_run "$folder/$program_name"
-  if window=$(wait_window 'ISO-Image ausw.*hlen$'); then
-    xdotool search --onlyvisible --name '^Info$' >/dev/null 2>&1 && fail "asked again"
-    keys_to "$window" Escape
-    answer_box '^Fehler$' Return
+  if window=$(pl_wait_window 'ISO-Image ausw.*hlen$'); then
+    xdotool search --onlyvisible --name '^Info$' >/dev/null 2>&1 && pl_fail "asked again"
+    pl_keys_to "$window" Escape
+    pl_answer_box '^Fehler$' Return
   else
-    fail "no open-file dialog"
+    pl_fail "no open-file dialog"
   fi
   expect_exit 0
 }
 
 case_cancel() {
-  current_case=cancel
+  pl_case=cancel
   local folder before
   folder=$(new_program_folder cancel)
   cp "$golden_template" "$folder/trennwick_template.txt"
   before=$(temporary_directories)
   start_run "$folder/$program_name"
-  if window=$(wait_window 'ISO-Image ausw.*hlen$'); then
-    keys_to "$window" Escape
-    answer_box '^Fehler$' Return
+  if window=$(pl_wait_window 'ISO-Image ausw.*hlen$'); then
+    pl_keys_to "$window" Escape
+    pl_answer_box '^Fehler$' Return
   else
-    fail "no open-file dialog"
+    pl_fail "no open-file dialog"
   fi
   expect_exit 0
-  [ "$(temporary_directories)" = "$before" ] || fail "a temporary directory was made"
+  [ "$(temporary_directories)" = "$before" ] || pl_fail "a temporary directory was made"
 }
 
 case_normal_run() {
-  current_case=normal-run
+  pl_case=normal-run
   local folder before after config_path
   folder=$(new_program_folder normal)
   cp "$golden_template" "$folder/trennwick_template.txt"
   rm -f "$work/record/"*
   before=$(temporary_directories)
   start_run "$folder/$program_name"
-  choose_file "$image_path" || fail "no open-file dialog"
+  choose_file "$image_path" || pl_fail "no open-file dialog"
   expect_exit 0
   after=$(temporary_directories)
-  [ "$after" = "$before" ] || fail "the temporary directory is still there: $after"
-  [ -f "$work/record/ended.txt" ] || fail "the program did not wait for the player"
+  [ "$after" = "$before" ] || pl_fail "the temporary directory is still there: $after"
+  [ -f "$work/record/ended.txt" ] || pl_fail "the program did not wait for the player"
   expected_config "$image_path" >"$work/expected.vmx"
   cmp -s "$work/record/config.vmx" "$work/expected.vmx" ||
-    fail "the player got another configuration than the template gives"
+    pl_fail "the player got another configuration than the template gives"
   # The player was handed the configuration in its temporary directory and
   # ran there.
   local argument directory
@@ -355,30 +281,30 @@ case_normal_run() {
   directory=$(head -n1 "$work/record/directory.txt" 2>/dev/null | tr -d '\r')
   case "$argument" in
     *trennwick_temp_*trennwick.vmx) ;;
-    *) fail "the player was handed '$argument'" ;;
+    *) pl_fail "the player was handed '$argument'" ;;
   esac
   config_path="${argument%trennwick.vmx}"
   config_path="${config_path%"$sep"}"
   config_path="${config_path%"$sep"}"
-  same_path "$directory" "$config_path" || fail "the player ran in '$directory', not '$config_path'"
+  same_path "$directory" "$config_path" || pl_fail "the player ran in '$directory', not '$config_path'"
 }
 
 case_template_is_a_directory() {
-  current_case=template-directory
+  pl_case=template-directory
   local folder
   folder=$(new_program_folder directory)
   mkdir "$folder/trennwick_template.txt"
   start_run "$folder/$program_name"
-  choose_file "$image_path" || fail "no open-file dialog"
-  answer_box '^Fehler$' Return
+  choose_file "$image_path" || pl_fail "no open-file dialog"
+  pl_answer_box '^Fehler$' Return
   expect_exit 2
-  [ -d "$folder/trennwick_template.txt" ] || fail "the directory was replaced"
+  [ -d "$folder/trennwick_template.txt" ] || pl_fail "the directory was replaced"
 }
 
 # Paths with umlauts in the boxes, on Linux: a folder named in UTF-8 reads
 # as it is, one in Latin-1 bytes with GLib's replacement characters.
 case_umlaut_paths() {
-  current_case=umlaut-utf8
+  pl_case=umlaut-utf8
   local folder text expected
   folder=$(new_program_folder "Übungen mit Umlauten äöüß")
   : >"$folder/test image.iso"
@@ -389,28 +315,28 @@ case_umlaut_paths() {
   text=$(read_box_text '^Info$')
   expected=$(printf 'Das Templatefile konnte nicht angelegt werden:\n%s\nSoll mit der eingebauten Standardkonfig fortgefahren werden?' \
     "$folder/trennwick_template.txt")
-  [ "$text" = "$expected" ] || fail "the box reads '$text', expected '$expected'"
-  answer_box '^Info$' y
-  choose_file_here "test image.iso" || fail "no open-file dialog"
+  [ "$text" = "$expected" ] || pl_fail "the box reads '$text', expected '$expected'"
+  pl_answer_box '^Info$' y
+  choose_file "test image.iso" here || pl_fail "no open-file dialog"
   expect_exit 0
-  [ ! -e "$work/nowhere" ] || fail "the template's folder was made"
+  [ ! -e "$work/nowhere" ] || pl_fail "the template's folder was made"
   expected_config "$folder/test image.iso" >"$work/expected.vmx"
   cmp -s "$work/record/config.vmx" "$work/expected.vmx" ||
-    fail "the built-in template gave another configuration than the written one does"
+    pl_fail "the built-in template gave another configuration than the written one does"
 
-  current_case=umlaut-latin1
+  pl_case=umlaut-latin1
   local latin1
   latin1=$(printf 'Pr\xfcfung \xdcbungen')
-  folder=$(new_program_folder "$latin1") || { fail "cannot make a Latin-1 folder"; return; }
+  folder=$(new_program_folder "$latin1") || { pl_fail "cannot make a Latin-1 folder"; return; }
   : >"$folder/test image.iso"
   mkdir "$folder/trennwick_template.txt"
   start_run "$folder/$program_name"
-  choose_file_here "test image.iso" || fail "no open-file dialog"
+  choose_file "test image.iso" here || pl_fail "no open-file dialog"
   text=$(read_box_text '^Fehler$')
   expected=$(printf "Kann die VM-Ware-Datei nicht lesen: '%s/Pr\xef\xbf\xbdfung \xef\xbf\xbd%s/trennwick_template.txt'." \
     "$work" bungen)
-  [ "$text" = "$expected" ] || fail "the box reads '$text', expected '$expected'"
-  answer_box '^Fehler$' Return
+  [ "$text" = "$expected" ] || pl_fail "the box reads '$text', expected '$expected'"
+  pl_answer_box '^Fehler$' Return
   expect_exit 2
 }
 
@@ -429,46 +355,31 @@ prepare_token_boot() {
 # token to its serial port and powers the guest off; the player ends, and
 # the program removes its temporary directory.
 case_boot() {
-  current_case=boot
+  pl_case=boot
   local folder before token serial="$work/serial.txt"
   token="trennwick-$RANDOM$RANDOM$RANDOM"
   folder=$(new_program_folder boot)
-  prepare_token_boot "$folder" "$token" "$serial" || { fail "cannot build the CD image"; return; }
+  prepare_token_boot "$folder" "$token" "$serial" || { pl_fail "cannot build the CD image"; return; }
   rm -f "$serial"
   open_vmx_with trennwick-e2e-qemu.desktop
   before=$(temporary_directories)
   start_run "$folder/$program_name"
-  choose_file "$image_dir/token.iso" || fail "no open-file dialog"
+  choose_file "$image_dir/token.iso" || pl_fail "no open-file dialog"
   expect_exit 0
-  grep -q "$token" "$serial" 2>/dev/null || fail "the guest's token did not arrive (serial: $(cat "$serial" 2>/dev/null))"
-  [ "$(temporary_directories)" = "$before" ] || fail "the temporary directory is still there"
+  grep -q "$token" "$serial" 2>/dev/null || pl_fail "the guest's token did not arrive (serial: $(cat "$serial" 2>/dev/null))"
+  [ "$(temporary_directories)" = "$before" ] || pl_fail "the temporary directory is still there"
   open_vmx_with trennwick-e2e-player.desktop
 }
 
 # ------------------------------------------------------ the Linux CD
 # A real Linux CD (make_linux_cd) boots through the whole road. Its guest
 # writes a report to its first serial port: a token new at every boot, the
-# firmware it saw and the CPU's flags. QEMU is reached through a stand-in
-# that notes its process id and arguments, so that a hung guest can be
+# firmware it saw and the CPU's flags. QEMU is reached through the
+# library's stand-in (pl_prepare_linux_cd), so that a hung guest can be
 # ended and the drives QEMU was given can be checked.
-linux_cd=""
 linux_serial="$work/linux-serial.txt"
 linux_boot_seconds=240
 linux_tokens=()
-
-prepare_linux_cd() {
-  local cache=${TRENNWICK_E2E_CD_CACHE:-$(dirname "$work")/linux-cd}
-  linux_cd=$("$here/make_linux_cd" "$cache" 2>"$work/linux-cd.log") || {
-    log "  make_linux_cd: $(tail -n 5 "$work/linux-cd.log")"
-    return 1
-  }
-  mkdir -p "$work/qemu-stand-in"
-  # It also notes the files of the descriptors QEMU inherits, which the
-  # player opened for it.
-  printf '#!/bin/sh\nprintf "%%s\\n" "$$" >"%s/qemu.pid"\nprintf "%%s\\0" "$@" >"%s/qemu-arguments"\nfor fd in /proc/$$/fd/*; do [ "${fd##*/}" -gt 2 ] && printf "%%s %%s\\n" "${fd##*/}" "$(readlink "$fd")"; done >"%s/qemu-files"\nexec %s "$@"\n' \
-    "$work" "$work" "$work" "$(command -v qemu-system-x86_64)" >"$work/qemu-stand-in/qemu-system-x86_64"
-  chmod +x "$work/qemu-stand-in/qemu-system-x86_64"
-}
 
 # The golden template with the first serial port written to the report
 # file, edited by the perl expression given.
@@ -485,11 +396,11 @@ linux_template() {
 boot_linux_cd() {
   local waited=0
   rm -f "$linux_serial" "$work/qemu.pid" "$work/qemu-arguments"
-  [ ! -e "$linux_serial" ] || { fail "cannot remove the old serial file"; return 1; }
+  [ ! -e "$linux_serial" ] || { pl_fail "cannot remove the old serial file"; return 1; }
   open_vmx_with trennwick-e2e-qemu.desktop
   PATH="$work/qemu-stand-in:$PATH" start_run "$1/$program_name"
-  if ! choose_file "$linux_cd"; then
-    fail "no open-file dialog"
+  if ! choose_file "$pl_linux_cd"; then
+    pl_fail "no open-file dialog"
     expect_exit 0
     return 1
   fi
@@ -498,31 +409,21 @@ boot_linux_cd() {
     waited=$((waited + 1))
   done
   if [ ! -s "$work/exit_code" ]; then
-    fail "the guest did not end within $linux_boot_seconds s (serial: $(tail -c 300 "$linux_serial" 2>/dev/null))"
+    pl_fail "the guest did not end within $linux_boot_seconds s (serial: $(tail -c 300 "$linux_serial" 2>/dev/null))"
     [ -s "$work/qemu.pid" ] && kill "$(cat "$work/qemu.pid")" 2>/dev/null
   fi
   expect_exit 0
   open_vmx_with trennwick-e2e-player.desktop
 }
 
-# The value of one report line ("trennwick-firmware" gives efi or bios).
-report_value() {
-  tr -d '\r' 2>/dev/null <"$linux_serial" | sed -n "s/^$1 //p"
-}
-
 # Checks that one whole report of a new boot arrived; prints its token.
 check_linux_report() {
-  local begin end
-  begin=$(report_value trennwick-begin)
-  end=$(report_value trennwick-end)
+  local begin seen
   # One line each: a second report would be one of an earlier boot.
-  if ! [[ "$begin" =~ ^[0-9a-f]{32}$ ]] || [ "$begin" != "$end" ]; then
-    fail "no whole report with one token arrived (serial: $(tail -c 300 "$linux_serial" 2>/dev/null))"
-    return 1
-  fi
-  local seen
+  pl_check_report "$linux_serial" || return 1
+  begin=$pl_token
   for seen in "${linux_tokens[@]}"; do
-    [ "$seen" != "$begin" ] || fail "the token of an earlier boot arrived again"
+    [ "$seen" != "$begin" ] || pl_fail "the token of an earlier boot arrived again"
   done
   linux_tokens+=("$begin")
 }
@@ -530,43 +431,43 @@ check_linux_report() {
 # The default template: the CD on IDE, BIOS, and a processor with the
 # instructions that today's distributions build for.
 case_linux_default() {
-  current_case=linux-default
+  pl_case=linux-default
   local folder before flags
   folder=$(new_program_folder linux-default)
   linux_template "$folder"
   before=$(temporary_directories)
   boot_linux_cd "$folder" || return
   check_linux_report || return
-  [ "$(report_value trennwick-firmware)" = bios ] || fail "the guest did not start from BIOS"
+  [ "$(pl_report_value "$linux_serial" trennwick-firmware)" = bios ] || pl_fail "the guest did not start from BIOS"
   flags=" $(tr -d '\r' <"$linux_serial" | sed -n 's/^flags[[:space:]]*: //p') "
   for flag in sse4_2 popcnt; do
-    [[ "$flags" == *" $flag "* ]] || fail "the guest's processor lacks $flag (flags:$flags)"
+    [[ "$flags" == *" $flag "* ]] || pl_fail "the guest's processor lacks $flag (flags:$flags)"
   done
-  [ "$(temporary_directories)" = "$before" ] || fail "the temporary directory is still there"
+  [ "$(temporary_directories)" = "$before" ] || pl_fail "the temporary directory is still there"
 }
 
 case_linux_efi() {
-  current_case=linux-efi
+  pl_case=linux-efi
   local folder before
   folder=$(new_program_folder linux-efi)
   linux_template "$folder" '$_ .= "firmware = \"efi\"\r"'
   before=$(temporary_directories)
   boot_linux_cd "$folder" || return
   check_linux_report || return
-  [ "$(report_value trennwick-firmware)" = efi ] || fail "the guest did not start from UEFI"
+  [ "$(pl_report_value "$linux_serial" trennwick-firmware)" = efi ] || pl_fail "the guest did not start from UEFI"
   # The firmware's private variables lay in the temporary directory.
-  [ "$(temporary_directories)" = "$before" ] || fail "the temporary directory is still there"
+  [ "$(temporary_directories)" = "$before" ] || pl_fail "the temporary directory is still there"
 }
 
 # The CD on the second place of the first SATA controller and nowhere
 # else: the IDE place keeps only the name the program writes into it. (The
 # template's lines end in LF on Linux, in CR alone on Windows.)
 case_linux_sata() {
-  current_case=linux-sata
+  pl_case=linux-sata
   local folder
   folder=$(new_program_folder linux-sata)
   linux_template "$folder" "s/(^|[\r\n])ide1:0\\.(present|deviceType|mode|startConnected)/\$1sata0:1.\$2/gi;
-    \$_ .= \"sata0.present = \\\"TRUE\\\"\\rsata0:1.fileName = \\\"$linux_cd\\\"\\r\""
+    \$_ .= \"sata0.present = \\\"TRUE\\\"\\rsata0:1.fileName = \\\"$pl_linux_cd\\\"\\r\""
   boot_linux_cd "$folder" || return
   check_linux_report || return
   # QEMU gets the CD as a descriptor set, on the SATA place and on no IDE one.
@@ -575,15 +476,15 @@ case_linux_sata() {
     [[ "$argument" == ide-cd,bus=sata0.1,* ]] && on_sata=yes
     [[ "$argument" == ide-cd,bus=ide.* ]] && on_ide=yes
   done <"$work/qemu-arguments"
-  [ "$on_sata" = yes ] || fail "QEMU was not given the CD on SATA"
-  [ "$on_ide" = no ] || fail "QEMU was given a CD on IDE"
+  [ "$on_sata" = yes ] || pl_fail "QEMU was not given the CD on SATA"
+  [ "$on_ide" = no ] || pl_fail "QEMU was given a CD on IDE"
 }
 
 # A "film.iso" that is really a vmdk descriptor naming a secret file,
 # picked in the dialog: the CD is raw bytes, so QEMU holds the chosen file
 # and never the secret.
 case_linux_disguised_iso() {
-  current_case=linux-disguised-iso
+  pl_case=linux-disguised-iso
   local folder iso="$work/film.iso" secret="$work/disguised-secret" pid descriptors
   folder=$(new_program_folder linux-disguised)
   linux_template "$folder"
@@ -595,7 +496,7 @@ case_linux_disguised_iso() {
   open_vmx_with trennwick-e2e-qemu.desktop
   PATH="$work/qemu-stand-in:$PATH" start_run "$folder/$program_name"
   if ! choose_file "$iso"; then
-    fail "no open-file dialog"
+    pl_fail "no open-file dialog"
     expect_exit 0
     return 1
   fi
@@ -606,14 +507,14 @@ case_linux_disguised_iso() {
   pid=$(cat "$work/qemu.pid" 2>/dev/null)
   sleep 3
   descriptors=$(ls -l "/proc/${pid:-0}/fd" 2>/dev/null)
-  [[ "$descriptors" == *"$iso"* ]] || fail "QEMU does not hold the chosen image: $descriptors"
-  [[ "$descriptors" != *"$secret"* ]] || fail "QEMU holds the file the image names"
+  [[ "$descriptors" == *"$iso"* ]] || pl_fail "QEMU does not hold the chosen image: $descriptors"
+  [[ "$descriptors" != *"$secret"* ]] || pl_fail "QEMU holds the file the image names"
   tr '\0' '\n' <"$work/qemu-arguments" | grep -qx 'driver=raw,node-name=drive[0-9]*,file=drive[0-9]*-file,read-only=on' ||
-    fail "the CD is not raw"
+    pl_fail "the CD is not raw"
   # Nothing boots from the descriptor's text: the machine is ended.
   [ -n "$pid" ] && kill "$pid" 2>/dev/null
   expect_exit 0
-  cmp -s "$secret" "$work/disguised-secret.before" || fail "the secret file changed"
+  cmp -s "$secret" "$work/disguised-secret.before" || pl_fail "the secret file changed"
   open_vmx_with trennwick-e2e-player.desktop
 }
 
@@ -688,13 +589,13 @@ by_hand_arguments() {
 # player's median is more than 5 % above QEMU's.
 measure_boot() {
   local runs=$1 vmx_dir="$work/measure" seconds
-  current_case=measure
+  pl_case=measure
   mkdir -p "$vmx_dir"
   # The machine's CD and serial file lie in its folder, as its own: the
   # player asks nothing. A copy: a second name of the cached CD would be
   # asked about.
-  local cd="$vmx_dir/$(basename "$linux_cd")"
-  cp "$linux_cd" "$cd"
+  local cd="$vmx_dir/$(basename "$pl_linux_cd")"
+  cp "$pl_linux_cd" "$cd"
   linux_serial="$vmx_dir/serial.txt"
   { expected_config "$cd"
     printf 'serial0.present = "TRUE"\r\nserial0.fileType = "file"\r\nserial0.fileName = "%s"\r\n' \
@@ -704,7 +605,7 @@ measure_boot() {
   # A first boot through the stand-in gives QEMU's arguments.
   rm -f "$work/qemu-arguments"
   timed_boot env PATH="$work/qemu-stand-in:$PATH" "${player_run[@]}" >/dev/null ||
-    { fail "the player's first boot gave no token"; return; }
+    { pl_fail "the player's first boot gave no token"; return; }
   local arguments=()
   while IFS= read -r -d '' argument; do arguments+=("$argument"); done <"$work/qemu-arguments"
   by_hand_arguments "${arguments[@]}"
@@ -713,11 +614,11 @@ measure_boot() {
   for turn in $(seq "$runs"); do
     for who in $([ $((turn % 2)) = 1 ] && echo "player hand" || echo "hand player"); do
       if [ "$who" = player ]; then
-        seconds=$(timed_boot "${player_run[@]}") || { fail "no token from the player"; return; }
+        seconds=$(timed_boot "${player_run[@]}") || { pl_fail "no token from the player"; return; }
         by_player+=("$seconds")
       else
         seconds=$(timed_boot qemu-system-x86_64 "${arguments[@]}") ||
-          { fail "no token from QEMU by hand"; return; }
+          { pl_fail "no token from QEMU by hand"; return; }
         by_hand+=("$seconds")
       fi
     done
@@ -726,10 +627,10 @@ measure_boot() {
   player_median=$(printf '%s\n' "${by_player[@]}" | median)
   hand_median=$(printf '%s\n' "${by_hand[@]}" | median)
   ratio=$(echo "scale=3; $player_median / $hand_median" | bc)
-  log "start to token, player:       ${by_player[*]} s; median $player_median s"
-  log "start to token, QEMU by hand: ${by_hand[*]} s; median $hand_median s"
-  log "ratio of the medians: $ratio"
-  [ "$(echo "$ratio <= 1.05" | bc)" = 1 ] || fail "the player is more than 5 % slower than QEMU by hand"
+  pl_log "start to token, player:       ${by_player[*]} s; median $player_median s"
+  pl_log "start to token, QEMU by hand: ${by_hand[*]} s; median $hand_median s"
+  pl_log "ratio of the medians: $ratio"
+  [ "$(echo "$ratio <= 1.05" | bc)" = 1 ] || pl_fail "the player is more than 5 % slower than QEMU by hand"
 }
 
 # ---------------------------------------------- what a run must not touch
@@ -739,7 +640,7 @@ measure_boot() {
 # the directory removed. On Linux also: FIFOs as the template or the image
 # never hang the run, and a parameter holding quotes is no help switch.
 case_what_a_run_must_not_touch() {
-  current_case=handed-on
+  pl_case=handed-on
   local folder before started ended
   folder=$(new_program_folder handed)
   cp "$golden_template" "$folder/trennwick_template.txt"
@@ -747,51 +648,51 @@ case_what_a_run_must_not_touch() {
   before=$(temporary_directories)
   started=$(date +%s)
   TRENNWICK_E2E_HAND_ON=1 start_run "$folder/$program_name"
-  choose_file "$image_path" || fail "no open-file dialog"
+  choose_file "$image_path" || pl_fail "no open-file dialog"
   expect_exit 0
   ended=$(date +%s)
   [ "$(cat "$work/record/handed-ended.txt" 2>/dev/null)" = read ] ||
-    fail "the second process did not read its configuration before the run ended"
+    pl_fail "the second process did not read its configuration before the run ended"
   expected_config "$image_path" >"$work/expected.vmx"
   cmp -s "$work/record/handed-config.vmx" "$work/expected.vmx" ||
-    fail "the second process read another configuration than the template gives"
-  [ $((ended - started)) -ge 3 ] || fail "the run ended after $((ended - started)) s, before the lock went"
-  [ "$(temporary_directories)" = "$before" ] || fail "the temporary directory is still there"
+    pl_fail "the second process read another configuration than the template gives"
+  [ $((ended - started)) -ge 3 ] || pl_fail "the run ended after $((ended - started)) s, before the lock went"
+  [ "$(temporary_directories)" = "$before" ] || pl_fail "the temporary directory is still there"
 
   [ "$system" = linux ] || return 0
-  current_case=template-fifo
+  pl_case=template-fifo
   folder=$(new_program_folder fifo)
   mkfifo "$folder/trennwick_template.txt"
   start_run "$folder/$program_name"
-  choose_file "$image_path" || fail "no open-file dialog"
-  answer_box '^Fehler$' Return
+  choose_file "$image_path" || pl_fail "no open-file dialog"
+  pl_answer_box '^Fehler$' Return
   expect_exit 2
 
-  current_case=image-fifo
+  pl_case=image-fifo
   rm -f "$folder/trennwick_template.txt"
   cp "$golden_template" "$folder/trennwick_template.txt"
   mkfifo "$image_dir/pipe.iso"
   before=$(temporary_directories)
   start_run "$folder/$program_name"
-  choose_file "$image_dir/pipe.iso" || fail "no open-file dialog"
-  answer_box '^Fehler$' Return
+  choose_file "$image_dir/pipe.iso" || pl_fail "no open-file dialog"
+  pl_answer_box '^Fehler$' Return
   expect_exit 0
-  [ "$(temporary_directories)" = "$before" ] || fail "a temporary directory was made"
+  [ "$(temporary_directories)" = "$before" ] || pl_fail "a temporary directory was made"
   rm -f "$image_dir/pipe.iso"
 
-  current_case=quoted-help
+  pl_case=quoted-help
   start_run "$folder/$program_name" '--help" "x'
-  if window=$(wait_window 'ISO-Image ausw.*hlen$'); then
-    keys_to "$window" Escape
-    answer_box '^Fehler$' Return
+  if window=$(pl_wait_window 'ISO-Image ausw.*hlen$'); then
+    pl_keys_to "$window" Escape
+    pl_answer_box '^Fehler$' Return
   else
-    fail "a parameter holding quotes was taken as a help switch"
-    answer_box 'Info$' Return
+    pl_fail "a parameter holding quotes was taken as a help switch"
+    pl_answer_box 'Info$' Return
   fi
   expect_exit 0
 }
 
-start_display
+pl_start_display
 setup_system
 case_help
 case_first_run
@@ -802,23 +703,23 @@ case_template_is_a_directory
 case_what_a_run_must_not_touch
 if [ "$system" = linux ] && [ -n "$qemu_player" ]; then
   case_boot
-  if prepare_linux_cd; then
+  if pl_prepare_linux_cd; then
     case_linux_default
     case_linux_efi
     case_linux_sata
     case_linux_disguised_iso
     [ -n "${TRENNWICK_E2E_MEASURE:-}" ] && measure_boot "$TRENNWICK_E2E_MEASURE"
   else
-    current_case=linux-cd
-    fail "cannot build the Linux CD"
+    pl_case=linux-cd
+    pl_fail "cannot build the Linux CD"
   fi
 fi
 declare -F stop_system >/dev/null && stop_system
-stop_display
+pl_stop_display
 
-if [ "$failures" -eq 0 ]; then
-  log "end-to-end ($system): every case passed"
+if [ "$pl_failures" -eq 0 ]; then
+  pl_log "end-to-end ($system): every case passed"
   exit 0
 fi
-log "end-to-end ($system): $failures failure(s); screenshots in $work"
+pl_log "end-to-end ($system): $pl_failures failure(s); screenshots in $work"
 exit 1
