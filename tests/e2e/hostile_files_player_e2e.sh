@@ -317,36 +317,19 @@ case_answered_no launcher-named-parent "$fake_run/trennwick.vmx" Return
 parent=""
 rm -rf "$fake_run"
 
-# A "film.iso" in the folder that is really a vmdk descriptor naming the
-# user's key: CDs are raw bytes, so QEMU reads the descriptor's text and
-# never the key. The Linux CD beside it boots and powers the guest off.
-pl_case=disguised-iso
-printf '# Disk DescriptorFile\nversion=1\nCID=fffffffe\nparentCID=ffffffff\ncreateType="monolithicFlat"\nRW 2048 FLAT "%s" 0\n' \
-  "$secret" >"$vm/film.iso"
-write_vmx disguised.vmx serial-disguised.txt 'ide1:1.present = "TRUE"' \
-  'ide1:1.deviceType = "cdrom-image"' 'ide1:1.fileName = "film.iso"'
-pl_start_player "$vm/disguised.vmx"
-if descriptors=$(qemu_descriptors); then
-  [[ "$descriptors" == *"$vm/film.iso"* ]] || pl_fail "QEMU does not hold film.iso: $descriptors"
-  [[ "$descriptors" != *"$secret"* ]] || pl_fail "QEMU holds the key that film.iso names"
-else
-  pl_fail "QEMU did not start"
-fi
-player_exit "$pl_boot_seconds"
-[ "$code" = 0 ] || pl_fail "exit code $code, expected 0"
-pl_check_report "$vm/serial-disguised.txt"
-pl_qemu_arguments | grep -q 'film' && pl_fail "QEMU was given a name: $(pl_qemu_arguments | grep film)"
-[ "$(pl_qemu_arguments | grep -cx 'driver=raw,node-name=drive[0-9]*,file=drive[0-9]*-file,read-only=on')" = 2 ] ||
-  pl_fail "not every CD is raw: $(pl_qemu_arguments | grep '^driver=')"
-check_victims
-
 # "Ja": the machine boots and writes its report to the serial file outside
 # its folder, through the descriptor the player opened; QEMU gets no name
 # of the machine's files, neither the option text in the disk's name nor
-# the backing file outside, which it reads and never writes.
+# the backing file outside, which it reads and never writes. Beside the
+# Linux CD lies a "film.iso" that is really a vmdk descriptor naming the
+# user's key: CDs are raw bytes, so QEMU reads the descriptor's text and
+# never the key.
 pl_case=answered-yes
+printf '# Disk DescriptorFile\nversion=1\nCID=fffffffe\nparentCID=ffffffff\ncreateType="monolithicFlat"\nRW 2048 FLAT "%s" 0\n' \
+  "$secret" >"$vm/film.iso"
 write_vmx outside-yes.vmx "$home/serial-outside.txt" 'ide0:1.present = "TRUE"' \
-  "ide0:1.fileName = \"$tricky_folder/$tricky_disk\""
+  "ide0:1.fileName = \"$tricky_folder/$tricky_disk\"" 'ide1:1.present = "TRUE"' \
+  'ide1:1.deviceType = "cdrom-image"' 'ide1:1.fileName = "film.iso"'
 pl_start_player "$vm/outside-yes.vmx"
 if window=$(pl_wait_window '^Trennwick-Player$'); then
   # The "Ja" button's mnemonic, in English or German.
@@ -359,6 +342,8 @@ fi
 if descriptors=$(qemu_descriptors); then
   [[ "$descriptors" == *"$home/serial-outside.txt"* ]] ||
     pl_fail "QEMU does not hold the serial file: $descriptors"
+  [[ "$descriptors" == *"$vm/film.iso"* ]] || pl_fail "QEMU does not hold film.iso: $descriptors"
+  [[ "$descriptors" != *"$secret"* ]] || pl_fail "QEMU holds the key that film.iso names"
 else
   pl_fail "QEMU did not start"
 fi
@@ -368,6 +353,8 @@ pl_check_report "$home/serial-outside.txt"
 pl_qemu_arguments | grep -q -e "$home" &&
   pl_fail "QEMU was given a name: $(pl_qemu_arguments | grep -e "$home")"
 pl_qemu_arguments | grep -q '^fd=[0-9]*,set=[0-9]*$' || pl_fail "QEMU was given no descriptors"
+[ "$(pl_qemu_arguments | grep -cx 'driver=raw,node-name=drive[0-9]*,file=drive[0-9]*-file,read-only=on')" = 2 ] ||
+  pl_fail "not every CD is raw: $(pl_qemu_arguments | grep '^driver=')"
 pl_qemu_arguments | grep -qx 'driver=qcow2,node-name=drive0,file=drive0-file,backing=drive0-1' ||
   pl_fail "the disk is no qcow2 node over its backing: $(pl_qemu_arguments | grep '^driver=')"
 pl_qemu_arguments | grep -qx 'driver=file,node-name=drive0-1-file,filename=/dev/fdset/[0-9]*,read-only=on' ||

@@ -2,12 +2,13 @@
 # scripts): the real programs and the real QEMU (TCG) in a private X
 # server, booting the Linux CD of make_linux_cd. Sourced, not run. The
 # caller sets `work` (the folder for what a failed run leaves to look at),
-# `player` (trennwick-player) and `here` (this folder). A player script
-# calls pl_begin, which moves `work` and `player` to a run folder the user
+# `player` and `here` (this folder). A player script calls pl_begin, which
+# moves `work` and `player` (trennwick-player) to a run folder the user
 # can reach, and ends with pl_end, which exits with the outcome.
 #
-# As root (CI), every program under test runs as the user trennwick-e2e,
-# made here when missing: root hides every permission fault a user meets.
+# As root (CI), a player script runs every program under test as the user
+# trennwick-e2e, made here when missing: root hides every permission fault
+# a user meets.
 
 pl_failures=0
 pl_case=""
