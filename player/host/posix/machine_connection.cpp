@@ -6,10 +6,6 @@
 
 #include "player/host/machine_connection.h"
 
-bool HostRunsPasst() {
-  return true;
-}
-
 MachineConnection::~MachineConnection() {
   if (machine_ >= 0) close(machine_);
   CloseCompanionEnd();
