@@ -19,6 +19,7 @@
 
 #include "platform/posix/system_handles.h"
 #include "player/host/frame_relay.h"
+#include "player/host/nat_refusal.h"
 #include "player/host/posix/kernel_routes.h"
 #include "player/host/posix/slirp_network.h"
 
@@ -114,17 +115,22 @@ struct Card {
 };
 
 // Hands the guest's whole frames to the engine, each cut or dropped by
-// the filter. False when the guest sent a length no frame has: the stream
-// cannot be followed after it.
+// the filter; a connection dropped is refused at once. False when the guest sent a length no frame
+// has: the stream cannot be followed after it.
 bool FeedGuestFrames(Card& card, HostRoutes& routes) {
   GuestBytes& bytes = card.fromGuest;
+  std::vector<std::uint8_t> refusal;
   while (bytes.pendingSize() >= kStreamLengthBytes) {
     const std::size_t length = StreamLength(bytes.pending());
     if (length > kMaxStreamFrameBytes) return false;
     if (bytes.pendingSize() < kStreamLengthBytes + length) return true;
     const std::uint8_t* frame = bytes.pending() + kStreamLengthBytes;
     const std::size_t passed = GuestFrameLengthToPass(frame, length, routes);
-    if (passed > 0) card.engine.Input(frame, passed);
+    if (passed > 0) {
+      card.engine.Input(frame, passed);
+    } else if (TcpRefusal(frame, length, &refusal)) {
+      card.toGuest.Add(refusal.data(), refusal.size());
+    }
     bytes.Consume(kStreamLengthBytes + length);
   }
   return true;

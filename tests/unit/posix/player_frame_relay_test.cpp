@@ -243,6 +243,13 @@ TEST_F(RelayTest, NothingOnTheHostsLoopbackIsConnected) {
   for (const Ipv4& destination : {Ipv4{127, 0, 0, 1}, kNatGateway, kNatDns, Ipv4{0, 0, 0, 0}}) {
     SendAll(qemu_[0], Framed(TcpSyn(destination, port)));
   }
+  // Each is refused at once, by a reset from its destination.
+  for (int refused = 0; refused < 4; ++refused) {
+    const Bytes reset = NextFrameOfType(qemu_[0], 0x0800);
+    ASSERT_GE(reset.size(), 14u + 40u);
+    EXPECT_EQ(reset[14 + 20 + 13], 0x14);
+    EXPECT_EQ(Bytes(reset.begin() + 30, reset.begin() + 34), Bytes(kGuest.begin(), kGuest.end()));
+  }
   // The engine takes frames in order: once this is answered, the ones
   // before it were dealt with, and a connection to the loopback is made
   // within the engine's connect.
