@@ -26,11 +26,11 @@ std::string NatService::Start() {
   std::vector<int> relayEnds;
   for (int card : cards_) {
     if (!connections_[card].Renew()) return ShownText(kNoConnection);
-    relayEnds.push_back(connections_[card].companionEnd());
+    relayEnds.push_back(connections_[card].relayEnd());
   }
   const bool started = relay_.Start(relayEnds);
   // The relay holds copies: QEMU sees its connections end with the relay.
-  for (int card : cards_) connections_[card].CloseCompanionEnd();
+  for (int card : cards_) connections_[card].CloseRelayEnd();
   if (!started) return ShownText("Das NAT-Netzwerk der Maschine kann nicht gestartet werden.");
   return {};
 }

@@ -19,12 +19,12 @@ class MachineConnection {
   bool Renew();
   // -1 when none is open.
   int machineEnd() const { return machine_; }
-  int companionEnd() const { return companion_; }
+  int relayEnd() const { return relay_; }
   // Once the relay holds a copy of its end, the player lets go of it, so
   // that the machine sees the connection end with the relay.
-  void CloseCompanionEnd();
+  void CloseRelayEnd();
 
  private:
   int machine_ = -1;
-  int companion_ = -1;
+  int relay_ = -1;
 };

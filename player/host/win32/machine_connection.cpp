@@ -7,4 +7,4 @@ bool MachineConnection::Renew() {
   return false;
 }
 
-void MachineConnection::CloseCompanionEnd() {}
+void MachineConnection::CloseRelayEnd() {}

@@ -34,18 +34,18 @@ TEST(MachineConnection, ARenewedPairKeepsTheMachinesNumberAndEndsTheOldOne) {
   ASSERT_TRUE(connection.Renew());
   const int machine = connection.machineEnd();
   ASSERT_GT(machine, 2);
-  ASSERT_EQ(write(connection.companionEnd(), "x", 1), 1);
+  ASSERT_EQ(write(connection.relayEnd(), "x", 1), 1);
   EXPECT_EQ(ReadSome(machine, 1000), "x");
   // The earlier run's relay holds a copy of its end.
-  const int earlierRelay = dup(connection.companionEnd());
+  const int earlierRelay = dup(connection.relayEnd());
   ASSERT_TRUE(connection.Renew());
   EXPECT_EQ(connection.machineEnd(), machine);
   EXPECT_EQ(ReadSome(earlierRelay, 1000), "<eof>");
   close(earlierRelay);
   ASSERT_EQ(write(machine, "y", 1), 1);
-  EXPECT_EQ(ReadSome(connection.companionEnd(), 1000), "y");
-  connection.CloseCompanionEnd();
-  EXPECT_EQ(connection.companionEnd(), -1);
+  EXPECT_EQ(ReadSome(connection.relayEnd(), 1000), "y");
+  connection.CloseRelayEnd();
+  EXPECT_EQ(connection.relayEnd(), -1);
   EXPECT_EQ(ReadSome(machine, 1000), "<eof>");
 }
 
