@@ -70,6 +70,9 @@ void KernelRoutes::TakeChanges() {
       answers_.clear();
       continue;
     }
+    // A socket that cannot tell of changes keeps no answer: each frame
+    // asks the kernel anew.
+    if (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK) answers_.clear();
     return;
   }
 }
