@@ -51,7 +51,8 @@ void CheckIpv4(const std::uint8_t* packet, std::size_t passed, FuzzedHost& host)
     MODEL_CHECK(address[3] == 2 || address[3] == 3);
     if (protocol != 1) {
       const std::uint16_t port = Port(packet + 20);
-      MODEL_CHECK((address[3] == 3 && port == 53) || (address[3] == 2 && protocol == 17 && port == 67));
+      MODEL_CHECK((address[3] == 3 && port == 53) ||
+                  (address[3] == 2 && protocol == 17 && port == 67));
     }
     return;
   }
