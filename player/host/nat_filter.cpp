@@ -67,9 +67,12 @@ struct Transport {
 
 // The engine's own addresses answer only what the engine serves itself;
 // anything else it would send to the host's loopback or refuse.
+// DHCP only for IPv4: DHCPv6 is asked by multicast.
 bool EngineServes(bool router, bool dns, const Transport& transport, std::uint8_t icmp) {
   if (transport.protocol == icmp) return router || dns;
-  if (transport.protocol == kUdp && transport.port == kDhcpServerPort) return router;
+  if (icmp == kIcmp && transport.protocol == kUdp && transport.port == kDhcpServerPort) {
+    return router;
+  }
   return dns && transport.port == kDnsPort;
 }
 

@@ -180,6 +180,7 @@ TEST(NatFilter, TheEnginesOwnAddressesServeOnlyDhcpDnsAndIcmp) {
   EXPECT_FALSE(Passes(Ipv6Packet(dns6, 20, kTcp, 22)));
   EXPECT_TRUE(Passes(Ipv6Packet(router6, 8, kIcmpv6)));
   EXPECT_FALSE(Passes(Ipv6Packet(router6, 20, kTcp, 80)));
+  EXPECT_FALSE(Passes(Ipv6Packet(router6, 8, kUdp, 67)));
   Ipv6 other6 = kNatGateway6;
   other6[15] = 9;
   EXPECT_FALSE(Passes(Ipv6Packet(other6, 8, kUdp, 53)));
