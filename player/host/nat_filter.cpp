@@ -4,21 +4,12 @@
 
 namespace {
 
-constexpr std::uint16_t kEtherTypeIpv4 = 0x0800;
-constexpr std::uint16_t kEtherTypeArp = 0x0806;
-constexpr std::uint16_t kEtherTypeIpv6 = 0x86DD;
-
-constexpr std::size_t kIpv4HeaderBytes = 20;
 constexpr std::size_t kIpv4DestinationOffset = 16;
-constexpr std::size_t kIpv6HeaderBytes = 40;
 constexpr std::size_t kIpv6DestinationOffset = 24;
-// Both the "more fragments" flag and the offset; "don't fragment" may be set.
-constexpr std::uint16_t kIpv4FragmentBits = 0x3FFF;
-
-constexpr std::uint8_t kIcmp = 1;
-constexpr std::uint8_t kTcp = 6;
-constexpr std::uint8_t kUdp = 17;
-constexpr std::uint8_t kIcmpv6 = 58;
+constexpr std::uint8_t kIcmp = kIpProtocolIcmp;
+constexpr std::uint8_t kTcp = kIpProtocolTcp;
+constexpr std::uint8_t kUdp = kIpProtocolUdp;
+constexpr std::uint8_t kIcmpv6 = kIpProtocolIcmpv6;
 
 constexpr std::uint16_t kDnsPort = 53;
 constexpr std::uint16_t kDhcpServerPort = 67;

@@ -11,6 +11,17 @@
 #include <cstdint>
 
 inline constexpr std::size_t kEthernetHeaderBytes = 14;
+inline constexpr std::uint16_t kEtherTypeIpv4 = 0x0800;
+inline constexpr std::uint16_t kEtherTypeArp = 0x0806;
+inline constexpr std::uint16_t kEtherTypeIpv6 = 0x86DD;
+inline constexpr std::size_t kIpv4HeaderBytes = 20;  // without options
+inline constexpr std::size_t kIpv6HeaderBytes = 40;
+// Both the "more fragments" flag and the offset; "don't fragment" may be set.
+inline constexpr std::uint16_t kIpv4FragmentBits = 0x3FFF;
+inline constexpr std::uint8_t kIpProtocolIcmp = 1;
+inline constexpr std::uint8_t kIpProtocolTcp = 6;
+inline constexpr std::uint8_t kIpProtocolUdp = 17;
+inline constexpr std::uint8_t kIpProtocolIcmpv6 = 58;
 // The largest frame the stream connection of QEMU and the player carries:
 // its length is sent in front of it as a 4-byte big-endian number.
 inline constexpr std::size_t kMaxStreamFrameBytes = 65535;

@@ -7,10 +7,8 @@
 namespace {
 
 constexpr std::size_t kMacBytes = 6;
-constexpr std::size_t kIpv4HeaderBytes = 20;
-constexpr std::size_t kIpv6HeaderBytes = 40;
 constexpr std::size_t kTcpHeaderBytes = 20;
-constexpr std::uint8_t kTcp = 6;
+constexpr std::uint8_t kTcp = kIpProtocolTcp;
 constexpr std::uint8_t kSyn = 0x02;
 constexpr std::uint8_t kRst = 0x04;
 constexpr std::uint8_t kAck = 0x10;
@@ -66,12 +64,12 @@ bool TcpRefusal(const std::uint8_t* frame, std::size_t size, std::vector<std::ui
   const std::uint8_t* packet = frame + kEthernetHeaderBytes;
   const std::size_t available = size - kEthernetHeaderBytes;
   const std::uint16_t type = static_cast<std::uint16_t>(frame[12] << 8 | frame[13]);
-  const bool ipv4 = type == 0x0800;
+  const bool ipv4 = type == kEtherTypeIpv4;
   const std::size_t ipBytes = ipv4 ? kIpv4HeaderBytes : kIpv6HeaderBytes;
-  if (!ipv4 && type != 0x86DD) return false;
+  if (!ipv4 && type != kEtherTypeIpv6) return false;
   if (available < ipBytes + kTcpHeaderBytes) return false;
-  if (ipv4 &&
-      (packet[0] != 0x45 || packet[9] != kTcp || (packet[6] & 0x3F) != 0 || packet[7] != 0)) {
+  const unsigned fragment = static_cast<unsigned>(packet[6] << 8 | packet[7]);
+  if (ipv4 && (packet[0] != 0x45 || packet[9] != kTcp || (fragment & kIpv4FragmentBits) != 0)) {
     return false;
   }
   if (!ipv4 && (packet[0] >> 4 != 6 || packet[6] != kTcp)) return false;
