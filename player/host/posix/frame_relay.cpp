@@ -136,13 +136,10 @@ bool FeedGuestFrames(Card& card, HostRoutes& routes) {
   return true;
 }
 
-void RelayFrames(const std::vector<int>& machines, int wake,
-                 const std::unique_ptr<KernelRoutes>& routes) {
-  std::vector<std::unique_ptr<Card>> cards;
-  for (int machine : machines) cards.push_back(std::make_unique<Card>(machine));
-  for (const auto& card : cards) {
-    if (!card->engine.running()) return;
-  }
+using Cards = std::vector<std::unique_ptr<Card>>;
+
+// Returns when QEMU or Stop ends the relay; the cards go with the thread.
+void RelayFrames(const Cards& cards, int wake, KernelRoutes* routes) {
   std::vector<pollfd> watched;
   while (true) {
     watched.clear();
@@ -188,10 +185,14 @@ FrameRelay::~FrameRelay() {
 
 bool FrameRelay::Start(const std::vector<int>& machineSides) {
   Stop();
-  std::vector<std::unique_ptr<Descriptor>> machines;
+  // Made here, so that an engine that does not start is a failure of
+  // Start; from then on only the relay's thread touches them.
+  Cards cards;
   for (int side : machineSides) {
-    machines.push_back(std::make_unique<Descriptor>(fcntl(side, F_DUPFD_CLOEXEC, 0)));
-    if (machines.back()->get() < 0) return false;
+    const int machine = fcntl(side, F_DUPFD_CLOEXEC, 0);
+    if (machine < 0) return false;
+    cards.push_back(std::make_unique<Card>(machine));
+    if (!cards.back()->engine.running()) return false;
   }
   auto routes = std::make_unique<KernelRoutes>();
   if (!routes->Open()) return false;
@@ -199,8 +200,6 @@ bool FrameRelay::Start(const std::vector<int>& machineSides) {
   // whether or not the thread still runs.
   Descriptor wake(eventfd(0, EFD_CLOEXEC));
   if (wake.get() < 0) return false;
-  std::vector<int> fds;
-  for (const auto& machine : machines) fds.push_back(machine->get());
   // The thread starts with every signal blocked, so that the stop signals
   // reach the main thread, which passes them on to QEMU.
   sigset_t all;
@@ -208,15 +207,15 @@ bool FrameRelay::Start(const std::vector<int>& machineSides) {
   sigfillset(&all);
   pthread_sigmask(SIG_SETMASK, &all, &previous);
   try {
-    thread_ = std::thread([fds, wakeFd = wake.get(), kernel = std::move(routes)] {
-      RelayFrames(fds, wakeFd, kernel);
-    });
+    thread_ =
+        std::thread([relayed = std::move(cards), wakeFd = wake.get(), kernel = std::move(routes)] {
+          RelayFrames(relayed, wakeFd, kernel.get());
+        });
   } catch (const std::system_error&) {
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return false;
   }
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  for (const auto& machine : machines) machine->Release();
   wake_ = wake.Release();
   return true;
 }
