@@ -62,11 +62,12 @@ remove_namespaces() {
   rm -rf "/etc/netns/$host_ns"
 }
 
+# After pl_begin, whose run folder goes with the rest.
 cleanup() {
   [ ${#listeners[@]} -gt 0 ] && kill "${listeners[@]}" 2>/dev/null
   [ "$(id -u)" -eq 0 ] && remove_namespaces
+  pl_remove_run_folder
 }
-trap cleanup EXIT
 
 # The host: 10.77.0.2/24 and 2001:db8:77::2/64 towards its router
 # 10.77.0.1, 2001:db8:77::1 (the outside), a second interface with
@@ -175,6 +176,7 @@ untouched() {
 }
 
 pl_begin
+trap cleanup EXIT
 if ! pl_prepare_linux_cd; then
   pl_case=setup
   pl_fail "no Linux CD"
