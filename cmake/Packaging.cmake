@@ -85,9 +85,10 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   # Without the MIME database the player never becomes the .vmx handler.
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "shared-mime-info")
-  # The player needs QEMU (and OVMF for UEFI, swtpm for a TPM, passt for a
-  # NAT card), but a VMware Player does the job as well.
-  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qemu-system-x86, qemu-system-gui, ovmf, swtpm, passt, desktop-file-utils")
+  # The player needs QEMU (and OVMF for UEFI, swtpm for a TPM), but a
+  # VMware Player does the job as well. libslirp, linked for the NAT, comes
+  # through SHLIBDEPS.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qemu-system-x86, qemu-system-gui, ovmf, swtpm, desktop-file-utils")
   # CPack puts the summary above these lines and indents them.
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
       "Trennwick asks for an ISO image, writes a throw-away VMware configuration\nfor it and opens it with the desktop's program for .vmx files. Where no\nVMware Player is installed, trennwick-player boots it with QEMU.")

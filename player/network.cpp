@@ -50,8 +50,8 @@ void AddNetworkArguments(const MachineDescription& machine, const std::vector<in
       invocation.Add(
           {"-netdev", "stream,id=" + id + ",addr.type=fd,addr.str=" + std::to_string(connection)});
     } else if (nat) {
-      // QEMU's user networking is the only NAT without passt; it maps
-      // 10.0.2.2 onto the host's loopback.
+      // QEMU's user networking is the only NAT without the player's relay;
+      // it maps 10.0.2.2 onto the host's loopback.
       invocation.Add({"-netdev", "user,id=" + id});
     } else {
       invocation.Add({"-netdev", "user,id=" + id + ",restrict=on"});

@@ -1,7 +1,8 @@
 // The machine's network cards. A machine without a card has no network at
 // all; "nat" reaches beyond the host but none of the host's own services
-// where passt serves it (Linux); every other kind is kept to the guest and
-// QEMU's own user network.
+// where the player serves it (Linux); every other kind ("hostonly",
+// "bridged", ...) gets QEMU's user network restricted to the guest, which
+// reaches nothing.
 #pragma once
 
 #include <vector>
@@ -16,7 +17,8 @@ void DescribeNetworkCards(VmxSettings& settings, MachineDescription& machine);
 // The numbers of the cards that ask for NAT, in order.
 std::vector<int> NatCards(const MachineDescription& machine);
 
-// A NAT card joins its passt through natConnections[card] (QEMU's end of
-// the connection); without one (Windows) it gets QEMU's user networking.
+// A NAT card joins the player's NAT through natConnections[card] (QEMU's
+// end of the connection); without one (Windows) it gets QEMU's user
+// networking.
 void AddNetworkArguments(const MachineDescription& machine, const std::vector<int>& natConnections,
                          QemuInvocation& invocation);

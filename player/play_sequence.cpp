@@ -9,8 +9,8 @@
 #include "player/accelerator.h"
 #include "player/boot_media.h"
 #include "player/host/machine_lock.h"
+#include "player/nat_service.h"
 #include "player/network.h"
-#include "player/passt_companion.h"
 #include "player/qemu_command.h"
 #include "player/tpm.h"
 #include "player/tpm_companion.h"
@@ -34,7 +34,7 @@ std::string WithName(const char* before, const std::string& name, const char* af
 // The programs beside QEMU, started before each run and stopped after it.
 struct Companions {
   TpmCompanion tpm;
-  PasstCompanion passt;
+  NatService nat;
 };
 
 // One run of PlayMachine: what its steps share.
@@ -301,7 +301,7 @@ class MachineRun {
 
   // What the player makes for the machine once the lock is held: the UEFI
   // variable store and the TPM's state folder beside the .vmx, and the NAT
-  // cards' connections to their passt.
+  // cards' connections.
   bool MakeMachineState(const MachineDescription& machine, Companions* companions,
                         MachineState* state, int* code) {
     // Refused before anything is made for the machine: a TPM's state folder
@@ -311,10 +311,9 @@ class MachineRun {
       *code = FailInConfiguration(tpmRefused);
       return false;
     }
-    const std::string noPasst =
-        companions->passt.Prepare(NatCards(machine), &state->natConnections);
-    if (!noPasst.empty()) {
-      *code = Fail(noPasst, kExitConfiguration);
+    const std::string noNat = companions->nat.Prepare(NatCards(machine), &state->natConnections);
+    if (!noNat.empty()) {
+      *code = Fail(noNat, kExitConfiguration);
       return false;
     }
     if (facts_.Uefi()) {
@@ -393,24 +392,24 @@ class MachineRun {
 
   bool RunOnce(const QemuInvocation& invocation, const FileHandOver& handOver,
                Companions& companions, ProgramEnd* end, int* code) {
-    const std::string passtFailure = companions.passt.Start();
-    if (!passtFailure.empty()) {
-      *code = Fail(passtFailure, kExitConfiguration);
+    const std::string natFailure = companions.nat.Start();
+    if (!natFailure.empty()) {
+      *code = Fail(natFailure, kExitConfiguration);
       return false;
     }
     const std::string tpmFailure = companions.tpm.Start();
     if (!tpmFailure.empty()) {
-      companions.passt.Stop();
+      companions.nat.Stop();
       *code = Fail(tpmFailure, kExitNoTpm);
       return false;
     }
     std::vector<int> keepOpen = handOver.Descriptors();
     for (int descriptor : companions.tpm.Descriptors()) keepOpen.push_back(descriptor);
-    for (int descriptor : companions.passt.Descriptors()) keepOpen.push_back(descriptor);
+    for (int descriptor : companions.nat.Descriptors()) keepOpen.push_back(descriptor);
     const bool ran =
         services_.RunProgramToEnd(look_.qemu, RenderArguments(invocation, handOver), keepOpen, end);
     companions.tpm.Stop();
-    companions.passt.Stop();
+    companions.nat.Stop();
     if (ran) return true;
     *code = Fail(WithName("QEMU konnte nicht gestartet werden: '", look_.qemu), kExitNoQemu);
     return false;

@@ -20,7 +20,7 @@ MachineDescription DescribeMachine(const VmxConfig& config, const std::string& v
 struct MachineState {
   UefiFiles uefi;
   std::string tpmSocket;  // swtpm's control socket as QEMU reaches it
-  // QEMU's end of each NAT card's connection to its passt, by card number;
+  // QEMU's end of each NAT card's connection to the player, by card number;
   // -1 or missing where there is none.
   std::vector<int> natConnections;
 };

@@ -1,4 +1,4 @@
-// Finding a program the player starts (QEMU, swtpm, passt) by its name:
+// Finding a program the player starts (QEMU, swtpm) by its name:
 // beside the player, on the search path (PATH) and, on Windows, where
 // QEMU's installer puts it. Nothing is shown to the user.
 #pragma once

@@ -298,7 +298,7 @@ pl_expect_refusal() {
 
 # A TCP or Unix socket service that notes each connection in LOG
 # ("connection from PEER") and answers it with TEXT, if given; ADDRESS is a
-# path or HOST:PORT. The service runs through the command in the array
+# path, HOST:PORT or [IPV6]:PORT. The service runs through the command in the array
 # pl_listen_through (the test's user, a network namespace; empty: as is).
 # Its process id joins pl_listeners. usage: pl_listen ADDRESS LOG [TEXT]
 pl_listen() {
@@ -313,9 +313,10 @@ if address.startswith("/"):
     s.bind(address)
 else:
     host, port = address.rsplit(":", 1)
-    s = socket.socket()
+    # "[::]" is every address, IPv4 ones included.
+    s = socket.socket(socket.AF_INET6 if host.startswith("[") else socket.AF_INET)
     s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    s.bind((host, int(port)))
+    s.bind((host.strip("[]"), int(port)))
 s.listen(8)
 print("listening", flush=True)
 while True:

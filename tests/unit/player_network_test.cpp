@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "player/devices.h"
-#include "player/host/machine_connection.h"
-#include "player/passt_companion.h"
+#include "player/host/frame_relay.h"
+#include "player/nat_service.h"
 #include "player/vmx_config.h"
 
 namespace {
@@ -56,7 +56,7 @@ TEST(Network, AMachineWithoutCardsGetsNoNetworkAtAll) {
                   .empty());
 }
 
-TEST(Network, NatCardsJoinTheirPasstAndEveryOtherKindStaysRestricted) {
+TEST(Network, NatCardsJoinThePlayersNatAndEveryOtherKindStaysRestricted) {
   const std::string text =
       "ethernet0.present = \"TRUE\"\nethernet0.connectionType = \"hostonly\"\n"
       "ethernet1.present = \"TRUE\"\nethernet1.connectionType = \"NAT\"\n"
@@ -77,7 +77,7 @@ TEST(Network, NatCardsJoinTheirPasstAndEveryOtherKindStaysRestricted) {
   EXPECT_EQ(NetworkArguments(text, WithConnections({5, 17, 6, 9})), expected);
 }
 
-TEST(Network, NatWithoutPasstIsQemusUserNetworking) {
+TEST(Network, NatWithoutThePlayersRelayIsQemusUserNetworking) {
   // Windows: no connection; a shorter list leaves later cards without one.
   const std::string text =
       "ethernet0.present = \"TRUE\"\nethernet0.connectionType = \"nat\"\n"
@@ -88,34 +88,15 @@ TEST(Network, NatWithoutPasstIsQemusUserNetworking) {
   EXPECT_EQ(NetworkArguments(text, WithConnections({-1, 4})), expected);
 }
 
-TEST(Network, PasstKeepsTheHostsOwnServicesAndPortsOut) {
-  const Arguments arguments = PasstArguments(23);
-  auto after = [&arguments](const std::string& option) -> std::string {
-    for (std::size_t i = 0; i + 1 < arguments.size(); ++i) {
-      if (arguments[i] == option) return arguments[i + 1];
-    }
-    return "<absent>";
-  };
-  auto has = [&arguments](const std::string& option) {
-    return std::find(arguments.begin(), arguments.end(), option) != arguments.end();
-  };
-  EXPECT_EQ(after("--fd"), "23");
-  EXPECT_TRUE(has("--no-map-gw"));
-  EXPECT_EQ(after("--tcp-ports"), "none");
-  EXPECT_EQ(after("--udp-ports"), "none");
-  // In the background passt would leave the player and outlive it.
-  EXPECT_TRUE(has("--foreground"));
-}
-
-TEST(Network, NothingIsPreparedWithoutANatCardOrWithoutPasstOnTheHost) {
+TEST(Network, NothingIsPreparedWithoutANatCardOrWithoutTheRelayOnTheHost) {
   std::vector<int> connections;
-  PasstCompanion unasked;
+  NatService unasked;
   EXPECT_EQ(unasked.Prepare({}, &connections), "");
   EXPECT_TRUE(connections.empty());
   EXPECT_EQ(unasked.Start(), "");
   EXPECT_TRUE(unasked.Descriptors().empty());
-  if (HostRunsPasst()) return;
-  PasstCompanion windows;
+  if (HostRelaysNat()) return;
+  NatService windows;
   EXPECT_EQ(windows.Prepare({0, 2}, &connections), "");
   EXPECT_TRUE(connections.empty());
   EXPECT_EQ(windows.Start(), "");

@@ -1,70 +1,100 @@
-// The relay on Linux: a thread that polls both connections and an eventfd
-// by which Stop wakes it. Each direction has one buffer of the largest framed
-// frame, so a guest that sends faster than passt reads is held back by
-// its own connection, never by the player's memory.
+// The relay on Linux: one thread polls QEMU's connections, the engines'
+// sockets and an eventfd by which Stop wakes it. Frames towards a guest wait
+// in a queue of their own; while it is long, the engine reads nothing more
+// from the host's sockets, so that TCP holds the sender back instead of the
+// queue dropping frames.
 #include <fcntl.h>
-#include <ifaddrs.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <string>
+#include <memory>
 #include <system_error>
 #include <vector>
 
 #include "platform/posix/system_handles.h"
 #include "player/host/frame_relay.h"
+#include "player/host/nat_refusal.h"
+#include "player/host/posix/kernel_routes.h"
+#include "player/host/posix/slirp_network.h"
 
 namespace {
 
 constexpr std::size_t kRecordBytes = kStreamLengthBytes + kMaxStreamFrameBytes;
+// What QEMU is read in at once: several frames, at least one of the largest.
+constexpr std::size_t kGuestReadBytes = 4 * kRecordBytes;
+// Beyond this the engine's frames are dropped, as a full card would.
+constexpr std::size_t kGuestQueueBytes = 8 * 1024 * 1024;
+// Below this the engine reads the host's sockets.
+constexpr std::size_t kEngineReadsBelow = 1024 * 1024;
 
-// Bytes read and not yet written on; room is made at the end by moving
-// what is pending to the front.
-class Buffer {
+// Bytes of the guest read and not yet handed on; room is made at the end
+// by moving what is pending to the front.
+class GuestBytes {
  public:
-  Buffer() : bytes_(kRecordBytes) {}
+  GuestBytes() : bytes_(kGuestReadBytes) {}
   const std::uint8_t* pending() const { return bytes_.data() + begin_; }
   std::size_t pendingSize() const { return end_ - begin_; }
-  std::size_t room() const { return bytes_.size() - pendingSize(); }
   void Consume(std::size_t count) {
     begin_ += count;
     if (begin_ == end_) begin_ = end_ = 0;
   }
-  void Append(const std::uint8_t* data, std::size_t count) {
-    MakeRoom();
-    std::memcpy(bytes_.data() + end_, data, count);
-    end_ += count;
-  }
-  // False when the peer closed or the connection failed.
+  // False when QEMU closed its end or the connection failed.
   bool ReadFrom(int fd) {
-    MakeRoom();
+    if (begin_ > 0) {
+      std::memmove(bytes_.data(), bytes_.data() + begin_, pendingSize());
+      end_ -= begin_;
+      begin_ = 0;
+    }
     const ssize_t got = recv(fd, bytes_.data() + end_, bytes_.size() - end_, MSG_DONTWAIT);
     if (got > 0) end_ += static_cast<std::size_t>(got);
     return got > 0 || (got < 0 && (errno == EAGAIN || errno == EINTR));
   }
-  bool WriteTo(int fd) {
-    const ssize_t sent = send(fd, pending(), pendingSize(), MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (sent > 0) Consume(static_cast<std::size_t>(sent));
-    return sent > 0 || (sent < 0 && (errno == EAGAIN || errno == EINTR));
-  }
 
  private:
-  void MakeRoom() {
-    if (begin_ == 0) return;
-    std::memmove(bytes_.data(), bytes_.data() + begin_, pendingSize());
-    end_ -= begin_;
-    begin_ = 0;
-  }
-
   std::vector<std::uint8_t> bytes_;
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
+};
+
+// Framed records on their way to QEMU.
+class GuestQueue {
+ public:
+  std::size_t size() const { return bytes_.size() - sent_; }
+  void Add(const std::uint8_t* frame, std::size_t size) {
+    if (size > kMaxStreamFrameBytes ||
+        this->size() + kStreamLengthBytes + size > kGuestQueueBytes) {
+      return;
+    }
+    const std::uint8_t length[kStreamLengthBytes] = {0, 0, static_cast<std::uint8_t>(size >> 8),
+                                                     static_cast<std::uint8_t>(size)};
+    bytes_.insert(bytes_.end(), length, length + kStreamLengthBytes);
+    bytes_.insert(bytes_.end(), frame, frame + size);
+  }
+  // False when the connection failed.
+  bool WriteTo(int fd) {
+    const ssize_t count = send(fd, bytes_.data() + sent_, size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (count < 0) return errno == EAGAIN || errno == EINTR;
+    sent_ += static_cast<std::size_t>(count);
+    if (sent_ == bytes_.size()) {
+      bytes_.clear();
+      sent_ = 0;
+    } else if (sent_ >= kEngineReadsBelow) {
+      // Moved rarely: only once a megabyte is behind.
+      bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(sent_));
+      sent_ = 0;
+    }
+    return true;
+  }
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+  std::size_t sent_ = 0;
 };
 
 std::size_t StreamLength(const std::uint8_t* bytes) {
@@ -72,146 +102,100 @@ std::size_t StreamLength(const std::uint8_t* bytes) {
          static_cast<std::size_t>(bytes[2]) << 8 | bytes[3];
 }
 
-// Moves the guest's whole frames from `fromGuest` to `toCompanion` as long
-// as they fit, each cut or dropped by the filter. False when the guest
-// sent a length no frame has: the stream cannot be followed after it.
-bool FilterGuestFrames(Buffer& fromGuest, Buffer& toCompanion, const HostAddresses& host) {
-  while (fromGuest.pendingSize() >= kStreamLengthBytes) {
-    const std::size_t length = StreamLength(fromGuest.pending());
+// One NAT card: QEMU's connection and its engine.
+struct Card {
+  explicit Card(int fd)
+      : machine(fd),
+        engine([this](const std::uint8_t* frame, std::size_t size) { toGuest.Add(frame, size); }) {}
+  Descriptor machine;
+  GuestBytes fromGuest;
+  GuestQueue toGuest;
+  // Last, so that it goes first: its last frames still find the queue.
+  SlirpNetwork engine;
+};
+
+// Hands the guest's whole frames to the engine, each cut or dropped by
+// the filter; a connection dropped is refused at once. False when the guest sent a length no frame
+// has: the stream cannot be followed after it.
+bool FeedGuestFrames(Card& card, HostRoutes& routes) {
+  GuestBytes& bytes = card.fromGuest;
+  std::vector<std::uint8_t> refusal;
+  while (bytes.pendingSize() >= kStreamLengthBytes) {
+    const std::size_t length = StreamLength(bytes.pending());
     if (length > kMaxStreamFrameBytes) return false;
-    if (fromGuest.pendingSize() < kStreamLengthBytes + length) return true;
-    const std::uint8_t* frame = fromGuest.pending() + kStreamLengthBytes;
-    const std::size_t passed = GuestFrameLengthToPass(frame, length, host);
+    if (bytes.pendingSize() < kStreamLengthBytes + length) return true;
+    const std::uint8_t* frame = bytes.pending() + kStreamLengthBytes;
+    const std::size_t passed = GuestFrameLengthToPass(frame, length, routes);
     if (passed > 0) {
-      if (toCompanion.room() < kStreamLengthBytes + passed) return true;
-      const std::uint8_t prefix[kStreamLengthBytes] = {0, 0, static_cast<std::uint8_t>(passed >> 8),
-                                                       static_cast<std::uint8_t>(passed)};
-      toCompanion.Append(prefix, kStreamLengthBytes);
-      toCompanion.Append(frame, passed);
+      card.engine.Input(frame, passed);
+    } else if (TcpRefusal(frame, length, &refusal)) {
+      card.toGuest.Add(refusal.data(), refusal.size());
     }
-    fromGuest.Consume(kStreamLengthBytes + length);
+    bytes.Consume(kStreamLengthBytes + length);
   }
   return true;
 }
 
-// Frames from passt on their way to QEMU. passt sends a frame's length
-// and its bytes in two calls that do not wait, so a connection that fills
-// up cuts a frame in two and the stream can no longer be followed: the
-// relay therefore reads passt at all times and, while QEMU does not take
-// frames, keeps up to kGuestQueueBytes of them and drops whole frames
-// beyond that, as a full network card would.
-constexpr std::size_t kGuestQueueBytes = 8 * 1024 * 1024;
+using Cards = std::vector<std::unique_ptr<Card>>;
 
-class GuestQueue {
- public:
-  // Takes the whole records that `incoming` holds; false when passt sent a
-  // length no frame has.
-  bool TakeFrom(Buffer& incoming) {
-    while (incoming.pendingSize() >= kStreamLengthBytes) {
-      const std::size_t record = kStreamLengthBytes + StreamLength(incoming.pending());
-      if (record > kRecordBytes) return false;
-      if (incoming.pendingSize() < record) return true;
-      if (queued_.size() - sent_ + record <= kGuestQueueBytes) {
-        queued_.append(reinterpret_cast<const char*>(incoming.pending()), record);
-      }
-      incoming.Consume(record);
-    }
-    return true;
-  }
-  bool Empty() const { return sent_ == queued_.size(); }
-  // False when the connection failed.
-  bool WriteTo(int fd) {
-    const ssize_t count =
-        send(fd, queued_.data() + sent_, queued_.size() - sent_, MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (count < 0) return errno == EAGAIN || errno == EINTR;
-    sent_ += static_cast<std::size_t>(count);
-    if (sent_ == queued_.size() || sent_ > kGuestQueueBytes) {
-      queued_.erase(0, sent_);
-      sent_ = 0;
-    }
-    return true;
-  }
-
- private:
-  std::string queued_;
-  std::size_t sent_ = 0;
-};
-
-void RelayFrames(int machine, int companion, int wake, const HostAddresses& host) {
-  Descriptor machineOwner(machine);
-  Descriptor companionOwner(companion);
-  Buffer fromGuest;
-  Buffer toCompanion;
-  Buffer fromCompanion;
-  GuestQueue toGuest;
-  enum { kMachine, kCompanion, kWake };
+// Returns when QEMU or Stop ends the relay; the cards go with the thread.
+void RelayFrames(const Cards& cards, int wake, KernelRoutes* routes) {
+  std::vector<pollfd> watched;
   while (true) {
-    // Frames held back while passt's buffer was full move once it has room.
-    if (!FilterGuestFrames(fromGuest, toCompanion, host)) return;
-    pollfd watched[3] = {{machine, 0, 0}, {companion, POLLIN, 0}, {wake, POLLIN, 0}};
-    if (fromGuest.room() > 0) watched[kMachine].events |= POLLIN;
-    if (!toGuest.Empty()) watched[kMachine].events |= POLLOUT;
-    if (toCompanion.pendingSize() > 0) watched[kCompanion].events |= POLLOUT;
-    if (poll(watched, 3, -1) < 0) {
-      if (errno == EINTR) continue;
-      return;
+    watched.clear();
+    watched.push_back({wake, POLLIN, 0});
+    for (const auto& card : cards) {
+      const short events = card->toGuest.size() > 0 ? POLLIN | POLLOUT : POLLIN;
+      watched.push_back({card->machine.get(), events, 0});
     }
-    if (watched[kWake].revents & POLLIN) return;
-    // Either side gone ends the relay, once what it sent last is passed
-    // on; passt and QEMU then see the relay end.
-    bool open = true;
-    for (const int side : {kMachine, kCompanion}) {
-      const short revents = watched[side].revents;
+    int timeout = -1;
+    for (const auto& card : cards) {
+      const int engineTimeout =
+          card->engine.Watch(watched, card->toGuest.size() < kEngineReadsBelow);
+      if (engineTimeout >= 0 && (timeout < 0 || engineTimeout < timeout)) timeout = engineTimeout;
+    }
+    if (poll(watched.data(), watched.size(), timeout) < 0 && errno != EINTR) return;
+    if (watched[0].revents & POLLIN) return;
+    // The host's changes up to now count for the frames read below.
+    routes->TakeChanges();
+    for (std::size_t i = 0; i < cards.size(); ++i) {
+      Card& card = *cards[i];
+      const short revents = watched[1 + i].revents;
+      // QEMU gone ends the relay: the machine has ended.
       if (revents & (POLLERR | POLLNVAL)) return;
-      if (!(revents & (POLLIN | POLLHUP))) continue;
-      Buffer& into = side == kMachine ? fromGuest : fromCompanion;
-      if (into.room() == 0 || !into.ReadFrom(watched[side].fd)) open = false;
+      if ((revents & (POLLIN | POLLHUP)) && !card.fromGuest.ReadFrom(card.machine.get())) return;
+      if (!FeedGuestFrames(card, *routes)) return;
     }
-    if (!toGuest.TakeFrom(fromCompanion)) return;
-    if (!FilterGuestFrames(fromGuest, toCompanion, host)) return;
-    if (toCompanion.pendingSize() > 0 && !toCompanion.WriteTo(companion)) return;
-    if (!toGuest.Empty() && !toGuest.WriteTo(machine)) return;
-    if (!open) return;
+    for (const auto& card : cards) card->engine.Serve(watched);
+    for (const auto& card : cards) {
+      if (card->toGuest.size() > 0 && !card->toGuest.WriteTo(card->machine.get())) return;
+    }
   }
 }
 
 }  // namespace
 
-HostAddresses CurrentHostAddresses() {
-  HostAddresses host;
-  ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return host;
-  for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-    if (entry->ifa_addr == nullptr) continue;
-    if (entry->ifa_addr->sa_family == AF_INET) {
-      const auto* address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
-      std::array<std::uint8_t, 4> bytes;
-      std::memcpy(bytes.data(), &address->sin_addr, bytes.size());
-      host.ipv4.push_back(bytes);
-    } else if (entry->ifa_addr->sa_family == AF_INET6) {
-      const auto* address = reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr);
-      std::array<std::uint8_t, 16> bytes;
-      std::memcpy(bytes.data(), &address->sin6_addr, bytes.size());
-      host.ipv6.push_back(bytes);
-    }
-  }
-  freeifaddrs(list);
-  return host;
+bool HostRelaysNat() {
+  return true;
 }
 
 FrameRelay::~FrameRelay() {
   Stop();
 }
 
-bool FrameRelay::Start(int machineSide, const HostAddresses& host) {
+bool FrameRelay::Start(const std::vector<int>& machineSides) {
   Stop();
-  Descriptor machine(fcntl(machineSide, F_DUPFD_CLOEXEC, 0));
-  int ends[2];
-  if (machine.get() < 0 || socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
-    return false;
+  // Made here, so that an engine that does not start is a failure of
+  // Start; from then on only the relay's thread touches them.
+  Cards cards;
+  for (int side : machineSides) {
+    const int machine = fcntl(side, F_DUPFD_CLOEXEC, 0);
+    if (machine < 0) return false;
+    cards.push_back(std::make_unique<Card>(machine));
+    if (!cards.back()->engine.running()) return false;
   }
-  Descriptor relayEnd(ends[0]);
-  Descriptor companionEnd(ends[1]);
+  auto routes = std::make_unique<KernelRoutes>();
+  if (!routes->Open()) return false;
   // An eventfd rather than a pipe: writing to it never raises SIGPIPE,
   // whether or not the thread still runs.
   Descriptor wake(eventfd(0, EFD_CLOEXEC));
@@ -223,22 +207,17 @@ bool FrameRelay::Start(int machineSide, const HostAddresses& host) {
   sigfillset(&all);
   pthread_sigmask(SIG_SETMASK, &all, &previous);
   try {
-    thread_ = std::thread(RelayFrames, machine.get(), relayEnd.get(), wake.get(), host);
+    thread_ =
+        std::thread([relayed = std::move(cards), wakeFd = wake.get(), kernel = std::move(routes)] {
+          RelayFrames(relayed, wakeFd, kernel.get());
+        });
   } catch (const std::system_error&) {
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return false;
   }
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  machine.Release();
-  relayEnd.Release();
   wake_ = wake.Release();
-  companion_ = companionEnd.Release();
   return true;
-}
-
-void FrameRelay::CloseCompanionEnd() {
-  if (companion_ >= 0) close(companion_);
-  companion_ = -1;
 }
 
 void FrameRelay::Stop() {
@@ -246,5 +225,4 @@ void FrameRelay::Stop() {
   if (thread_.joinable()) thread_.join();
   if (wake_ >= 0) close(wake_);
   wake_ = -1;
-  CloseCompanionEnd();
 }

@@ -6,13 +6,9 @@
 
 #include "player/host/machine_connection.h"
 
-bool HostRunsPasst() {
-  return true;
-}
-
 MachineConnection::~MachineConnection() {
   if (machine_ >= 0) close(machine_);
-  CloseCompanionEnd();
+  CloseRelayEnd();
 }
 
 bool MachineConnection::Renew() {
@@ -29,12 +25,12 @@ bool MachineConnection::Renew() {
       return false;
     }
   }
-  CloseCompanionEnd();
-  companion_ = ends[1];
+  CloseRelayEnd();
+  relay_ = ends[1];
   return true;
 }
 
-void MachineConnection::CloseCompanionEnd() {
-  if (companion_ >= 0) close(companion_);
-  companion_ = -1;
+void MachineConnection::CloseRelayEnd() {
+  if (relay_ >= 0) close(relay_);
+  relay_ = -1;
 }

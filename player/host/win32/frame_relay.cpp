@@ -1,16 +1,14 @@
-// Windows: there is no passt to relay to.
+// Windows: NAT is QEMU's own user network; there is nothing to relay.
 #include "player/host/frame_relay.h"
 
-HostAddresses CurrentHostAddresses() {
-  return {};
+bool HostRelaysNat() {
+  return false;
 }
 
 FrameRelay::~FrameRelay() = default;
 
-bool FrameRelay::Start(int, const HostAddresses&) {
+bool FrameRelay::Start(const std::vector<int>&) {
   return false;
 }
-
-void FrameRelay::CloseCompanionEnd() {}
 
 void FrameRelay::Stop() {}

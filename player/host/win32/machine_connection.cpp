@@ -1,9 +1,5 @@
-// Windows: QEMU's own user networking serves NAT; no companion is joined.
+// Windows: QEMU's own user networking serves NAT; no relay is joined.
 #include "player/host/machine_connection.h"
-
-bool HostRunsPasst() {
-  return false;
-}
 
 MachineConnection::~MachineConnection() = default;
 
@@ -11,4 +7,4 @@ bool MachineConnection::Renew() {
   return false;
 }
 
-void MachineConnection::CloseCompanionEnd() {}
+void MachineConnection::CloseRelayEnd() {}
