@@ -61,9 +61,3 @@ std::vector<std::string> RenderArguments(const QemuInvocation& invocation,
 
 // A value inside a QEMU option list: every comma doubled.
 std::string EscapeQemuOptionValue(std::string_view value);
-
-// The -blockdev arguments of a raw file: its protocol node `nodeName`-file
-// (`driver` "file", or "host_cdrom" for a CD drive) and the raw format node
-// `nodeName` on it.
-std::vector<std::string> RawBlockNodes(const std::string& fileName, const std::string& nodeName,
-                                       bool readOnly, const std::string& driver);
