@@ -8,71 +8,6 @@
 
 namespace {
 
-bool StartsWith(std::string_view text, std::string_view start, char separator) {
-  if (text.size() < start.size()) return false;
-  for (std::size_t i = 0; i < start.size(); ++i) {
-    char a = text[i];
-    char b = start[i];
-    if (separator == '\\') {
-      a = a == '/' ? '\\' : LowerAsciiChar(a);
-      b = b == '/' ? '\\' : LowerAsciiChar(b);
-    }
-    if (a != b) return false;
-  }
-  return true;
-}
-
-bool AllDigits(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// CON, PRN, AUX, NUL, COM1-9, LPT1-9 (with any extension) name devices in
-// every folder.
-bool IsDosDeviceName(std::string_view path) {
-  const std::size_t last = path.find_last_of("\\/:");
-  std::string name(path.substr(last == std::string_view::npos ? 0 : last + 1));
-  name = LowerAscii(name.substr(0, name.find('.')));
-  while (!name.empty() && name.back() == ' ') name.pop_back();
-  if (name == "con" || name == "prn" || name == "aux" || name == "nul" || name == "conin$" ||
-      name == "conout$") {
-    return true;
-  }
-  return name.size() == 4 && (name.rfind("com", 0) == 0 || name.rfind("lpt", 0) == 0) &&
-         name[3] >= '1' && name[3] <= '9';
-}
-
-PathClass ClassifyWindowsPath(std::string_view path) {
-  if (StartsWith(path, "\\\\.\\", '\\')) {
-    const std::string_view device = path.substr(4);
-    const bool driveLetter = device.size() == 2 && device[1] == ':' && IsAsciiLetter(device[0]);
-    const bool cdRom =
-        StartsWith(device, "cdrom", '\\') && device.size() > 5 && AllDigits(device.substr(5));
-    return driveLetter || cdRom ? PathClass::kCdDrive : PathClass::kDevice;
-  }
-  if (StartsWith(path, "\\\\?\\", '\\')) return PathClass::kDevice;
-  if (StartsWith(path, "\\\\", '\\')) return PathClass::kNetwork;
-  return IsDosDeviceName(path) ? PathClass::kDevice : PathClass::kOrdinary;
-}
-
-bool InSystemFolder(std::string_view path, std::string_view folder) {
-  return path == folder || (path.size() > folder.size() &&
-                            path.substr(0, folder.size()) == folder && path[folder.size()] == '/');
-}
-
-PathClass ClassifyPosixPath(std::string_view path) {
-  if (path.size() >= 2 && path[0] == '/' && path[1] == '/') return PathClass::kNetwork;
-  if (InSystemFolder(path, "/dev")) {
-    const std::string_view name = path.substr(std::min<std::size_t>(path.size(), 5));
-    if ((name.rfind("sr", 0) == 0 && name.size() > 2 && AllDigits(name.substr(2))) ||
-        (name.rfind("cdrom", 0) == 0 && AllDigits(name.substr(5)))) {
-      return PathClass::kCdDrive;
-    }
-    return PathClass::kDevice;
-  }
-  if (InSystemFolder(path, "/proc") || InSystemFolder(path, "/sys")) return PathClass::kDevice;
-  return PathClass::kOrdinary;
-}
-
 bool KindFits(FileUseKind use, FileKind kind, PathClass place) {
   switch (use) {
     case FileUseKind::kCdImage:
@@ -114,26 +49,18 @@ FileAccess Stronger(FileAccess a, FileAccess b) {
 
 }  // namespace
 
-PathClass ClassifyPath(std::string_view path, char separator) {
-  return separator == '\\' ? ClassifyWindowsPath(path) : ClassifyPosixPath(path);
-}
-
-bool LiesInFolder(std::string_view path, std::string_view folder, char separator) {
-  if (folder.empty() || !IsPathSeparator(folder.back(), separator)) return false;
-  return path.size() > folder.size() && StartsWith(path, folder, separator);
-}
-
 bool NamedLikeTrennwickRun(std::string_view vmxFile, std::string_view temporaryRoot,
                            char separator) {
-  if (!StartsWith(vmxFile, temporaryRoot, separator)) return false;
+  if (!PathStartsWith(vmxFile, temporaryRoot, separator)) return false;
   std::string_view rest = vmxFile.substr(temporaryRoot.size());
-  if (!StartsWith(rest, kRunFolderPrefix, separator)) return false;
+  if (!PathStartsWith(rest, kRunFolderPrefix, separator)) return false;
   rest.remove_prefix(sizeof kRunFolderPrefix - 1);
   std::size_t end = 0;
   while (end < rest.size() && !IsPathSeparator(rest[end], separator)) ++end;
   if (end == 0 || end == rest.size()) return false;
   const std::string_view name = rest.substr(end + 1);
-  return name.size() == sizeof kRunConfigName - 1 && StartsWith(name, kRunConfigName, separator);
+  return name.size() == sizeof kRunConfigName - 1 &&
+         PathStartsWith(name, kRunConfigName, separator);
 }
 
 // The plan as the image reader sees it: each name an image holds is placed
@@ -188,10 +115,10 @@ void MachineFilePlan::Decide(const std::vector<FileUse>& uses) {
   folder_ = FolderOfPath(vmx_, separator);
   const bool listed = std::any_of(
       place_.userFolders.begin(), place_.userFolders.end(), [&](const std::string& folder) {
-        return folder.size() == folder_.size() && StartsWith(folder_, folder, separator);
+        return folder.size() == folder_.size() && PathStartsWith(folder_, folder, separator);
       });
   const bool root = FolderOfPath(folder_.substr(0, folder_.size() - 1), separator).empty();
-  machineFolder_ = !listed && !root && !StartsWith(place_.temporaryRoot, folder_, separator) &&
+  machineFolder_ = !listed && !root && !PathStartsWith(place_.temporaryRoot, folder_, separator) &&
                    !host_.OthersMayWrite(folder_);
   uses_ = uses;
   for (const FileUse& use : uses_) {

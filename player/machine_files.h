@@ -27,23 +27,9 @@
 #include <vector>
 
 #include "platform/file_kind.h"
+#include "platform/path_names.h"
 #include "player/image_chain.h"
 #include "player/qemu_arguments.h"
-
-enum class PathClass {
-  kOrdinary,
-  kNetwork,  // \\server\share, //server/share
-  kDevice,   // /dev, /proc, /sys; \\?\, \\.\ and DOS device names (CON, COM1, ...)
-  kCdDrive,  // /dev/sr0, /dev/cdrom; \\.\D:, \\.\CdRom0
-};
-
-// By the name alone, without a look at the file system. `separator` '\\'
-// reads the name the Windows way, where '/' divides folders as well.
-PathClass ClassifyPath(std::string_view path, char separator);
-
-// True when `path` lies in `folder` (with its trailing separator) or below.
-// Windows: letters compared without regard to case, '/' the same as '\\'.
-bool LiesInFolder(std::string_view path, std::string_view folder, char separator);
 
 // True when `vmxFile` is named as the launcher names its own: trennwick.vmx
 // in a trennwick_temp_* folder directly in `temporaryRoot`.
