@@ -67,13 +67,14 @@ bool NamedLikeTrennwickRun(std::string_view vmxFile, std::string_view temporaryR
 // before it is opened, and read only when it may be read now.
 class MachineFilePlan::Images : public ImageFiles {
  public:
-  Images(MachineFilePlan& plan, FileAccess access) : plan_(plan), access_(access) {}
+  Images(MachineFilePlan& plan, FileAccess access, std::size_t use)
+      : plan_(plan), access_(access), use_(use) {}
 
   Opened Open(const std::string& path, ImageLink /*link*/, int level, std::size_t* file,
               std::string* resolved) override {
     const FileAccess access =
         LayerWritten(level, access_ != FileAccess::kRead) ? access_ : FileAccess::kRead;
-    if (!plan_.Place(path, FileUseKind::kDiskImage, access, file)) return Opened::kRefused;
+    if (!plan_.Place(path, FileUseKind::kDiskImage, access, use_, file)) return Opened::kRefused;
     const PlannedFile& planned = plan_.files_[*file];
     *resolved = planned.resolved;
     if (planned.outside && !planned.agreed) return Opened::kNotYet;
@@ -92,6 +93,7 @@ class MachineFilePlan::Images : public ImageFiles {
  private:
   MachineFilePlan& plan_;
   const FileAccess access_;
+  const std::size_t use_;
 };
 
 MachineFilePlan::MachineFilePlan(MachinePlace place, MachineFileHost& host)
@@ -121,9 +123,9 @@ void MachineFilePlan::Decide(const std::vector<FileUse>& uses) {
   machineFolder_ = !listed && !root && !PathStartsWith(place_.temporaryRoot, folder_, separator) &&
                    !host_.OthersMayWrite(folder_);
   uses_ = uses;
-  for (const FileUse& use : uses_) {
+  for (std::size_t use = 0; use < uses_.size(); ++use) {
     std::size_t file = kNoFile;
-    if (!Place(use.path, use.kind, use.access, &file)) break;
+    if (!Place(uses_[use].path, uses_[use].kind, uses_[use].access, use, &file)) break;
     fileOfUse_.push_back(file);
   }
   ReadImages();
@@ -131,7 +133,10 @@ void MachineFilePlan::Decide(const std::vector<FileUse>& uses) {
 
 void MachineFilePlan::Agree() {
   for (PlannedFile& file : files_) {
-    if (file.outside) file.agreed = true;
+    if (!file.outside || file.agreed) continue;
+    file.agreed = true;
+    file.agreedAccess = file.access;
+    file.agreedWriters = file.writers.size();
   }
   ReadImages();
 }
@@ -153,7 +158,7 @@ std::vector<const PlannedFile*> MachineFilePlan::FilesToAsk() const {
 void MachineFilePlan::AddOwnFile(const FileUse& use) {
   uses_.push_back(use);
   std::size_t file = kNoFile;
-  if (Place(use.path, use.kind, use.access, &file)) {
+  if (Place(use.path, use.kind, use.access, uses_.size() - 1, &file)) {
     // The player makes it beside the .vmx itself, in every folder.
     files_[file].outside = false;
   }
@@ -169,7 +174,7 @@ const ImageChain* MachineFilePlan::ChainOfUse(std::size_t use) const {
 }
 
 bool MachineFilePlan::Place(const std::string& path, FileUseKind kind, FileAccess access,
-                            std::size_t* file) {
+                            std::size_t use, std::size_t* file) {
   if (!refusal_.empty()) return false;
   const char separator = place_.separator;
   const PathClass named = ClassifyPath(path, separator);
@@ -194,9 +199,8 @@ bool MachineFilePlan::Place(const std::string& path, FileUseKind kind, FileAcces
   }
   for (std::size_t i = 0; i < files_.size(); ++i) {
     if (files_[i].resolved != resolved) continue;
-    files_[i].access = Stronger(files_[i].access, access);
     *file = i;
-    return true;
+    return Need(i, kind, access, use);
   }
   const FileKind fileKind = host_.Kind(resolved);
   if (!KindFits(kind, fileKind, place)) return Refuse(UnfitText(kind, fileKind), path);
@@ -209,6 +213,29 @@ bool MachineFilePlan::Place(const std::string& path, FileUseKind kind, FileAcces
       !place_.trennwickRun && (!machineFolder_ || !LiesInFolder(resolved, folder_, separator));
   files_.push_back(planned);
   *file = files_.size() - 1;
+  return Need(*file, kind, access, use);
+}
+
+bool MachineFilePlan::Need(std::size_t file, FileUseKind kind, FileAccess access, std::size_t use) {
+  PlannedFile& planned = files_[file];
+  planned.access = Stronger(planned.access, access);
+  if (kind == FileUseKind::kCdImage) planned.cd = true;
+  // A CD is handed over read-only; the same file written as a disk or an
+  // output would change what the CD's guest reads, or fail.
+  if (planned.cd && planned.access != FileAccess::kRead) {
+    return Refuse(
+        "Eine Datei kann nicht zugleich als CD gelesen und als Festplatte oder Ausgabe "
+        "beschrieben werden: '",
+        planned.resolved);
+  }
+  if (access != FileAccess::kRead &&
+      std::find(planned.writers.begin(), planned.writers.end(), use) == planned.writers.end()) {
+    planned.writers.push_back(use);
+  }
+  if (planned.agreed && (Stronger(planned.agreedAccess, planned.access) != planned.agreedAccess ||
+                         planned.writers.size() > planned.agreedWriters)) {
+    planned.agreed = false;
+  }
   return true;
 }
 
@@ -235,7 +262,7 @@ void MachineFilePlan::ReadImages() {
     const std::size_t file = fileOfUse_[use];
     switch (uses_[use].kind) {
       case FileUseKind::kDiskImage: {
-        Images images(*this, uses_[use].access);
+        Images images(*this, uses_[use].access, use);
         chains_[use] = ReadImageChain(uses_[use].path, images, place_.separator);
         if (!chains_[use].refusal.empty()) {
           Refuse(chains_[use].refusal.c_str(), chains_[use].refusedName);
