@@ -5,7 +5,8 @@
 # QEMU, the window names the machine, its CD and the software emulation;
 # an unknown drive type, SCSI unit 7, a refused /dev/kvm and a missing QEMU
 # are told to the user; a disk split into 2 GB sparse files is read and
-# written in its 2nd and 3rd file, a streamOptimized disk boots over a
+# written in its 2nd and 3rd file, an encrypted qcow2 is refused with
+# nothing made beside it, a streamOptimized disk boots over a
 # throw-away overlay and stays as it was, and so does a file the user let
 # the machine read. Cases that need no guest use a QEMU stand-in that only
 # notes its arguments.
@@ -42,8 +43,8 @@ recorded() { tr '\0' '\n' <"$work/recorded-arguments"; }
 # The value after the first OPTION in a list of arguments on stdin.
 value_after() { awk -v option="$1" 'found { print; exit } $0 == option { found = 1 }'; }
 
-# Waits for a box of the player and closes it with Return.
-close_box() {
+# Waits for a box of the player named NAME and gives it the focus.
+focus_box() {
   local window=""
   for _ in $(seq 300); do
     window=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1)
@@ -53,7 +54,11 @@ close_box() {
   [ -n "$window" ] || return 1
   xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowactivate --sync "$window"
   sleep 0.2
-  xdotool key --clearmodifiers Return
+}
+
+# Waits for a box of the player and closes it with Return.
+close_box() {
+  focus_box "$1" && xdotool key --clearmodifiers Return
 }
 
 # Runs the player on a .vmx that it must refuse with a box; checks exit code
@@ -150,6 +155,20 @@ case_refusals() {
   pl_case=scsi-unit-7
   scsi_vmx "$dir/s.vmx" scsi0:7 "$dir/s.log"
   expect_refusal "$dir/s.vmx" "'scsi0:7.present'"
+
+  pl_case=encrypted-qcow2
+  # Told in German before QEMU starts; nothing is made beside the .vmx.
+  mkdir -p "$dir/encrypted"
+  qemu-img create -q -f qcow2 --object secret,id=key,data=e2e \
+    -o encrypt.format=luks,encrypt.key-secret=key "$dir/encrypted/disk.qcow2" 64M
+  chown -R "$pl_uid:$pl_gid" "$dir/encrypted"
+  pl_write_vmx "$dir/encrypted/e.vmx" "$pl_linux_cd" "$dir/encrypted/e.log" \
+    'ide0:0.present = "TRUE"' 'ide0:0.fileName = "disk.qcow2"' 'firmware = "efi"'
+  expect_refusal "$dir/encrypted/e.vmx" "Das Abbild ist mit LUKS verschl"
+  grep -qF "$dir/encrypted/disk.qcow2" "$work/player.log" || pl_fail "the refusal names no file"
+  [ "$(find "$dir/encrypted" -mindepth 1 | LC_ALL=C sort | tr '\n' ' ')" = \
+    "$dir/encrypted/disk.qcow2 $dir/encrypted/e.vmx " ] ||
+    pl_fail "made beside the .vmx: $(ls -A "$dir/encrypted")"
 }
 
 case_software_emulation_told() {
@@ -226,9 +245,9 @@ check_markers_read() {
 # own tool reads it.
 guest_wrote() {
   local image=$1 format=$2 offset=$3
-  qemu-img dd -f "$format" -O raw if="$image" of="$work/sector" bs=512 skip=$((offset / 512 + 1)) \
-    count=1 2>/dev/null
-  tr -d '\0' <"$work/sector"
+  qemu-img convert -f "$format" -O raw "$image" "$work/disk.raw" &&
+    dd if="$work/disk.raw" bs=512 skip=$((offset / 512 + 1)) count=1 2>/dev/null | tr -d '\0'
+  rm -f "$work/disk.raw"
 }
 
 # The player's own folder for what it writes for QEMU is gone.
@@ -287,11 +306,46 @@ case_split_disk() {
   check_no_image_folder
 }
 
+# The player's folder of what it wrote for QEMU goes when a stop signal
+# ends the machine: QEMU (a stand-in that waits) gets the signal passed on.
+case_image_folder_gone_after_signal() {
+  local dir signal
+  dir=$(pl_user_dir stopped)
+  cp "$pl_linux_cd" "$dir/"
+  qemu-img create -q -f vmdk -o subformat=streamOptimized "$dir/small.vmdk" 64M
+  chown "$pl_uid:$pl_gid" "$dir/small.vmdk"
+  pl_write_vmx "$dir/small.vmx" "$dir/$(basename "$pl_linux_cd")" "$dir/small.log" \
+    'ide0:0.present = "TRUE"' 'ide0:0.fileName = "small.vmdk"'
+  mkdir -p "$work/waiting-qemu"
+  printf '#!/bin/sh\nprintf "%%s\\n" "$$" >"%s/waiting.pid"\nexec sleep 120\n' "$work" \
+    >"$work/waiting-qemu/qemu-system-x86_64"
+  chmod 755 "$work/waiting-qemu/qemu-system-x86_64"
+  for signal in TERM HUP INT; do
+    pl_case=image-folder-gone-after-sig$signal
+    : >"$work/waiting.pid"
+    chown "$pl_uid:$pl_gid" "$work/waiting.pid"
+    pl_user_command_for env TRENNWICK_PLAYER_ACCEL=tcg PATH="$work/waiting-qemu:$PATH" \
+      "$player" "$dir/small.vmx"
+    "${pl_user_command[@]}" >"$work/player.log" 2>&1 &
+    pl_player_pid=$!
+    for _ in $(seq 300); do
+      [ -s "$work/waiting.pid" ] && break
+      sleep 0.1
+    done
+    [ -n "$(find /tmp -maxdepth 1 -name 'trennwick_overlay_*' -user "$pl_uid")" ] ||
+      pl_fail "no overlay folder while the machine runs"
+    kill -"$signal" "$pl_player_pid"
+    pl_wait_player 30 >"$work/code"
+    [ "$(cat "$work/code")" = 124 ] && pl_fail "the player did not end"
+    check_no_image_folder
+  done
+}
+
 # A "Ja" to a file the question says is read leaves it as it was: the
 # machine's own qcow2 over a disk outside its folder; the guest reads the
 # disk's markers and writes, into the qcow2.
 case_read_answer_keeps_file() {
-  local dir outside window token
+  local dir outside token
   dir=$(pl_user_dir layered)
   outside=$(pl_user_dir outside)
   pl_case=read-answer-keeps-file
@@ -303,18 +357,11 @@ case_read_answer_keeps_file() {
   pl_write_vmx "$dir/top.vmx" "$dir/$(basename "$pl_linux_cd")" "$dir/top-serial.log" \
     'ide0:0.present = "TRUE"' 'ide0:0.fileName = "top.qcow2"'
   pl_start_player "$dir/top.vmx"
-  for _ in $(seq 300); do
-    window=$(xdotool search --onlyvisible --name '^Trennwick-Player$' 2>/dev/null | head -n1)
-    [ -n "$window" ] && break
-    sleep 0.1
-  done
-  if [ -z "$window" ]; then
+  if ! focus_box Trennwick-Player; then
     pl_fail "no question"
     pl_wait_player 30 >/dev/null
     return
   fi
-  xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowactivate --sync "$window"
-  sleep 0.2
   # The "Ja" button's mnemonic, in English or German.
   xdotool key --clearmodifiers y
   sleep 0.5
@@ -337,6 +384,7 @@ if pl_prepare_linux_cd; then
   case_refusals
   case_software_emulation_told
   case_scsi_upper_units
+  case_image_folder_gone_after_signal
   case_split_disk
   case_read_answer_keeps_file
 else
