@@ -324,8 +324,10 @@ case_image_folder_gone_after_signal() {
     pl_case=image-folder-gone-after-sig$signal
     : >"$work/waiting.pid"
     chown "$pl_uid:$pl_gid" "$work/waiting.pid"
-    pl_user_command_for env TRENNWICK_PLAYER_ACCEL=tcg PATH="$work/waiting-qemu:$PATH" \
-      "$player" "$dir/small.vmx"
+    # A job of a script starts with SIGINT ignored, and the player keeps
+    # what it was started ignoring; a terminal's Ctrl-C is not ignored.
+    pl_user_command_for env --default-signal=INT TRENNWICK_PLAYER_ACCEL=tcg \
+      PATH="$work/waiting-qemu:$PATH" "$player" "$dir/small.vmx"
     "${pl_user_command[@]}" >"$work/player.log" 2>&1 &
     pl_player_pid=$!
     for _ in $(seq 300); do
