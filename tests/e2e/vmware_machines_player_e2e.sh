@@ -250,10 +250,16 @@ guest_wrote() {
   rm -f "$work/disk.raw"
 }
 
-# The player's own folder for what it writes for QEMU is gone.
+# The player's own folders for what it writes for QEMU, one a line. Other
+# runs may make theirs meanwhile: a case compares with those there before.
+image_folders() {
+  find /tmp -maxdepth 1 -name 'trennwick_overlay_*' 2>/dev/null | LC_ALL=C sort
+}
+
+# No folder is left that was not there when the case began (BEFORE).
 check_no_image_folder() {
   local left
-  left=$(find /tmp -maxdepth 1 -name 'trennwick_overlay_*' 2>/dev/null)
+  left=$(image_folders | LC_ALL=C comm -13 "$1" -)
   [ -z "$left" ] || pl_fail "left behind: $left"
 }
 
@@ -263,6 +269,7 @@ case_split_disk() {
   cd="$dir/$(basename "$pl_linux_cd")"
   cp "$pl_linux_cd" "$cd"
   pl_case=split-sparse-disk
+  image_folders >"$work/folders-before"
   # VMware Workstation's default for new disks: one sparse file per 2 GB.
   make_probe_disk "$work/split.raw" 5G
   qemu-img convert -f raw -O vmdk -o subformat=twoGbMaxExtentSparse "$work/split.raw" \
@@ -283,9 +290,10 @@ case_split_disk() {
   pl_qemu_arguments | grep -qx 'driver=vmdk,node-name=drive0,file=drive0-file' ||
     pl_fail "no vmdk node: $(pl_qemu_arguments | grep -F drive0)"
   pl_qemu_arguments | grep -qF "$dir" && pl_fail "QEMU was given a name of the machine's files"
-  check_no_image_folder
+  check_no_image_folder "$work/folders-before"
 
   pl_case=stream-optimized-overlay
+  image_folders >"$work/folders-before"
   # What an appliance carries: QEMU could only read it; the guest writes
   # into the player's overlay, the title says so, and the disk stays.
   make_probe_disk "$work/stream.raw" 5G
@@ -303,13 +311,13 @@ case_split_disk() {
   sha256sum -c --quiet "$work/stream.sum" || pl_fail "the streamOptimized disk changed"
   pl_qemu_arguments | grep -qx 'driver=qcow2,node-name=drive0,file=drive0-file,backing=drive0-base' ||
     pl_fail "no overlay: $(pl_qemu_arguments | grep -F drive0)"
-  check_no_image_folder
+  check_no_image_folder "$work/folders-before"
 }
 
 # The player's folder of what it wrote for QEMU goes when a stop signal
 # ends the machine: QEMU (a stand-in that waits) gets the signal passed on.
 case_image_folder_gone_after_signal() {
-  local dir signal
+  local dir signal folder
   dir=$(pl_user_dir stopped)
   cp "$pl_linux_cd" "$dir/"
   qemu-img create -q -f vmdk -o subformat=streamOptimized "$dir/small.vmdk" 64M
@@ -334,12 +342,14 @@ case_image_folder_gone_after_signal() {
       [ -s "$work/waiting.pid" ] && break
       sleep 0.1
     done
-    [ -n "$(find /tmp -maxdepth 1 -name 'trennwick_overlay_*' -user "$pl_uid")" ] ||
-      pl_fail "no overlay folder while the machine runs"
+    # The stand-in holds what QEMU would: the overlay in the player's folder.
+    folder=$(find "/proc/$(cat "$work/waiting.pid")/fd" -type l -exec readlink {} + 2>/dev/null |
+      grep -o '^/tmp/trennwick_overlay_[^/]*' | head -n1)
+    [ -n "$folder" ] || pl_fail "QEMU holds no overlay in the player's folder"
     kill -"$signal" "$pl_player_pid"
     pl_wait_player 30 >"$work/code"
     [ "$(cat "$work/code")" = 124 ] && pl_fail "the player did not end"
-    check_no_image_folder
+    [ -n "$folder" ] && [ -e "$folder" ] && pl_fail "left behind: $folder"
   done
 }
 
