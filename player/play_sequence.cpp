@@ -7,6 +7,7 @@
 #include "platform/shown_text.h"
 #include "platform/trennwick_run.h"
 #include "player/accelerator.h"
+#include "player/block_renderer.h"
 #include "player/boot_media.h"
 #include "player/host/machine_lock.h"
 #include "player/nat_service.h"
@@ -56,6 +57,9 @@ class MachineRun {
     MachineLock lock;
     if (!TakeLock(&lock, &code)) return code;
     facts_ = WorkOutMachineFacts(machine, host_, ReadBootMedium(machine, plan));
+    FileHandOver handOver(plan);
+    BlockRenderer renderer(plan, handOver);
+    facts_.writesDiscarded = renderer.DiscardsWrites();
     TellFacts();
     Companions companions;
     MachineState state;
@@ -65,10 +69,12 @@ class MachineRun {
     for (std::size_t use = machine.uses.size(); use < invocation.uses.size(); ++use) {
       plan.AddOwnFile(invocation.uses[use]);
     }
-    FileHandOver handOver(plan);
-    if (!OpenFiles(plan, &handOver, &code)) return code;
+    if (!OpenFiles(plan, renderer, &handOver, &code)) return code;
+    if (!WritePlayerImages(plan, &renderer, &handOver, &code)) return code;
     ProgramEnd end;
-    if (!RunQemu(machine, state, handOver, companions, &invocation, &end, &code)) return code;
+    if (!RunQemu(machine, state, handOver, renderer, companions, &invocation, &end, &code)) {
+      return code;
+    }
     lock.Release();
     return Report(end);
   }
@@ -358,9 +364,13 @@ class MachineRun {
     return true;
   }
 
-  bool OpenFiles(const MachineFilePlan& plan, FileHandOver* handOver, int* code) {
+  bool OpenFiles(const MachineFilePlan& plan, const BlockRenderer& renderer, FileHandOver* handOver,
+                 int* code) {
     std::string unopened;
-    if (plan.refusal().empty() && handOver->Open(services_.HandOver(), &unopened)) return true;
+    if (plan.refusal().empty() &&
+        handOver->Open(services_.HandOver(), renderer.FilesForQemu(), &unopened)) {
+      return true;
+    }
     *code = Fail(plan.refusal().empty()
                      ? WithName("Die Datei kann nicht ge\xF6"
                                 "ffnet werden oder ist nicht mehr, was sie bei der Pr\xFC"
@@ -371,12 +381,55 @@ class MachineRun {
     return false;
   }
 
+  // The files the player writes for QEMU (vmdk descriptors naming what it
+  // handed over, throw-away overlays), each handed over like the plan's.
+  bool WritePlayerImages(const MachineFilePlan& plan, BlockRenderer* renderer,
+                         FileHandOver* handOver, int* code) {
+    const std::vector<PlayerImage>& images = renderer->PlayerImages();
+    for (std::size_t i = 0; i < images.size(); ++i) {
+      const PlayerImage& image = images[i];
+      const std::string& disk = plan.uses()[image.use].path;
+      std::string bytes;
+      if (!renderer->ImageBytes(i, &bytes)) {
+        *code = Fail(WithName("Das Abbild kann QEMU nicht \xFC"
+                              "bergeben werden, weil ein Name darin nicht geschrieben werden "
+                              "kann: '",
+                              disk, "'. Nichts gestartet."),
+                     kExitConfiguration);
+        return false;
+      }
+      const bool overlay = image.kind == PlayerImage::Kind::kOverlay;
+      const std::string name = std::to_string(i) + (overlay ? "-overlay.qcow2" : "-disk.vmdk");
+      std::string path;
+      std::string unopened;
+      std::size_t file = kNoFile;
+      if (!services_.PlayerImages().Write(name, bytes, &path)) {
+        *code = Fail(WithName("Die Hilfsdatei f\xFCr das Abbild kann im tempor\xE4ren Ordner nicht "
+                              "angelegt werden: '",
+                              disk, "'. Nichts gestartet."),
+                     kExitConfiguration);
+        return false;
+      }
+      if (!handOver->AddPlayerFile(services_.HandOver(), path,
+                                   image.written ? FileAccess::kWrite : FileAccess::kRead, &file,
+                                   &unopened)) {
+        *code = Fail(WithName("Die Datei kann nicht ge\xF6"
+                              "ffnet werden: '",
+                              unopened, "'. Nichts gestartet."),
+                     kExitConfiguration);
+        return false;
+      }
+      renderer->HandedOver(i, file);
+    }
+    return true;
+  }
+
   // QEMU to its end, with a TPM beside a fresh swtpm, and once more with
   // TCG when a hardware accelerator failed at the start.
   bool RunQemu(const MachineDescription& machine, const MachineState& state,
-               const FileHandOver& handOver, Companions& companions, QemuInvocation* invocation,
-               ProgramEnd* end, int* code) {
-    if (!RunOnce(*invocation, handOver, companions, end, code)) return false;
+               const FileHandOver& handOver, const BlockRenderer& renderer, Companions& companions,
+               QemuInvocation* invocation, ProgramEnd* end, int* code) {
+    if (!RunOnce(*invocation, handOver, renderer, companions, end, code)) return false;
     if (end->stopSignal != 0 ||
         !ShouldRetryWithTcg(facts_.accelerator, end->exitCode, end->seconds)) {
       return true;
@@ -387,11 +440,11 @@ class MachineRun {
          false);
     facts_.accelerator = QemuAccelerator::kTcg;
     *invocation = MapMachineToQemu(machine, facts_, host_, state);
-    return RunOnce(*invocation, handOver, companions, end, code);
+    return RunOnce(*invocation, handOver, renderer, companions, end, code);
   }
 
   bool RunOnce(const QemuInvocation& invocation, const FileHandOver& handOver,
-               Companions& companions, ProgramEnd* end, int* code) {
+               const BlockRenderer& renderer, Companions& companions, ProgramEnd* end, int* code) {
     const std::string natFailure = companions.nat.Start();
     if (!natFailure.empty()) {
       *code = Fail(natFailure, kExitConfiguration);
@@ -407,7 +460,7 @@ class MachineRun {
     for (int descriptor : companions.tpm.Descriptors()) keepOpen.push_back(descriptor);
     for (int descriptor : companions.nat.Descriptors()) keepOpen.push_back(descriptor);
     const bool ran =
-        services_.RunProgramToEnd(look_.qemu, RenderArguments(invocation, handOver), keepOpen, end);
+        services_.RunProgramToEnd(look_.qemu, RenderArguments(invocation, renderer), keepOpen, end);
     companions.tpm.Stop();
     companions.nat.Stop();
     if (ran) return true;

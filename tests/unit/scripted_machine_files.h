@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "player/file_hand_over.h"
+#include "player/host/image_folder.h"
 #include "player/machine_files.h"
 
 namespace player_test {
@@ -129,6 +130,20 @@ class ScriptedHandOver : public HandOverHost {
   const ScriptedFiles& files_;
 };
 
+// The player's image folder in memory: each file written, by name.
+class ScriptedImageFolder : public ImageFolder {
+ public:
+  bool Write(const std::string& name, const std::string& bytes, std::string* path) override {
+    if (failing || written.count(name) != 0) return false;
+    written[name] = bytes;
+    *path = "/tmp/trennwick_overlay_1/" + name;
+    return true;
+  }
+
+  bool failing = false;
+  std::map<std::string, std::string> written;
+};
+
 // A version 3 qcow2 header with 64 KiB clusters naming `backing` (none
 // when empty).
 inline std::string Qcow2Naming(const std::string& backing) {
@@ -156,6 +171,24 @@ inline std::string Qcow2Naming(const std::string& backing) {
 inline std::string FlatVmdkDescriptor(const std::string& file, int sectors, int offset) {
   return "# Disk DescriptorFile\nversion=1\ncreateType=\"monolithicFlat\"\n\nRW " +
          std::to_string(sectors) + " FLAT \"" + file + "\" " + std::to_string(offset) + "\n";
+}
+
+// A hosted sparse vmdk of 1 MiB (64 KiB grains); `compression` 1 makes it
+// streamOptimized.
+inline std::string SparseVmdkFile(int compression = 0) {
+  std::string image(1024, '\0');
+  auto put = [&image](std::size_t at, std::uint64_t value, int count) {
+    for (int i = 0; i < count; ++i, value >>= 8) {
+      image[at + static_cast<std::size_t>(i)] = static_cast<char>(value & 0xFF);
+    }
+  };
+  image.replace(0, 4, "KDMV");
+  put(4, 1, 4);
+  put(12, 2048, 8);
+  put(20, 128, 8);
+  put(44, 512, 4);
+  put(77, static_cast<std::uint64_t>(compression), 2);
+  return image;
 }
 
 inline FileUse DiskUse(const std::string& path, const std::string& node = "drive0") {
