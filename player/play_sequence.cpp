@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/command_line.h"
+#include "platform/path_names.h"
 #include "platform/shown_text.h"
 #include "platform/trennwick_run.h"
 #include "player/accelerator.h"
@@ -15,6 +16,7 @@
 #include "player/tpm.h"
 #include "player/tpm_companion.h"
 #include "player/vmx_config.h"
+#include "player/vmx_vmware_state.h"
 
 namespace {
 
@@ -47,9 +49,12 @@ class MachineRun {
     VmxConfig config;
     int code = 0;
     if (!ReadConfiguration(&config, &code)) return code;
+    if (!AcceptVmwareState(ReadVmwareState(config), &code)) return code;
     if (!LookAtHost(&code)) return code;
-    const MachineDescription machine =
-        DescribeMachine(config, DirectoryPart(vmxFile_), host_.separator);
+    // The one place the .vmx's folder is taken: with the system's own
+    // separators, so that '|' or '\\' in a Linux folder's name is a name.
+    vmxFolder_ = FolderOfPath(vmxFile_, host_.separator);
+    const MachineDescription machine = DescribeMachine(config, vmxFolder_, host_.separator);
     if (!machine.error.empty()) return FailInConfiguration(machine.error);
     MachineFilePlan plan(Place(), services_.MachineFiles());
     if (!PlanFiles(machine, &plan, &code)) return code;
@@ -113,6 +118,30 @@ class MachineRun {
       return false;
     }
     return true;
+  }
+
+  // Before anything is looked at or made: a machine VMware encrypted is
+  // refused, and one it suspended starts fresh only where the user agrees.
+  // Its .vmss and .vmem are never named to the plan, so nothing opens them.
+  bool AcceptVmwareState(const VmwareState& state, int* code) {
+    if (!state.encryptionKey.empty()) {
+      *code = FailInConfiguration("Die Maschine ist mit VMware verschl\xFCsselt (" +
+                                  state.encryptionKey +
+                                  "): ihre Festplatten lassen sich ohne VMware nicht lesen. "
+                                  "Nichts gestartet.");
+      return false;
+    }
+    if (state.suspendedState.empty()) return true;
+    const std::string question = WithName(
+        "VMware hat diese Maschine angehalten; ihr Zustand liegt in '", state.suspendedState,
+        "'. Der Player kann sie dort nicht fortsetzen.\r\rWird sie neu gestartet, "
+        "geht verloren, was beim Anhalten in ihr lief (offene Programme, nicht "
+        "gespeicherte Daten), und VMware kann den angehaltenen Zustand danach nicht "
+        "mehr sicher fortsetzen. Die Zustandsdateien bleiben unber\xFChrt.\r\r"
+        "Die Maschine neu starten?");
+    if (UserSaysYes(services_, question)) return true;
+    *code = 0;
+    return false;
   }
 
   bool LookAtHost(int* code) {
@@ -179,12 +208,11 @@ class MachineRun {
     place.userFolders = look_.userFolders;
     // A download cannot make the launcher its parent; the name and the
     // folder's owner and rights come on top, as the launcher makes them.
-    const std::string folder = DirectoryPart(vmxFile_);
     place.trennwickRun =
         request_.madeByPlayer ||
         (look_.launcherIsParent &&
          NamedLikeTrennwickRun(vmxFile_, look_.temporaryRoot, host_.separator) &&
-         services_.MachineFiles().PrivateToUser(folder.substr(0, folder.size() - 1)));
+         services_.MachineFiles().PrivateToUser(vmxFolder_.substr(0, vmxFolder_.size() - 1)));
     return place;
   }
 
@@ -205,11 +233,8 @@ class MachineRun {
     return true;
   }
 
-  // The question about the files of a .vmx from elsewhere. Closing the box
-  // counts as "Nein", which is also its default button.
+  // The question about the files of a .vmx from elsewhere.
   bool UserAllowsOutsideFiles(const MachineFilePlan& plan) {
-    constexpr std::uint32_t kYesNoQuestionDefaultNo = 0x4 | 0x20 | 0x100;
-    constexpr std::int32_t kAnswerYes = 6;
     std::string text = WithName("Die Konfiguration '", vmxFile_,
                                 "' verwendet Dateien au\xDF"
                                 "erhalb ihres Ordners:\r");
@@ -221,8 +246,7 @@ class MachineRun {
         "\r\rStammt die Konfiguration nicht von Ihnen, kann sie so fremde Dateien lesen oder "
         "\xFC"
         "berschreiben.\rDiese Dateien verwenden und die Maschine starten?");
-    return services_.ShowMessage(ShownText(kNoticeTitle), text, kYesNoQuestionDefaultNo) ==
-           kAnswerYes;
+    return UserSaysYes(services_, text);
   }
 
   // Takes the machine's lock; else says why not.
@@ -428,6 +452,7 @@ class MachineRun {
 
   const PlayRequest& request_;
   const std::string& vmxFile_;
+  std::string vmxFolder_;  // with its trailing separator; empty for a bare name
   PlayerServices& services_;
   HostLook look_;
   HostFacts host_;
@@ -443,6 +468,13 @@ void Tell(PlayerServices& services, const char* title, const std::string& shown,
   }
   services.WriteToStandardError(line + "\n");
   if (display) services.ShowMessage(ShownText(title), shown, 0);
+}
+
+bool UserSaysYes(PlayerServices& services, const std::string& shown) {
+  constexpr std::uint32_t kYesNoQuestionDefaultNo = 0x4 | 0x20 | 0x100;
+  constexpr std::int32_t kAnswerYes = 6;
+  return services.ShowMessage(ShownText(kNoticeTitle), shown, kYesNoQuestionDefaultNo) ==
+         kAnswerYes;
 }
 
 int PlayMachine(const PlayRequest& request, PlayerServices& services) {
