@@ -22,8 +22,6 @@ namespace {
 
 constexpr char kAcceleratorVariable[] = "TRENNWICK_PLAYER_ACCEL";
 constexpr char kQemuProgram[] = "qemu-system-x86_64";
-// What the host keeps for itself when a machine's memory is raised.
-constexpr long long kHostReserveMegabytes = 2048;
 // How often files named further down an image may be asked about: one
 // question per level of a chain at most.
 constexpr int kMaximumQuestions = 17;
@@ -163,9 +161,7 @@ class MachineRun {
     host_.audioBackend = look_.audioBackend;
     host_.separator = look_.separator;
     host_.titleDash = look_.titleDash;
-    host_.spareMemoryMegabytes = look_.memoryMegabytes > kHostReserveMegabytes
-                                     ? look_.memoryMegabytes - kHostReserveMegabytes
-                                     : 0;
+    host_.spareMemoryMegabytes = SpareMemoryMegabytes(look_.memoryMegabytes);
     host_.processors = look_.processors;
     host_.tpmEmulation = look_.tpmEmulation && !look_.swtpm.empty();
     return true;
@@ -315,6 +311,13 @@ class MachineRun {
 
   void TellFacts() {
     if (!facts_.reason.empty()) Tell(services_, kNoticeTitle, ShownText(facts_.reason), false);
+    if (!facts_.lowered.empty()) {
+      std::string text = ShownText(
+          "Die Maschine bekommt weniger, als ihre Konfiguration verlangt, damit der Rechner "
+          "benutzbar bleibt:");
+      for (const std::string& lowered : facts_.lowered) text += ShownText("\r  " + lowered);
+      Tell(services_, kNoticeTitle, text, true);
+    }
     if (facts_.shortfalls.empty()) return;
     std::string text = ShownText(
         "Die CD ist ein Windows-Setup, das mehr verlangt, als hier m\xF6glich ist. Es fehlt:");

@@ -6,7 +6,6 @@
 // reports on stderr only, for installers.
 #include <exception>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/command_line.h"
@@ -126,7 +125,7 @@ class SystemPlayerServices : public PlayerServices, MachineFileHost, HandOverHos
     if (look.tpmEmulation) look.swtpm = FindProgram(kSwtpmProgram, "");
     look.audioBackend = DefaultAudioDriver();
     look.memoryMegabytes = PhysicalMemoryMegabytes();
-    look.processors = std::thread::hardware_concurrency();
+    look.processors = HostProcessors();
     look.titleDash = TitleDash();
     look.separator = system_facts::kPathSeparator;
     look.temporaryRoot = system_facts::kTemporaryRoot;

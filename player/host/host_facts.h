@@ -10,6 +10,11 @@
 // The physical memory in MiB; 0 when unknown.
 long long PhysicalMemoryMegabytes();
 
+// The processors the player may run on (Linux: its CPU affinity, so a
+// container's or a taskset's limit counts; Windows: every processor group);
+// 0 when unknown.
+long long HostProcessors();
+
 // The home and the user's folders (Linux: those that xdg-user-dirs names,
 // and the home's folders of xdg-user-dirs' usual names such as Downloads;
 // Windows: the known folders), resolved, each with its trailing separator;

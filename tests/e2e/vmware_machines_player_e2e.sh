@@ -2,7 +2,8 @@
 # Machines as VMware writes them, through the real player as an ordinary
 # user: the Linux CD boots from SCSI units above the LSI adapter's targets
 # (BIOS and UEFI), an IDE disk of VMware's own type "ata-hardDisk" reaches
-# QEMU, the window names the machine, its CD and the software emulation;
+# QEMU, a disk on VMware's SAS adapter is seen by the guest, the window
+# names the machine, its CD and the software emulation;
 # an unknown drive type, SCSI unit 7, a refused /dev/kvm and a missing QEMU
 # are told to the user. Cases that need no guest use a QEMU stand-in that
 # only notes its arguments.
@@ -136,6 +137,25 @@ case_scsi_upper_units() {
   boot_and_check "$dir/c.vmx" "$dir/c-serial.log" efi
 }
 
+case_sas_disk() {
+  local dir sectors
+  dir=$(pl_user_dir machines)
+  pl_case=sas-disk-seen
+  # VMware's SAS adapter, as a machine made as "Windows Server" has it: the
+  # guest's own driver finds the disk behind it, not only the adapter.
+  truncate -s 24M "$dir/sas.img"
+  chown "$pl_uid:$pl_gid" "$dir/sas.img"
+  pl_write_vmx "$dir/sas.vmx" "$pl_linux_cd" "$dir/sas-serial.log" 'scsi0.present = "TRUE"' \
+    'scsi0.virtualDev = "lsisas1068"' 'scsi0:0.present = "TRUE"' \
+    "scsi0:0.fileName = \"$dir/sas.img\""
+  boot_and_check "$dir/sas.vmx" "$dir/sas-serial.log" bios
+  pl_qemu_arguments | grep -qx 'megasas,id=scsi0' || pl_fail "the SAS adapter is no MegaRAID SAS"
+  sectors=$(pl_report_value "$dir/sas-serial.log" trennwick-block | awk '$1 ~ /^sd/ { print $2 }')
+  [ "$sectors" = 49152 ] ||
+    pl_fail "the guest sees no 24 MiB disk on the SAS adapter: $(pl_report_value \
+      "$dir/sas-serial.log" trennwick-block | tr '\n' ' ')"
+}
+
 case_refusals() {
   local dir
   dir=$(pl_user_dir machines)
@@ -201,6 +221,7 @@ if pl_prepare_linux_cd; then
   case_refusals
   case_software_emulation_told
   case_scsi_upper_units
+  case_sas_disk
 else
   pl_case=linux-cd
   pl_fail "the Linux CD could not be made"

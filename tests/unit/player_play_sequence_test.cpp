@@ -570,4 +570,21 @@ TEST_F(PlaySequence, TakesTheFolderOfTheVmxWithTheSystemsSeparatorsAlone) {
   EXPECT_TRUE(own.files.WasHeld(disk));
 }
 
+TEST_F(PlaySequence, GivesNoMoreThanTheHostCanSpareAndSaysSoOnEveryRun) {
+  player.look.memoryMegabytes = 24576;
+  player.look.processors = 2;
+  for (int run = 0; run < 2; ++run) {
+    player.boxes.clear();
+    player.errorOutput.clear();
+    EXPECT_EQ(Play("memsize = \"24064\"\nnumvcpus = \"64\"\n"), 0);
+    const std::string shown = player.OnlyBox().text;
+    EXPECT_TRUE(Has(shown, "von 24064 auf 22528 MB")) << shown;
+    EXPECT_TRUE(Has(shown, "von 64 auf 2")) << shown;
+    EXPECT_TRUE(Has(player.errorOutput, "von 64 auf 2")) << player.errorOutput;
+  }
+  ASSERT_EQ(player.runs.size(), 2u);
+  EXPECT_EQ(ValueOf(player.runs[1].arguments, "-m"), "22528");
+  EXPECT_EQ(ValueOf(player.runs[1].arguments, "-smp"), "2");
+}
+
 }  // namespace

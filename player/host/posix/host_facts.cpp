@@ -1,9 +1,11 @@
-// The host's facts on Linux: sysconf for the memory, GLib for the user's
-// folders (as xdg-user-dirs names them), /proc for the parent.
+// The host's facts on Linux: sysconf for the memory, the CPU affinity for
+// the processors, GLib for the user's folders (as xdg-user-dirs names
+// them), /proc for the parent.
 #include "player/host/host_facts.h"
 
 #include <glib.h>
 #include <limits.h>
+#include <sched.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -31,6 +33,14 @@ long long PhysicalMemoryMegabytes() {
   const long pageSize = sysconf(_SC_PAGE_SIZE);
   if (pages <= 0 || pageSize <= 0) return 0;
   return static_cast<long long>(pages) * pageSize / (1024 * 1024);
+}
+
+long long HostProcessors() {
+  cpu_set_t allowed;
+  CPU_ZERO(&allowed);
+  if (sched_getaffinity(0, sizeof allowed, &allowed) == 0) return CPU_COUNT(&allowed);
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? online : 0;
 }
 
 std::vector<std::string> UserFolders() {

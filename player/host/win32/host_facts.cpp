@@ -1,6 +1,6 @@
-// The host's facts on Windows: GlobalMemoryStatusEx, the shell's known
-// folders, the parent from a process snapshot, the dash in the ANSI code
-// page.
+// The host's facts on Windows: GlobalMemoryStatusEx, the processor count
+// of every group, the shell's known folders, the parent from a process
+// snapshot, the dash in the ANSI code page.
 #include "player/host/host_facts.h"
 
 #include <windows.h>
@@ -37,6 +37,12 @@ long long PhysicalMemoryMegabytes() {
   status.dwLength = sizeof status;
   if (!GlobalMemoryStatusEx(&status)) return 0;
   return static_cast<long long>(status.ullTotalPhys / (1024 * 1024));
+}
+
+long long HostProcessors() {
+  // Beyond 64 processors Windows splits them into groups; a process sees
+  // one group unless it asks for all.
+  return static_cast<long long>(GetActiveProcessorCount(ALL_PROCESSOR_GROUPS));
 }
 
 std::vector<std::string> UserFolders() {
