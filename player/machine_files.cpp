@@ -105,6 +105,27 @@ const char* UnfitText(FileUseKind use, FileKind kind) {
   return "Das Festplatten-Abbild ist keine gew\xF6hnliche Datei: '";
 }
 
+// Whether `folder` (resolved, with its trailing separator) may own the
+// files in it. The user's own rights on a folder say nothing here: a mail
+// program's attachment folder or a USB stick's root is the user's alone,
+// and still holds the user's files rather than a machine's.
+bool IsMachineFolder(const std::string& folder, const MachinePlace& place, MachineFileHost& host) {
+  const char separator = place.separator;
+  const auto same = [&](const std::string& other) {
+    return other.size() == folder.size() && StartsWith(folder, other, separator);
+  };
+  if (std::any_of(place.userFolders.begin(), place.userFolders.end(), same)) return false;
+  if (FolderOfPath(folder.substr(0, folder.size() - 1), separator).empty()) return false;
+  // Above a temporary root (the system's root), in one or below one.
+  std::vector<std::string> temporary = place.temporaryFolders;
+  temporary.push_back(place.temporaryRoot);
+  for (const std::string& root : temporary) {
+    if (root.empty()) continue;
+    if (StartsWith(root, folder, separator) || StartsWith(folder, root, separator)) return false;
+  }
+  return !host.OthersMayWrite(folder) && !host.VolumeRoot(folder);
+}
+
 FileAccess Stronger(FileAccess a, FileAccess b) {
   if (a == FileAccess::kRead) return b;
   if (b == FileAccess::kRead) return a;
@@ -186,13 +207,7 @@ void MachineFilePlan::Decide(const std::vector<FileUse>& uses) {
     return;
   }
   folder_ = FolderOfPath(vmx_, separator);
-  const bool listed = std::any_of(
-      place_.userFolders.begin(), place_.userFolders.end(), [&](const std::string& folder) {
-        return folder.size() == folder_.size() && StartsWith(folder_, folder, separator);
-      });
-  const bool root = FolderOfPath(folder_.substr(0, folder_.size() - 1), separator).empty();
-  machineFolder_ = !listed && !root && !StartsWith(place_.temporaryRoot, folder_, separator) &&
-                   !host_.OthersMayWrite(folder_);
+  machineFolder_ = IsMachineFolder(folder_, place_, host_);
   uses_ = uses;
   for (const FileUse& use : uses_) {
     std::size_t file = kNoFile;

@@ -3,8 +3,11 @@
 // A file counts as the machine's own when its resolved path (links and ".."
 // resolved) lies in the .vmx's folder or below, and that folder is a
 // machine's folder: not the user's home or one of the user's folders
-// (Downloads, Desktop, ...), not the temporary root, not a folder others
-// may write into, not the root of a file system. In Trennwick's own run
+// (Downloads, Desktop, ...), not a temporary root nor any folder in or below
+// one (archive and mail programs unpack there), not a folder others may
+// write into, not the root of a file system nor a mount point (a USB
+// stick, a network share, a mounted image), and on Windows not a drive's
+// root nor a folder directly in a removable drive's root. In Trennwick's own run
 // (its launcher is the player's parent, or the player made the machine
 // itself) every file is the user's own choice. Every other file is marked
 // `outside`: the caller asks the user. A file with further names (hard
@@ -54,6 +57,9 @@ bool NamedLikeTrennwickRun(std::string_view vmxFile, std::string_view temporaryR
 struct MachinePlace {
   std::string vmxFile;
   std::string temporaryRoot;
+  // Every temporary root (/tmp, $TMPDIR; %TEMP%), resolved, each with its
+  // trailing separator.
+  std::vector<std::string> temporaryFolders;
   char separator = '/';
   // Folders that are no machine's folder (resolved, each with its trailing
   // separator): the home, the user's folders.
@@ -76,6 +82,10 @@ class MachineFileHost {
   virtual bool PrivateToUser(const std::string& resolved) = 0;
   // Someone else than the user may make files in the folder (/tmp).
   virtual bool OthersMayWrite(const std::string& resolvedFolder) = 0;
+  // The folder is the root of a mounted file system or a mount point
+  // (Windows: a drive's root, a mounted folder, or a folder directly in a
+  // removable drive's root).
+  virtual bool VolumeRoot(const std::string& resolvedFolder) = 0;
   // Opens the file for reading, never through a link at its last step and
   // without waiting for a FIFO, and holds it open; false unless it is a
   // regular file (or, with `blockDeviceAllowed`, a block device).

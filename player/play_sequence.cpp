@@ -200,6 +200,7 @@ class MachineRun {
     MachinePlace place;
     place.vmxFile = vmxFile_;
     place.temporaryRoot = look_.temporaryRoot;
+    place.temporaryFolders = look_.temporaryFolders;
     place.separator = host_.separator;
     place.userFolders = look_.userFolders;
     // A download cannot make the launcher its parent; the name and the

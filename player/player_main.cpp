@@ -129,6 +129,7 @@ class SystemPlayerServices : public PlayerServices, MachineFileHost, HandOverHos
     look.titleDash = TitleDash();
     look.separator = system_facts::kPathSeparator;
     look.temporaryRoot = system_facts::kTemporaryRoot;
+    look.temporaryFolders = TemporaryFolders();
     look.userFolders = UserFolders();
     std::string launcher;
     look.launcherIsParent =
@@ -160,6 +161,9 @@ class SystemPlayerServices : public PlayerServices, MachineFileHost, HandOverHos
   }
   bool OthersMayWrite(const std::string& resolvedFolder) override {
     return ::OthersMayWrite(resolvedFolder);
+  }
+  bool VolumeRoot(const std::string& resolvedFolder) override {
+    return IsVolumeRoot(resolvedFolder);
   }
   bool OpenForReading(const std::string& resolved, bool blockDeviceAllowed,
                       std::size_t* held) override {

@@ -21,6 +21,11 @@ long long HostProcessors();
 // the ones that do not exist are left out.
 std::vector<std::string> UserFolders();
 
+// The temporary roots (Linux: /tmp and $TMPDIR; Windows: the system's
+// temporary folder and %TEMP%, %TMP%), resolved, each with its trailing
+// separator; the ones that do not exist are left out.
+std::vector<std::string> TemporaryFolders();
+
 // The program file of the player's parent process, resolved; empty when it
 // cannot be had.
 std::string ParentProgramFile();

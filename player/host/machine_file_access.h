@@ -32,6 +32,13 @@ SmallFileResult ReadSmallFile(const std::string& path, std::size_t limit, std::s
 // but the user, SYSTEM and the Administrators that allows it).
 bool OthersMayWrite(const std::string& folder);
 
+// True when `folder` (resolved, with its trailing separator) is the root of
+// a mounted file system or a mount point: its device differs from its
+// parent's, or the mount table lists it (Linux); a drive's root, a mounted
+// folder, or a folder directly in a removable drive's root (Windows). True
+// as well when it cannot be looked at.
+bool IsVolumeRoot(const std::string& folder);
+
 // True where QEMU gets descriptors instead of names (Linux); elsewhere
 // OpenForHandOver is never called and names are passed.
 bool FilesHandedAsDescriptors();

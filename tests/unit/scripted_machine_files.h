@@ -28,6 +28,7 @@ class ScriptedFiles : public MachineFileHost {
   std::map<std::string, std::uint64_t> linkCounts;  // unlisted: 1
   std::set<std::string> privateFiles;
   std::set<std::string> sharedFolders;  // others may write in them
+  std::set<std::string> volumeRoots;    // roots of file systems and mount points
   std::vector<std::string> looked;      // every name resolved or looked at
   std::vector<std::string> held;        // opened for reading; the index is the number
   std::vector<std::string> read;        // the file of every read, in order
@@ -59,6 +60,9 @@ class ScriptedFiles : public MachineFileHost {
   }
   bool OthersMayWrite(const std::string& resolvedFolder) override {
     return sharedFolders.count(resolvedFolder) != 0;
+  }
+  bool VolumeRoot(const std::string& resolvedFolder) override {
+    return volumeRoots.count(resolvedFolder) != 0;
   }
   bool OpenForReading(const std::string& resolved, bool blockDeviceAllowed,
                       std::size_t* number) override {

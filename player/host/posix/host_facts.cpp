@@ -55,6 +55,13 @@ std::vector<std::string> UserFolders() {
   return folders;
 }
 
+std::vector<std::string> TemporaryFolders() {
+  std::vector<std::string> folders;
+  AddResolved("/tmp", &folders);
+  AddResolved(g_getenv("TMPDIR"), &folders);
+  return folders;
+}
+
 std::string ParentProgramFile() {
   const std::string link = "/proc/" + std::to_string(getppid()) + "/exe";
   char resolved[PATH_MAX];

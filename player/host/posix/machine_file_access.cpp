@@ -1,5 +1,6 @@
-// The machine's files on POSIX: realpath for placement, open(2) with
-// O_NOFOLLOW for holding them and for the hand-over to QEMU.
+// The machine's files on POSIX: realpath for placement, the devices and
+// the mount table for mount points, open(2) with O_NOFOLLOW for holding
+// them and for the hand-over to QEMU.
 #include "player/host/machine_file_access.h"
 
 #include <errno.h>
@@ -8,6 +9,8 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <string_view>
 
 #include "platform/path_names.h"
 #include "platform/posix/system_handles.h"
@@ -31,6 +34,51 @@ bool ReadAll(int fd, std::size_t limit, std::string* bytes) {
     if (bytes->size() + static_cast<std::size_t>(count) > limit) return false;
     bytes->append(buffer, static_cast<std::size_t>(count));
   }
+}
+
+// The mount table is a few KiB; a table beyond this is not read.
+constexpr std::size_t kMountTableLimit = 4 * 1024 * 1024;
+
+// A mount point as /proc/self/mountinfo writes it: blank, tab, newline and
+// backslash as \ and three octal digits.
+std::string UnescapedMountPoint(std::string_view field) {
+  const auto octal = [&field](std::size_t at) { return field[at] >= '0' && field[at] <= '7'; };
+  std::string text;
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    if (field[i] == '\\' && i + 3 < field.size() && octal(i + 1) && octal(i + 2) && octal(i + 3)) {
+      text += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
+                                (field[i + 3] - '0'));
+      i += 3;
+    } else {
+      text += field[i];
+    }
+  }
+  return text;
+}
+
+// A bind mount keeps its device: only the mount table tells it.
+bool ListedAsMountPoint(const std::string& path) {
+  std::string table;
+  if (ReadSmallFile("/proc/self/mountinfo", kMountTableLimit, &table) != SmallFileResult::kRead) {
+    return false;
+  }
+  std::size_t start = 0;
+  while (start < table.size()) {
+    std::size_t end = table.find('\n', start);
+    if (end == std::string::npos) end = table.size();
+    const std::string_view line(table.data() + start, end - start);
+    start = end + 1;
+    // The fifth field: id, parent id, device, root, mount point.
+    std::size_t field = 0;
+    for (int skipped = 0; skipped < 4 && field != std::string_view::npos; ++skipped) {
+      field = line.find(' ', field);
+      if (field != std::string_view::npos) ++field;
+    }
+    if (field == std::string_view::npos) continue;
+    const std::size_t fieldEnd = line.find(' ', field);
+    if (UnescapedMountPoint(line.substr(field, fieldEnd - field)) == path) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -80,6 +128,17 @@ bool OthersMayWrite(const std::string& folder) {
   struct stat status {};
   if (stat(folder.c_str(), &status) != 0) return true;
   return status.st_uid != geteuid() || (status.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
+bool IsVolumeRoot(const std::string& folder) {
+  std::string path = folder;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  struct stat self {};
+  struct stat parent {};
+  if (stat(path.c_str(), &self) != 0 || stat((path + "/..").c_str(), &parent) != 0) return true;
+  // The system's root is its own parent.
+  if (self.st_dev != parent.st_dev || self.st_ino == parent.st_ino) return true;
+  return ListedAsMountPoint(path);
 }
 
 bool OpenForHandOver(const std::string& resolved, HandOverMode mode, bool blockDeviceAllowed,

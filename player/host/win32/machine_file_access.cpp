@@ -1,5 +1,6 @@
 // The machine's files on Windows: full and final paths for placement, the
-// owner's SID and the DACL for the launcher's own folders, handles held
+// owner's SID and the DACL for the launcher's own folders, the volume and
+// drive type for roots of drives and mounted folders, handles held
 // for reading. QEMU gets names here, as it opens them itself.
 #include <aclapi.h>
 #include <windows.h>
@@ -7,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ascii_case.h"
 #include "platform/path_names.h"
 #include "platform/win32/system_handles.h"
 #include "player/host/machine_file_access.h"
@@ -122,6 +124,17 @@ bool OthersMayWrite(const std::string& folder) {
   const bool others = user == nullptr || !OnlyTheseMayChange(dacl, user);
   LocalFree(descriptor);
   return others;
+}
+
+bool IsVolumeRoot(const std::string& folder) {
+  char volume[MAX_PATH + 1];
+  if (!GetVolumePathNameA(folder.c_str(), volume, sizeof volume)) return true;
+  std::string root = volume;
+  if (root.empty() || root.back() != '\\') root += '\\';
+  if (EqualsIgnoringAsciiCase(root, folder)) return true;
+  // A stick's folders are where a camera or a phone keeps the user's files.
+  return GetDriveTypeA(root.c_str()) == DRIVE_REMOVABLE &&
+         EqualsIgnoringAsciiCase(FolderOfPath(folder.substr(0, folder.size() - 1), '\\'), root);
 }
 
 bool PrivateToCurrentUser(const std::string& path) {
