@@ -197,13 +197,20 @@ class SystemPlayerServices : public PlayerServices, MachineFileHost, HandOverHos
 };
 
 // A CD image from the file manager: the launcher's throw-away machine for
-// it, played and then removed, also after a stop signal passed on to QEMU.
+// it (for a link, for the file it points to, asked about where that lies
+// elsewhere), played and then removed, also after a stop signal passed on
+// to QEMU.
 int PlayCd(const std::string& image, PlayerServices& services) {
+  const PickedImage picked = LookAtPickedImage(image);
+  if (picked.linkLeadsOut && !UserSaysYes(services, LinkedImageQuestion(image, picked.image))) {
+    return 0;
+  }
   const CdMachinePlaces places = SystemCdMachinePlaces();
   CdMachine machine;
-  const CdMachineResult made = MakeCdMachine(image, places, &machine);
+  const CdMachineResult made = MakeCdMachine(picked.image, places, &machine);
   if (made != CdMachineResult::kMade) {
-    return FailBox(services, CdMachineFailureText(made, image, places), kExitConfiguration, true);
+    return FailBox(services, CdMachineFailureText(made, picked.image, places), kExitConfiguration,
+                   true);
   }
   const int code = PlayMachine({machine.vmxFile(), true}, services);
   if (!machine.Remove()) {

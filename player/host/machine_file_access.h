@@ -22,6 +22,10 @@ bool ResolveFilePath(const std::string& path, std::string* resolved);
 // folders).
 bool PrivateToCurrentUser(const std::string& path);
 
+// True when `path` itself is a symbolic link (Windows: any reparse point,
+// a junction as well).
+bool IsLink(const std::string& path);
+
 enum class SmallFileResult { kRead, kCannotOpen, kNotAFile, kTooLarge, kReadFailed };
 // The bytes of a regular file of at most `limit` bytes. The size is taken
 // from the open file, so a larger one is refused before a byte is read.

@@ -106,6 +106,11 @@ bool PrivateToCurrentUser(const std::string& path) {
          status.st_uid == geteuid() && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
+bool IsLink(const std::string& path) {
+  struct stat status {};
+  return lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+}
+
 SmallFileResult ReadSmallFile(const std::string& path, std::size_t limit, std::string* bytes) {
   // O_NONBLOCK: a FIFO in its place must not hold the program up.
   Descriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));

@@ -126,6 +126,11 @@ bool OthersMayWrite(const std::string& folder) {
   return others;
 }
 
+bool IsLink(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 bool IsVolumeRoot(const std::string& folder) {
   char volume[MAX_PATH + 1];
   if (!GetVolumePathNameA(folder.c_str(), volume, sizeof volume)) return true;
