@@ -37,28 +37,29 @@ std::vector<FileHandOver::Need> FileHandOver::Needs() const {
   return needs;
 }
 
-bool FileHandOver::Open(HandOverHost& host, std::string* failed) {
+OpenResult FileHandOver::Open(HandOverHost& host, std::string* failed) {
   const std::vector<PlannedFile>& files = plan_.files();
   setOfFile_.assign(files.size(), 0);
-  if (!host.HandsDescriptors()) return true;
+  if (!host.HandsDescriptors()) return OpenResult::kOpened;
   const std::vector<Need> needs = Needs();
   for (std::size_t i = 0; i < files.size(); ++i) {
     if (!needs[i].handed) continue;
     const PlannedFile& file = files[i];
     const HandOverMode mode = ModeFor(needs[i].access);
     std::vector<int> descriptors;
-    const bool opened = file.held != kNoFile
-                            ? host.OpenHeld(file.held, mode, &descriptors)
-                            : host.OpenNamed(file.resolved, mode,
-                                             file.fileKind == FileKind::kBlockDevice, &descriptors);
-    if (!opened) {
+    const OpenResult opened =
+        file.held != kNoFile
+            ? host.OpenHeld(file.held, mode, &descriptors)
+            : host.OpenNamed(file.resolved, mode, file.fileKind == FileKind::kBlockDevice,
+                             &descriptors);
+    if (opened != OpenResult::kOpened) {
       *failed = file.resolved;
-      return false;
+      return opened;
     }
     setOfFile_[i] = ++sets_;
     for (int descriptor : descriptors) handed_.push_back({descriptor, setOfFile_[i]});
   }
-  return true;
+  return OpenResult::kOpened;
 }
 
 std::vector<int> FileHandOver::Descriptors() const {

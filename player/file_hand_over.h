@@ -20,22 +20,24 @@ class HandOverHost {
   virtual ~HandOverHost() = default;
   // True where QEMU gets descriptors (Linux); false where it gets names.
   virtual bool HandsDescriptors() const = 0;
-  // A file the player holds since its check, opened again for QEMU; false
+  // A file the player holds since its check, opened again for QEMU; kUnfit
   // unless it is still the same file.
-  virtual bool OpenHeld(std::size_t held, HandOverMode mode, std::vector<int>* descriptors) = 0;
+  virtual OpenResult OpenHeld(std::size_t held, HandOverMode mode,
+                              std::vector<int>* descriptors) = 0;
   // A file the player does not hold (a serial output, the UEFI store),
   // opened without following a link at its last step.
-  virtual bool OpenNamed(const std::string& resolved, HandOverMode mode, bool blockDevice,
-                         std::vector<int>* descriptors) = 0;
+  virtual OpenResult OpenNamed(const std::string& resolved, HandOverMode mode, bool blockDevice,
+                               std::vector<int>* descriptors) = 0;
 };
 
 class FileHandOver : public FileRendering {
  public:
   explicit FileHandOver(const MachineFilePlan& plan) : plan_(plan) {}
 
-  // Opens every file of the plan for QEMU, each as its uses need it. False
-  // with `failed` naming the file that did not open as what it was.
-  bool Open(HandOverHost& host, std::string* failed);
+  // Opens every file of the plan for QEMU, each as its uses need it. On any
+  // other result than kOpened `failed` names the file that did not open as
+  // what it was.
+  OpenResult Open(HandOverHost& host, std::string* failed);
   // What QEMU must inherit.
   std::vector<int> Descriptors() const;
 

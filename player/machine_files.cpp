@@ -144,6 +144,29 @@ bool LiesInFolder(std::string_view path, std::string_view folder, char separator
   return path.size() > folder.size() && StartsWith(path, folder, separator);
 }
 
+std::string OpenShortageText(OpenResult result, long long limit) {
+  switch (result) {
+    case OpenResult::kTooManyFiles:
+      // A long image chain needs a descriptor for each layer, and the
+      // hand-over to QEMU as many again.
+      return limit > 0 ? "Zu viele Dateien auf einmal ge\xF6"
+                         "ffnet: dieses Programm darf h\xF6"
+                         "chstens " +
+                             std::to_string(limit) +
+                             " zugleich offen halten (die Grenze hebt z. B. \"ulimit -n\"); "
+                             "gescheitert bei '"
+                       : "Zu viele Dateien auf einmal ge\xF6"
+                         "ffnet: das System erlaubt keine weitere; gescheitert bei '";
+    case OpenResult::kNoMemory:
+      return "Zu wenig Speicher, um die Datei zu \xF6"
+             "ffnen: '";
+    case OpenResult::kOpened:
+    case OpenResult::kUnfit:
+      break;
+  }
+  return {};
+}
+
 bool NamedLikeTrennwickRun(std::string_view vmxFile, std::string_view temporaryRoot,
                            char separator) {
   if (!StartsWith(vmxFile, temporaryRoot, separator)) return false;
@@ -303,8 +326,11 @@ bool MachineFilePlan::Place(const std::string& path, FileUseKind kind, FileAcces
 bool MachineFilePlan::OpenNow(std::size_t file) {
   PlannedFile& planned = files_[file];
   if (planned.held != kNoFile) return true;
-  if (!host_.OpenForReading(planned.resolved, planned.fileKind == FileKind::kBlockDevice,
-                            &planned.held)) {
+  const OpenResult opened = host_.OpenForReading(
+      planned.resolved, planned.fileKind == FileKind::kBlockDevice, &planned.held);
+  const std::string shortage = OpenShortageText(opened, host_.OpenFileLimit());
+  if (!shortage.empty()) return Refuse(shortage.c_str(), planned.resolved);
+  if (opened != OpenResult::kOpened) {
     return Refuse(
         "Die Datei kann nicht ge\xF6"
         "ffnet werden oder ist keine gew\xF6hnliche Datei: '",

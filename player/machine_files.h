@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "platform/file_kind.h"
+#include "player/host/machine_file_access.h"
 #include "player/image_chain.h"
 #include "player/qemu_arguments.h"
 
@@ -87,15 +88,24 @@ class MachineFileHost {
   // removable drive's root).
   virtual bool VolumeRoot(const std::string& resolvedFolder) = 0;
   // Opens the file for reading, never through a link at its last step and
-  // without waiting for a FIFO, and holds it open; false unless it is a
+  // without waiting for a FIFO, and holds it open; kUnfit unless it is a
   // regular file (or, with `blockDeviceAllowed`, a block device).
-  virtual bool OpenForReading(const std::string& resolved, bool blockDeviceAllowed,
-                              std::size_t* held) = 0;
+  virtual OpenResult OpenForReading(const std::string& resolved, bool blockDeviceAllowed,
+                                    std::size_t* held) = 0;
+  // The most files the player may hold open at once; 0 when unlimited or
+  // unknown.
+  virtual long long OpenFileLimit() = 0;
   virtual bool ReadAt(std::size_t held, std::uint64_t offset, std::size_t count,
                       std::string* bytes) = 0;
   virtual std::uint64_t Size(std::size_t held) = 0;
   virtual std::uint64_t LinkCount(std::size_t held) = 0;
 };
+
+// The own text (Windows-1252) for an open that failed for want of
+// descriptors or memory, shown before the file's name in quotes; empty for
+// any other result. `limit`: the most files the player may hold open, 0
+// when unknown.
+std::string OpenShortageText(OpenResult result, long long limit);
 
 // One file of the plan; several uses or layers may name it.
 struct PlannedFile {

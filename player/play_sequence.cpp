@@ -388,14 +388,21 @@ class MachineRun {
   }
 
   bool OpenFiles(const MachineFilePlan& plan, FileHandOver* handOver, int* code) {
+    if (!plan.refusal().empty()) {
+      *code = Fail(WithName(plan.refusal().c_str(), plan.refusedPath(), "'. Nichts gestartet."),
+                   kExitConfiguration);
+      return false;
+    }
     std::string unopened;
-    if (plan.refusal().empty() && handOver->Open(services_.HandOver(), &unopened)) return true;
-    *code = Fail(plan.refusal().empty()
-                     ? WithName("Die Datei kann nicht ge\xF6"
-                                "ffnet werden oder ist nicht mehr, was sie bei der Pr\xFC"
-                                "fung war: '",
-                                unopened)
-                     : WithName(plan.refusal().c_str(), plan.refusedPath(), "'. Nichts gestartet."),
+    const OpenResult opened = handOver->Open(services_.HandOver(), &unopened);
+    if (opened == OpenResult::kOpened) return true;
+    const std::string shortage = OpenShortageText(opened, services_.MachineFiles().OpenFileLimit());
+    *code = Fail(shortage.empty() ? WithName("Die Datei kann nicht ge\xF6"
+                                             "ffnet werden oder ist nicht mehr, was sie bei der "
+                                             "Pr\xFC"
+                                             "fung war: '",
+                                             unopened)
+                                  : WithName(shortage.c_str(), unopened, "'. Nichts gestartet."),
                  kExitConfiguration);
     return false;
   }

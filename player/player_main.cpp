@@ -165,8 +165,8 @@ class SystemPlayerServices : public PlayerServices, MachineFileHost, HandOverHos
   bool VolumeRoot(const std::string& resolvedFolder) override {
     return IsVolumeRoot(resolvedFolder);
   }
-  bool OpenForReading(const std::string& resolved, bool blockDeviceAllowed,
-                      std::size_t* held) override {
+  OpenResult OpenForReading(const std::string& resolved, bool blockDeviceAllowed,
+                            std::size_t* held) override {
     return held_.Open(resolved, blockDeviceAllowed, held);
   }
   bool ReadAt(std::size_t held, std::uint64_t offset, std::size_t count,
@@ -175,20 +175,23 @@ class SystemPlayerServices : public PlayerServices, MachineFileHost, HandOverHos
   }
   std::uint64_t Size(std::size_t held) override { return held_.Size(held); }
   std::uint64_t LinkCount(std::size_t held) override { return held_.LinkCount(held); }
+  long long OpenFileLimit() override { return ::OpenFileLimit(); }
 
   // Handing them to QEMU.
   bool HandsDescriptors() const override { return FilesHandedAsDescriptors(); }
-  bool OpenHeld(std::size_t held, HandOverMode mode, std::vector<int>* descriptors) override {
+  OpenResult OpenHeld(std::size_t held, HandOverMode mode, std::vector<int>* descriptors) override {
     return Keep(held_.OpenForHandOver(held, mode, descriptors), *descriptors);
   }
-  bool OpenNamed(const std::string& resolved, HandOverMode mode, bool blockDevice,
-                 std::vector<int>* descriptors) override {
+  OpenResult OpenNamed(const std::string& resolved, HandOverMode mode, bool blockDevice,
+                       std::vector<int>* descriptors) override {
     return Keep(OpenForHandOver(resolved, mode, blockDevice, descriptors), *descriptors);
   }
 
  private:
-  bool Keep(bool opened, const std::vector<int>& descriptors) {
-    if (opened) handed_.all().insert(handed_.all().end(), descriptors.begin(), descriptors.end());
+  OpenResult Keep(OpenResult opened, const std::vector<int>& descriptors) {
+    if (opened == OpenResult::kOpened) {
+      handed_.all().insert(handed_.all().end(), descriptors.begin(), descriptors.end());
+    }
     return opened;
   }
 

@@ -47,6 +47,20 @@ bool IsVolumeRoot(const std::string& folder);
 // OpenForHandOver is never called and names are passed.
 bool FilesHandedAsDescriptors();
 
+// How opening one of the machine's files ended: a shortage of the system
+// apart from a file that is not what it should be, so that the user learns
+// the real cause.
+enum class OpenResult {
+  kOpened,
+  kUnfit,         // missing, not a regular file (or block device), changed, refused
+  kTooManyFiles,  // the program's or the system's limit of open files
+  kNoMemory,
+};
+
+// The most files the program may hold open at once (Linux: RLIMIT_NOFILE);
+// 0 when there is no such limit or it is unknown.
+long long OpenFileLimit();
+
 enum class HandOverMode {
   kRead,       // read only: one descriptor
   kReadWrite,  // two descriptors, read-write and read-only, as QEMU asks for both
@@ -56,9 +70,9 @@ enum class HandOverMode {
 // Opens `resolved` (whose folders are resolved) without following a link
 // at its last step, with close-on-exec, and checks that what was opened is
 // a regular file (or, with `blockDeviceAllowed`, a block device). The
-// descriptors are added to `descriptors`; false when it fails.
-bool OpenForHandOver(const std::string& resolved, HandOverMode mode, bool blockDeviceAllowed,
-                     std::vector<int>* descriptors);
+// descriptors are added to `descriptors` when it is kOpened.
+OpenResult OpenForHandOver(const std::string& resolved, HandOverMode mode, bool blockDeviceAllowed,
+                           std::vector<int>* descriptors);
 
 // The machine's files, opened for reading once they are placed and held
 // open until the run is over, so that what is read (an image's header, a
@@ -72,17 +86,17 @@ class HeldFiles {
   HeldFiles& operator=(const HeldFiles&) = delete;
 
   // Opens `resolved` (whose folders are resolved) without following a link
-  // at its last step and without waiting for a FIFO; false unless it is a
+  // at its last step and without waiting for a FIFO; kUnfit unless it is a
   // regular file (or, with `blockDeviceAllowed`, a block device).
-  bool Open(const std::string& resolved, bool blockDeviceAllowed, std::size_t* number);
+  OpenResult Open(const std::string& resolved, bool blockDeviceAllowed, std::size_t* number);
   // Up to `count` bytes at `offset` (fewer at the end); false when it fails.
   bool ReadAt(std::size_t number, std::uint64_t offset, std::size_t count, std::string* bytes);
   std::uint64_t Size(std::size_t number);
   // The file's names in its file system (hard links); 1 when unknown.
   std::uint64_t LinkCount(std::size_t number);
-  // Opens the held file again for QEMU (see OpenForHandOver); false unless
+  // Opens the held file again for QEMU (see OpenForHandOver); kUnfit unless
   // what opens is still the file that is held.
-  bool OpenForHandOver(std::size_t number, HandOverMode mode, std::vector<int>* descriptors);
+  OpenResult OpenForHandOver(std::size_t number, HandOverMode mode, std::vector<int>* descriptors);
 
  private:
   struct Held {

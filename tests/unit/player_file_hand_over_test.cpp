@@ -68,7 +68,7 @@ TEST_F(FileHandOverTest, HandsEachFileAsItsOwnDescriptorSetOpenedAsItsUsesNeedIt
       {In("m-efivars.fd"), FileAccess::kWrite, FileUseKind::kFirmwareVariables, "pflash1"});
   FileHandOver handOver(*plan);
   std::string failed;
-  ASSERT_TRUE(handOver.Open(host, &failed));
+  ASSERT_EQ(handOver.Open(host, &failed), OpenResult::kOpened);
   EXPECT_EQ(Openings(host), (std::vector<Opened>{{In("a,b.img"), HandOverMode::kReadWrite},
                                                  {In("c.iso"), HandOverMode::kRead},
                                                  {In("s.log"), HandOverMode::kAppend},
@@ -119,7 +119,7 @@ TEST_F(FileHandOverTest, HandsAChainLayerByLayerAndAVmdkOnlyItsExtent) {
   Decide({DiskUse(In("top.qcow2")), DiskUse(In("d.vmdk"), "drive1")});
   FileHandOver handOver(*plan);
   std::string failed;
-  ASSERT_TRUE(handOver.Open(host, &failed));
+  ASSERT_EQ(handOver.Open(host, &failed), OpenResult::kOpened);
   // The descriptor is the player's to read; QEMU never gets it.
   EXPECT_EQ(Openings(host), (std::vector<Opened>{{In("top.qcow2"), HandOverMode::kReadWrite},
                                                  {In("base.qcow2"), HandOverMode::kRead},
@@ -148,7 +148,7 @@ TEST_F(FileHandOverTest, HandsAFileThatSeveralUsesNameOnceAndACdDriveAsOne) {
   ASSERT_EQ(plan->refusal(), "");
   FileHandOver handOver(*plan);
   std::string failed;
-  ASSERT_TRUE(handOver.Open(host, &failed));
+  ASSERT_EQ(handOver.Open(host, &failed), OpenResult::kOpened);
   ASSERT_EQ(host.openings.size(), 2u);
   EXPECT_EQ(handOver.FileName(0), "/dev/fdset/1");
   EXPECT_EQ(handOver.FileName(1), "/dev/fdset/1");
@@ -165,7 +165,7 @@ TEST_F(FileHandOverTest, NamesTheFileThatDidNotOpen) {
   host.failing.insert(In("c.iso"));
   FileHandOver handOver(*plan);
   std::string failed;
-  EXPECT_FALSE(handOver.Open(host, &failed));
+  EXPECT_EQ(handOver.Open(host, &failed), OpenResult::kUnfit);
   EXPECT_EQ(failed, In("c.iso"));
 }
 
@@ -182,7 +182,7 @@ TEST_F(FileHandOverTest, PassesThePlacedNamesWhereNoDescriptorsAreHanded) {
   host.descriptors = false;
   FileHandOver handOver(*plan);
   std::string failed;
-  ASSERT_TRUE(handOver.Open(host, &failed));
+  ASSERT_EQ(handOver.Open(host, &failed), OpenResult::kOpened);
   EXPECT_TRUE(host.openings.empty());
   EXPECT_TRUE(handOver.Preamble().empty());
   EXPECT_TRUE(handOver.Descriptors().empty());

@@ -457,4 +457,31 @@ TEST_F(MachineFilePlanTest, AFlatVmdksExtentIsPlacedAsTheDisksData) {
   EXPECT_EQ(plan.files()[chain->nodes[1].file].resolved, "/home/u/victim.bin");
 }
 
+// Running out of descriptors or memory names that cause, with the limit,
+// not the file.
+TEST_F(MachineFilePlanTest, SaysWhenTheSystemRunsShortWhileTheImagesAreRead) {
+  files.shortages["/home/u/vm/disk.img"] = OpenResult::kTooManyFiles;
+  MachineFilePlan plan(Place(), files);
+  plan.Decide({DiskUse("/home/u/vm/disk.img")});
+  EXPECT_EQ(plan.refusal(),
+            "Zu viele Dateien auf einmal ge\xF6"
+            "ffnet: dieses Programm darf h\xF6"
+            "chstens 1024 zugleich offen halten (die Grenze hebt z. B. \"ulimit -n\"); "
+            "gescheitert bei '");
+  EXPECT_EQ(plan.refusedPath(), "/home/u/vm/disk.img");
+
+  files.shortages["/home/u/vm/disk.img"] = OpenResult::kNoMemory;
+  MachineFilePlan memory(Place(), files);
+  memory.Decide({DiskUse("/home/u/vm/disk.img")});
+  EXPECT_EQ(memory.refusal().rfind("Zu wenig Speicher", 0), 0u) << memory.refusal();
+
+  // Without a known limit the text names none.
+  EXPECT_EQ(OpenShortageText(OpenResult::kTooManyFiles, 0)
+                .find("h\xF6"
+                      "chstens"),
+            std::string::npos);
+  EXPECT_EQ(OpenShortageText(OpenResult::kUnfit, 1024), "");
+  EXPECT_EQ(OpenShortageText(OpenResult::kOpened, 1024), "");
+}
+
 }  // namespace

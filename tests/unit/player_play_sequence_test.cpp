@@ -412,6 +412,20 @@ TEST_F(PlaySequence, SaysWhenQemuDoesNotStartOrItsFilesDoNotOpen) {
   EXPECT_EQ(PlayMachine({vmx, false}, swapped), kExitConfiguration);
   EXPECT_TRUE(Has(swapped.OnlyBox().text, directory.Name("cd.iso")));
   EXPECT_TRUE(swapped.runs.empty());
+
+  // Out of descriptors at the hand-over: the cause and the limit, not a
+  // changed file.
+  ScriptedPlayer exhausted(vmx);
+  exhausted.files.Put(directory.Name("cd.iso"));
+  exhausted.files.openFileLimit = 4096;
+  exhausted.handOver.shortages[directory.Name("cd.iso")] = OpenResult::kTooManyFiles;
+  EXPECT_EQ(PlayMachine({vmx, false}, exhausted), kExitConfiguration);
+  const std::string shown = exhausted.OnlyBox().text;
+  EXPECT_TRUE(Has(shown, "Zu viele Dateien")) << shown;
+  EXPECT_TRUE(Has(shown, "4096")) << shown;
+  EXPECT_TRUE(Has(shown, directory.Name("cd.iso"))) << shown;
+  EXPECT_FALSE(Has(shown, "was sie bei der")) << shown;
+  EXPECT_TRUE(exhausted.runs.empty());
 }
 
 TEST_F(PlaySequence, TriesOnceMoreWithTcgWhenKvmFailsAtTheStart) {

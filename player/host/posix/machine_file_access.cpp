@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,6 +35,12 @@ bool ReadAll(int fd, std::size_t limit, std::string* bytes) {
     if (bytes->size() + static_cast<std::size_t>(count) > limit) return false;
     bytes->append(buffer, static_cast<std::size_t>(count));
   }
+}
+
+// Why an open(2) failed, as far as the user is to learn it.
+OpenResult FailureOfOpen(int error) {
+  if (error == EMFILE || error == ENFILE) return OpenResult::kTooManyFiles;
+  return error == ENOMEM ? OpenResult::kNoMemory : OpenResult::kUnfit;
 }
 
 // The mount table is a few KiB; a table beyond this is not read.
@@ -146,8 +153,14 @@ bool IsVolumeRoot(const std::string& folder) {
   return ListedAsMountPoint(path);
 }
 
-bool OpenForHandOver(const std::string& resolved, HandOverMode mode, bool blockDeviceAllowed,
-                     std::vector<int>* descriptors) {
+long long OpenFileLimit() {
+  struct rlimit limit {};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 0;
+  return static_cast<long long>(limit.rlim_cur);
+}
+
+OpenResult OpenForHandOver(const std::string& resolved, HandOverMode mode, bool blockDeviceAllowed,
+                           std::vector<int>* descriptors) {
   std::vector<int> flags;
   switch (mode) {
     case HandOverMode::kRead:
@@ -161,14 +174,14 @@ bool OpenForHandOver(const std::string& resolved, HandOverMode mode, bool blockD
       break;
   }
   std::vector<int> opened;
-  bool fits = true;
+  OpenResult result = OpenResult::kOpened;
   for (int access : flags) {
     // O_NONBLOCK: a FIFO put in the file's place is not waited for; it is
     // refused below, and the flag is taken off again for QEMU.
     const int fd =
         open(resolved.c_str(), access | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
     if (fd < 0) {
-      fits = false;
+      result = FailureOfOpen(errno);
       break;
     }
     opened.push_back(fd);
@@ -176,16 +189,16 @@ bool OpenForHandOver(const std::string& resolved, HandOverMode mode, bool blockD
     if (fstat(fd, &status) != 0 ||
         !(S_ISREG(status.st_mode) || (blockDeviceAllowed && S_ISBLK(status.st_mode))) ||
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-      fits = false;
+      result = OpenResult::kUnfit;
       break;
     }
   }
-  if (!fits) {
+  if (result != OpenResult::kOpened) {
     for (int fd : opened) close(fd);
-    return false;
+    return result;
   }
   descriptors->insert(descriptors->end(), opened.begin(), opened.end());
-  return true;
+  return OpenResult::kOpened;
 }
 
 HandedDescriptors::~HandedDescriptors() {
@@ -196,16 +209,18 @@ HeldFiles::~HeldFiles() {
   for (const Held& held : held_) close(static_cast<int>(held.handle));
 }
 
-bool HeldFiles::Open(const std::string& resolved, bool blockDeviceAllowed, std::size_t* number) {
+OpenResult HeldFiles::Open(const std::string& resolved, bool blockDeviceAllowed,
+                           std::size_t* number) {
   // O_NONBLOCK: a FIFO in the file's place is refused below, not waited for.
   Descriptor fd(open(resolved.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (fd.get() < 0) return FailureOfOpen(errno);
   struct stat status {};
-  if (fd.get() < 0 || fstat(fd.get(), &status) != 0) return false;
+  if (fstat(fd.get(), &status) != 0) return OpenResult::kUnfit;
   const bool block = S_ISBLK(status.st_mode);
-  if (!S_ISREG(status.st_mode) && !(blockDeviceAllowed && block)) return false;
+  if (!S_ISREG(status.st_mode) && !(blockDeviceAllowed && block)) return OpenResult::kUnfit;
   held_.push_back({resolved, fd.Release(), block});
   *number = held_.size() - 1;
-  return true;
+  return OpenResult::kOpened;
 }
 
 bool HeldFiles::ReadAt(std::size_t number, std::uint64_t offset, std::size_t count,
@@ -241,22 +256,22 @@ std::uint64_t HeldFiles::LinkCount(std::size_t number) {
   return static_cast<std::uint64_t>(status.st_nlink);
 }
 
-bool HeldFiles::OpenForHandOver(std::size_t number, HandOverMode mode,
-                                std::vector<int>* descriptors) {
-  if (number >= held_.size()) return false;
+OpenResult HeldFiles::OpenForHandOver(std::size_t number, HandOverMode mode,
+                                      std::vector<int>* descriptors) {
+  if (number >= held_.size()) return OpenResult::kUnfit;
   struct stat was {};
-  if (fstat(static_cast<int>(held_[number].handle), &was) != 0) return false;
+  if (fstat(static_cast<int>(held_[number].handle), &was) != 0) return OpenResult::kUnfit;
   std::vector<int> opened;
-  if (!::OpenForHandOver(held_[number].path, mode, held_[number].blockDevice, &opened)) {
-    return false;
-  }
+  const OpenResult result =
+      ::OpenForHandOver(held_[number].path, mode, held_[number].blockDevice, &opened);
+  if (result != OpenResult::kOpened) return result;
   for (int fd : opened) {
     struct stat now {};
     if (fstat(fd, &now) != 0 || now.st_dev != was.st_dev || now.st_ino != was.st_ino) {
       for (int other : opened) close(other);
-      return false;
+      return OpenResult::kUnfit;
     }
   }
   descriptors->insert(descriptors->end(), opened.begin(), opened.end());
-  return true;
+  return OpenResult::kOpened;
 }

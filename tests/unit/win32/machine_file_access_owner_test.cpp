@@ -29,9 +29,9 @@ TEST(MachineFileAccessWindows, HoldsADeviceOnlyWhereOneIsAllowed) {
   const std::string device = "\\\\.\\NUL";
   HeldFiles held;
   std::size_t number = 99;
-  EXPECT_FALSE(held.Open(device, false, &number));
+  EXPECT_EQ(held.Open(device, false, &number), OpenResult::kUnfit);
   EXPECT_EQ(number, 99u);
-  EXPECT_TRUE(held.Open(device, true, &number));
+  EXPECT_EQ(held.Open(device, true, &number), OpenResult::kOpened);
   EXPECT_EQ(number, 0u);
 }
 
