@@ -138,21 +138,24 @@ case_scsi_upper_units() {
 }
 
 case_sas_disk() {
-  local dir sectors
+  local dir sectors expected
   dir=$(pl_user_dir machines)
   pl_case=sas-disk-seen
-  # VMware's SAS adapter, as a machine made as "Windows Server" has it: the
-  # guest's own driver finds the disk behind it, not only the adapter.
-  truncate -s 24M "$dir/sas.img"
+  # VMware's SAS adapter, as a machine made as "Windows Server" has it, with
+  # the CD's bytes as its only disk: the firmware boots from it and the
+  # guest's own driver finds the disk behind the adapter, not only the
+  # adapter.
+  cp "$pl_linux_cd" "$dir/sas.img"
   chown "$pl_uid:$pl_gid" "$dir/sas.img"
-  pl_write_vmx "$dir/sas.vmx" "$pl_linux_cd" "$dir/sas-serial.log" 'scsi0.present = "TRUE"' \
-    'scsi0.virtualDev = "lsisas1068"' 'scsi0:0.present = "TRUE"' \
+  expected=$(($(stat -c %s "$dir/sas.img") / 512))
+  pl_write_vmx "$dir/sas.vmx" "$pl_linux_cd" "$dir/sas-serial.log" 'ide1:0.present = "FALSE"' \
+    'scsi0.present = "TRUE"' 'scsi0.virtualDev = "lsisas1068"' 'scsi0:0.present = "TRUE"' \
     "scsi0:0.fileName = \"$dir/sas.img\""
   boot_and_check "$dir/sas.vmx" "$dir/sas-serial.log" bios
   pl_qemu_arguments | grep -qx 'megasas,id=scsi0' || pl_fail "the SAS adapter is no MegaRAID SAS"
   sectors=$(pl_report_value "$dir/sas-serial.log" trennwick-block | awk '$1 ~ /^sd/ { print $2 }')
-  [ "$sectors" = 49152 ] ||
-    pl_fail "the guest sees no 24 MiB disk on the SAS adapter: $(pl_report_value \
+  [ "$sectors" = "$expected" ] ||
+    pl_fail "the guest does not see the disk on the SAS adapter: $(pl_report_value \
       "$dir/sas-serial.log" trennwick-block | tr '\n' ' ')"
 }
 
