@@ -141,6 +141,12 @@ bool IsLink(const std::string& path) {
 }
 
 bool IsVolumeRoot(const std::string& folder) {
+  // The volume's path is worked out from the name alone, also for a folder
+  // that is not there.
+  const DWORD attributes = GetFileAttributesA(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return true;
+  }
   char volume[MAX_PATH + 1];
   if (!GetVolumePathNameA(folder.c_str(), volume, sizeof volume)) return true;
   std::string root = volume;
