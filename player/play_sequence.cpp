@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/command_line.h"
 #include "platform/path_names.h"
 #include "platform/shown_text.h"
 #include "platform/trennwick_run.h"
