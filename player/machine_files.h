@@ -7,9 +7,9 @@
 // one (archive and mail programs unpack there), not a folder others may
 // write into, not the root of a file system nor a mount point (a USB
 // stick, a network share, a mounted image), and on Windows not a drive's
-// root nor a folder directly in a removable drive's root. In Trennwick's own run
-// (its launcher is the player's parent, or the player made the machine
-// itself) every file is the user's own choice. Every other file is marked
+// root nor a folder directly in a removable drive's root. In Trennwick's
+// own run (its launcher is the player's parent, or the player made the
+// machine itself) every file is the user's own choice. Every other file is marked
 // `outside`: the caller asks the user. A file with further names (hard
 // links) counts as outside too: it may be one of the user's files by
 // another name.
