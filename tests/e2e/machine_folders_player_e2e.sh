@@ -47,6 +47,10 @@ write_vmx_naming() {
 case_user_mount() {
   local stick="$work/stick" code
   pl_case=user-owned-mount
+  if [ "$(id -u)" -ne 0 ]; then
+    pl_log "  skipped: only root mounts a file system for the user"
+    return
+  fi
   mkdir -p "$stick"
   if ! mount -t tmpfs -o "uid=$pl_uid,gid=$pl_gid,mode=0700,size=64m" tmpfs "$stick"; then
     pl_fail "cannot mount a file system for the user"
