@@ -205,7 +205,7 @@ pl_qemu_arguments() {
 # caller may change, and the work folder lies beside it. Not below /tmp:
 # no folder there is a machine's own folder.
 pl_make_run_folder() {
-  pl_run_folder=$(mktemp -d "${TRENNWICK_E2E_ROOT:-/var/tmp}/trennwick-e2e.XXXXXX")
+  pl_run_folder=$(mktemp -d /var/tmp/trennwick-e2e.XXXXXX)
   trap pl_remove_run_folder EXIT
   chmod 755 "$pl_run_folder"
   mkdir "$pl_run_folder/bin"
