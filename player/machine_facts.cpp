@@ -69,8 +69,7 @@ void CapToHost(const HostFacts& host, MachineFacts* facts) {
   if (host.spareMemoryMegabytes > 0 && facts->memoryMegabytes > host.spareMemoryMegabytes) {
     facts->lowered.push_back("Arbeitsspeicher von " + std::to_string(facts->memoryMegabytes) +
                              " auf " + std::to_string(host.spareMemoryMegabytes) +
-                             " MB gesenkt: der Rechner beh\xE4lt " +
-                             std::to_string(kHostReserveMegabytes) + " MB f\xFCr sich");
+                             " MB gesenkt: der Rechner beh\xE4lt genug f\xFCr sich");
     facts->memoryMegabytes = host.spareMemoryMegabytes;
   }
   if (host.processors > 0 && facts->processors > host.processors) {
@@ -85,7 +84,9 @@ void CapToHost(const HostFacts& host, MachineFacts* facts) {
 
 long long SpareMemoryMegabytes(long long physicalMegabytes) {
   if (physicalMegabytes <= 0) return 0;
-  return std::max(physicalMegabytes - kHostReserveMegabytes, kMinimumMemoryMegabytes);
+  // A small host keeps half: a guest still gets enough to start there.
+  return std::max(
+      {physicalMegabytes - kHostReserveMegabytes, physicalMegabytes / 2, kMinimumMemoryMegabytes});
 }
 
 MachineFacts WorkOutMachineFacts(const MachineDescription& machine, const HostFacts& host,

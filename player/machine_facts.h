@@ -69,8 +69,8 @@ struct MachineFacts {
 inline constexpr long long kHostReserveMegabytes = 2048;
 
 // The memory a machine may get on a host with `physicalMegabytes` (0:
-// unknown, and then 0): all but the reserve, and never less than a guest
-// needs to start.
+// unknown, and then 0): all but the reserve, and on a host too small for
+// that half of its memory, so that a guest still starts.
 long long SpareMemoryMegabytes(long long physicalMegabytes);
 
 // The memory and processors Windows setup asks for at least.

@@ -165,7 +165,10 @@ TEST(MachineFacts, LowersWhatTheHostCannotSpareAndSaysFromWhatToWhatAndWhy) {
   EXPECT_EQ(SpareMemoryMegabytes(24576), 24576 - kHostReserveMegabytes);
   // A small host still gives what a guest needs to start; an unknown one
   // sets no limit.
-  EXPECT_EQ(SpareMemoryMegabytes(1500), kMinimumMemoryMegabytes);
+  EXPECT_EQ(SpareMemoryMegabytes(3000), 1500);
+  EXPECT_EQ(SpareMemoryMegabytes(4096), 2048);
+  EXPECT_EQ(SpareMemoryMegabytes(6144), 4096);
+  EXPECT_EQ(SpareMemoryMegabytes(1), kMinimumMemoryMegabytes);
   EXPECT_EQ(SpareMemoryMegabytes(0), 0);
 
   const MachineFacts greedy = WorkOutMachineFacts(Machine(Asked::kBios, 24576 - 512, 64),
@@ -174,7 +177,7 @@ TEST(MachineFacts, LowersWhatTheHostCannotSpareAndSaysFromWhatToWhatAndWhy) {
   EXPECT_EQ(greedy.processors, 2);
   EXPECT_EQ(greedy.lowered,
             (std::vector<std::string>{
-                "Arbeitsspeicher von 24064 auf 22528 MB gesenkt: der Rechner beh\xE4lt 2048 MB "
+                "Arbeitsspeicher von 24064 auf 22528 MB gesenkt: der Rechner beh\xE4lt genug "
                 "f\xFCr sich",
                 "Prozessoren von 64 auf 2 gesenkt: mehr hat der Rechner nicht"}));
   // Exactly what the host can spare is no cause.
