@@ -2,9 +2,11 @@
 // any .vmx: a refused machine gets no argument, every file reaches QEMU
 // only as the option value its use gives (commas doubled, so that no name
 // adds an option of its own), no control byte reaches an argument, one CD
-// at most boots first, and the facts only raise what Windows setup needs.
+// at most boots first, and the facts only raise what Windows setup needs
+// and lower nothing but what the host cannot spare.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <set>
@@ -115,8 +117,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MODEL_CHECK(IsAbsolutePath(use.path, separator) || use.path.rfind(directory, 0) == 0);
   }
   const MachineFacts facts = WorkOutMachineFacts(machine, host, cd);
-  if (machine.memoryMegabytes) MODEL_CHECK(facts.memoryMegabytes >= *machine.memoryMegabytes);
-  if (machine.processors) MODEL_CHECK(facts.processors >= *machine.processors);
+  // What the .vmx asks for, raised for setup media, and never beyond what
+  // the host can spare.
+  const long long memoryCap =
+      host.spareMemoryMegabytes > 0 ? host.spareMemoryMegabytes : kMaximumMemoryMegabytes;
+  const long long processorCap = host.processors > 0 ? host.processors : kMaximumProcessors;
+  MODEL_CHECK(facts.memoryMegabytes <= memoryCap);
+  MODEL_CHECK(facts.processors <= processorCap);
+  if (machine.memoryMegabytes) {
+    MODEL_CHECK(facts.memoryMegabytes >= std::min(*machine.memoryMegabytes, memoryCap));
+  }
+  if (machine.processors) {
+    MODEL_CHECK(facts.processors >= std::min(*machine.processors, processorCap));
+  }
   if (cd.windowsSetup) {
     MODEL_CHECK(facts.firmware == FirmwareKind::kEfiSecureBoot);
     MODEL_CHECK(facts.memoryMegabytes >= kWindowsSetupMemoryMegabytes ||

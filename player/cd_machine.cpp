@@ -8,8 +8,10 @@
 #include "platform/directory_services.h"
 #include "platform/file_kind.h"
 #include "platform/path_names.h"
+#include "platform/shown_text.h"
 #include "platform/system.h"
 #include "player/host/machine_file_access.h"
+#include "player/machine_files.h"
 
 namespace {
 
@@ -42,6 +44,37 @@ bool CdMachine::Remove() {
   folder_.clear();
   vmxFile_.clear();
   return true;
+}
+
+PickedImage LookAtPickedImage(const std::string& image) {
+  constexpr char separator = system_facts::kPathSeparator;
+  PickedImage picked{image, false};
+  std::string target;
+  std::string folder;
+  const std::string linkFolder = FolderOfPath(image, separator);
+  // A dangling link stays as it was named and is refused as missing.
+  if (!IsLink(image) || !ResolveFilePath(image, &target) ||
+      !ResolveFilePath(linkFolder.empty() ? "." : linkFolder, &folder)) {
+    return picked;
+  }
+  if (!IsPathSeparator(folder.back(), separator)) folder += separator;
+  picked.image = target;
+  // Whatever is neither a file nor a drive is refused without a question.
+  const FileKind kind = KindOfFile(target);
+  picked.linkLeadsOut = (kind == FileKind::kRegular || kind == FileKind::kBlockDevice) &&
+                        !LiesInFolder(target, folder, separator);
+  return picked;
+}
+
+std::string LinkedImageQuestion(const std::string& link, const std::string& target) {
+  return ShownText("Das CD-Abbild '") + ShownFileName(link) +
+         ShownText(
+             "' ist ein Verweis auf eine Datei au\xDF"
+             "erhalb seines Ordners:\r\r  ") +
+         ShownFileName(target) +
+         ShownText(
+             "\r\rStammt der Verweis nicht von Ihnen, kann er so eine fremde Datei lesen lassen."
+             "\rDiese Datei als CD starten?");
 }
 
 std::optional<MachineFailure> MakeCdMachine(const std::string& image, const CdMachinePlaces& places,

@@ -30,6 +30,21 @@ struct CdMachinePlaces {
 // its template folder, the system's temporary root and the present time.
 CdMachinePlaces SystemCdMachinePlaces();
 
+// A picked image as the machine is to get it. A link stands for the file
+// it points to, and the machine names that file, so that a link changed
+// after the question leads nowhere else. A download named like a CD can
+// be a link to any file of the user's: where the file lies outside the
+// link's folder the user is asked first.
+struct PickedImage {
+  std::string image;          // the link's target; the name as given when it is no link
+  bool linkLeadsOut = false;  // a link to a file or drive outside its own folder
+};
+PickedImage LookAtPickedImage(const std::string& image);
+
+// The display text of the question about a link that leads out of its
+// folder, naming both.
+std::string LinkedImageQuestion(const std::string& link, const std::string& target);
+
 class CdMachine {
  public:
   CdMachine() = default;

@@ -210,7 +210,7 @@ class DriveRenderer {
 }  // namespace
 
 ScsiPlace PlaceOnScsi(const std::string& model, int unit) {
-  if (model != "lsi53c895a" && model != "mptsas1068") return {0, unit};
+  if (model != "lsi53c895a") return {0, unit};
   // The units above the adapter's own move down by one, so that they fill
   // the further adapters from target 0.
   const int index = unit > kScsiAdapterUnit ? unit - 1 : unit;
@@ -220,7 +220,11 @@ ScsiPlace PlaceOnScsi(const std::string& model, int unit) {
 std::string ScsiControllerModel(const std::string& virtualDev) {
   const std::string dev = LowerAscii(virtualDev);
   if (dev == "pvscsi") return "pvscsi";
-  if (dev == "lsisas1068") return "mptsas1068";
+  // VMware's SAS adapter: QEMU's MegaRAID SAS 1078, which Linux
+  // (megaraid_sas), Windows from Vista and Server 2008 on (its own
+  // megasas.sys) and SeaBIOS drive; QEMU's SAS 1068 shows Linux its
+  // controller but no disk behind it.
+  if (dev == "lsisas1068") return "megasas";
   // lsilogic (VMware's default), buslogic and anything unknown: the LSI
   // parallel SCSI adapter, which SeaBIOS boots from and every guest knows.
   return "lsi53c895a";

@@ -16,40 +16,45 @@ HandOverMode ModeFor(FileAccess access) {
 
 }  // namespace
 
-bool FileHandOver::OpenForQemu(HandOverHost& host, std::size_t held, const std::string& resolved,
-                               FileAccess access, bool blockDevice, int* set) {
+OpenResult FileHandOver::OpenForQemu(HandOverHost& host, std::size_t held,
+                                     const std::string& resolved, FileAccess access,
+                                     bool blockDevice, int* set) {
   const HandOverMode mode = ModeFor(access);
   std::vector<int> descriptors;
-  const bool opened = held != kNoFile ? host.OpenHeld(held, mode, &descriptors)
-                                      : host.OpenNamed(resolved, mode, blockDevice, &descriptors);
-  if (!opened) return false;
+  const OpenResult opened = held != kNoFile
+                                ? host.OpenHeld(held, mode, &descriptors)
+                                : host.OpenNamed(resolved, mode, blockDevice, &descriptors);
+  if (opened != OpenResult::kOpened) return opened;
   *set = ++sets_;
   for (int descriptor : descriptors) handed_.push_back({descriptor, sets_});
-  return true;
+  return OpenResult::kOpened;
 }
 
-bool FileHandOver::Open(HandOverHost& host, const std::vector<HandedFile>& files,
-                        std::string* failed) {
+OpenResult FileHandOver::Open(HandOverHost& host, const std::vector<HandedFile>& files,
+                              std::string* failed) {
   const std::vector<PlannedFile>& planned = plan_.files();
   setOfFile_.assign(planned.size(), 0);
   descriptors_ = host.HandsDescriptors();
-  if (!descriptors_) return true;
+  if (!descriptors_) return OpenResult::kOpened;
   for (const HandedFile& handed : files) {
     if (handed.file >= planned.size() || setOfFile_[handed.file] != 0) continue;
     const PlannedFile& file = planned[handed.file];
-    if (!OpenForQemu(host, file.held, file.resolved, handed.access,
-                     file.fileKind == FileKind::kBlockDevice, &setOfFile_[handed.file])) {
+    const OpenResult opened =
+        OpenForQemu(host, file.held, file.resolved, handed.access,
+                    file.fileKind == FileKind::kBlockDevice, &setOfFile_[handed.file]);
+    if (opened != OpenResult::kOpened) {
       *failed = file.resolved;
-      return false;
+      return opened;
     }
   }
-  return true;
+  return OpenResult::kOpened;
 }
 
 bool FileHandOver::AddPlayerFile(HandOverHost& host, const std::string& path, FileAccess access,
                                  std::size_t* file, std::string* failed) {
   int set = 0;
-  if (descriptors_ && !OpenForQemu(host, kNoFile, path, access, false, &set)) {
+  if (descriptors_ &&
+      OpenForQemu(host, kNoFile, path, access, false, &set) != OpenResult::kOpened) {
     *failed = path;
     return false;
   }

@@ -19,13 +19,14 @@ class HandOverHost {
   virtual ~HandOverHost() = default;
   // True where QEMU gets descriptors (Linux); false where it gets names.
   virtual bool HandsDescriptors() const = 0;
-  // A file the player holds since its check, opened again for QEMU; false
+  // A file the player holds since its check, opened again for QEMU; kUnfit
   // unless it is still the same file.
-  virtual bool OpenHeld(std::size_t held, HandOverMode mode, std::vector<int>* descriptors) = 0;
+  virtual OpenResult OpenHeld(std::size_t held, HandOverMode mode,
+                              std::vector<int>* descriptors) = 0;
   // A file the player does not hold (a serial output, the UEFI store),
   // opened without following a link at its last step.
-  virtual bool OpenNamed(const std::string& resolved, HandOverMode mode, bool blockDevice,
-                         std::vector<int>* descriptors) = 0;
+  virtual OpenResult OpenNamed(const std::string& resolved, HandOverMode mode, bool blockDevice,
+                               std::vector<int>* descriptors) = 0;
 };
 
 // A file of the plan that QEMU opens, and how.
@@ -39,9 +40,9 @@ class FileHandOver {
  public:
   explicit FileHandOver(const MachineFilePlan& plan) : plan_(plan) {}
 
-  // Opens each of `files` for QEMU as it says. False with `failed` naming
-  // the file that did not open as what it was.
-  bool Open(HandOverHost& host, const std::vector<HandedFile>& files, std::string* failed);
+  // Opens each of `files` for QEMU as it says. On any other result than
+  // kOpened `failed` names the file that did not open as what it was.
+  OpenResult Open(HandOverHost& host, const std::vector<HandedFile>& files, std::string* failed);
   // A file the player wrote for QEMU (in its private folder), handed over
   // like the plan's files; false with `failed` naming it when it did not
   // open. `file` gets its number, after the plan's files.
@@ -65,8 +66,8 @@ class FileHandOver {
     std::string path;
     int set;  // 0 while it goes by its name
   };
-  bool OpenForQemu(HandOverHost& host, std::size_t held, const std::string& resolved,
-                   FileAccess access, bool blockDevice, int* set);
+  OpenResult OpenForQemu(HandOverHost& host, std::size_t held, const std::string& resolved,
+                         FileAccess access, bool blockDevice, int* set);
   std::vector<int> setOfFile_;  // 0 while a file goes by its name
   std::vector<PlayerFile> playerFiles_;
   bool descriptors_ = false;

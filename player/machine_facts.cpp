@@ -63,7 +63,31 @@ void FitBootMedium(const BootMediumFacts& medium, MachineFacts* facts) {
   }
 }
 
+// A .vmx from elsewhere must not take the host's memory or make QEMU run
+// more processors than there are, where each one only waits for the others.
+void CapToHost(const HostFacts& host, MachineFacts* facts) {
+  if (host.spareMemoryMegabytes > 0 && facts->memoryMegabytes > host.spareMemoryMegabytes) {
+    facts->lowered.push_back("Arbeitsspeicher von " + std::to_string(facts->memoryMegabytes) +
+                             " auf " + std::to_string(host.spareMemoryMegabytes) +
+                             " MB gesenkt: der Rechner beh\xE4lt genug f\xFCr sich");
+    facts->memoryMegabytes = host.spareMemoryMegabytes;
+  }
+  if (host.processors > 0 && facts->processors > host.processors) {
+    facts->lowered.push_back("Prozessoren von " + std::to_string(facts->processors) + " auf " +
+                             std::to_string(host.processors) +
+                             " gesenkt: mehr hat der Rechner nicht");
+    facts->processors = host.processors;
+  }
+}
+
 }  // namespace
+
+long long SpareMemoryMegabytes(long long physicalMegabytes) {
+  if (physicalMegabytes <= 0) return 0;
+  // A small host keeps half: a guest still gets enough to start there.
+  return std::max(
+      {physicalMegabytes - kHostReserveMegabytes, physicalMegabytes / 2, kMinimumMemoryMegabytes});
+}
 
 MachineFacts WorkOutMachineFacts(const MachineDescription& machine, const HostFacts& host,
                                  const BootMediumFacts& bootMedium) {
@@ -78,5 +102,6 @@ MachineFacts WorkOutMachineFacts(const MachineDescription& machine, const HostFa
   } else {
     FitBootMedium(bootMedium, &facts);
   }
+  CapToHost(host, &facts);
   return facts;
 }

@@ -23,8 +23,8 @@ struct HostFacts {
   std::string audioBackend;  // a QEMU -audiodev driver; empty: no sound
   char separator = '/';      // '\\' reads paths the Windows way
   std::string titleDash;     // the dash between the parts of the window's title
-  // What a machine may get at most: the physical memory less what the host
-  // keeps for itself, and the processors; 0 when unknown.
+  // What a machine may get at most: SpareMemoryMegabytes of the physical
+  // memory, and the processors; 0 when unknown.
   long long spareMemoryMegabytes = 0;
   long long processors = 0;
   bool tpmEmulation = false;  // swtpm is there and QEMU can reach it
@@ -57,6 +57,9 @@ struct MachineFacts {
   // What Windows setup media need and the host cannot give, one own text
   // each; the machine starts without them.
   std::vector<std::string> shortfalls;
+  // What the .vmx asks for beyond what the host can spare, lowered: one own
+  // text each, saying from what to what and why.
+  std::vector<std::string> lowered;
 
   bool Uefi() const { return firmware != FirmwareKind::kBios; }
   // Secure Boot keeps its variables from the guest only in system
@@ -64,9 +67,20 @@ struct MachineFacts {
   bool Q35() const { return firmware == FirmwareKind::kEfiSecureBoot; }
 };
 
+// What the host keeps for itself: a machine gets its memory less this.
+inline constexpr long long kHostReserveMegabytes = 2048;
+
+// The memory a machine may get on a host with `physicalMegabytes` (0:
+// unknown, and then 0): all but the reserve, and on a host too small for
+// that half of its memory, so that a guest still starts.
+long long SpareMemoryMegabytes(long long physicalMegabytes);
+
 // The memory and processors Windows setup asks for at least.
 inline constexpr long long kWindowsSetupMemoryMegabytes = 4096;
 inline constexpr long long kWindowsSetupProcessors = 2;
 
+// Windows setup media raise the size to what setup needs as far as the
+// host has it; whatever the .vmx or setup asks for beyond what the host
+// can spare is lowered to that, so that the host stays usable.
 MachineFacts WorkOutMachineFacts(const MachineDescription& machine, const HostFacts& host,
                                  const BootMediumFacts& bootMedium);

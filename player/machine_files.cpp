@@ -40,6 +40,28 @@ const char* UnfitText(FileUseKind use, FileKind kind) {
   return "Das Festplatten-Abbild ist keine gew\xF6hnliche Datei: '";
 }
 
+// Whether `folder` (resolved, with its trailing separator) may own the
+// files in it. The user's own rights on a folder say nothing here: a mail
+// program's attachment folder or a USB stick's root is the user's alone,
+// and still holds the user's files rather than a machine's.
+bool IsMachineFolder(const std::string& folder, const MachinePlace& place, MachineFileHost& host) {
+  const char separator = place.separator;
+  const auto same = [&](const std::string& other) {
+    return other.size() == folder.size() && PathStartsWith(folder, other, separator);
+  };
+  if (std::any_of(place.userFolders.begin(), place.userFolders.end(), same)) return false;
+  if (FolderOfPath(folder.substr(0, folder.size() - 1), separator).empty()) return false;
+  // Above a temporary root (the system's root), in one or below one.
+  std::vector<std::string> temporary = place.temporaryFolders;
+  temporary.push_back(place.temporaryRoot);
+  for (const std::string& root : temporary) {
+    if (root.empty()) continue;
+    if (PathStartsWith(root, folder, separator) || PathStartsWith(folder, root, separator))
+      return false;
+  }
+  return !host.OthersMayWrite(folder) && !host.VolumeRoot(folder);
+}
+
 FileAccess Stronger(FileAccess a, FileAccess b) {
   if (a == FileAccess::kRead) return b;
   if (b == FileAccess::kRead) return a;
@@ -48,6 +70,29 @@ FileAccess Stronger(FileAccess a, FileAccess b) {
 }
 
 }  // namespace
+
+std::string OpenShortageText(OpenResult result, long long limit) {
+  switch (result) {
+    case OpenResult::kTooManyFiles:
+      // A long image chain needs a descriptor for each layer, and the
+      // hand-over to QEMU as many again.
+      return limit > 0 ? "Zu viele Dateien auf einmal ge\xF6"
+                         "ffnet: dieses Programm darf h\xF6"
+                         "chstens " +
+                             std::to_string(limit) +
+                             " zugleich offen halten (die Grenze hebt z. B. \"ulimit -n\"); "
+                             "gescheitert bei '"
+                       : "Zu viele Dateien auf einmal ge\xF6"
+                         "ffnet: das System erlaubt keine weitere; gescheitert bei '";
+    case OpenResult::kNoMemory:
+      return "Zu wenig Speicher, um die Datei zu \xF6"
+             "ffnen: '";
+    case OpenResult::kOpened:
+    case OpenResult::kUnfit:
+      break;
+  }
+  return {};
+}
 
 bool NamedLikeTrennwickRun(std::string_view vmxFile, std::string_view temporaryRoot,
                            char separator) {
@@ -115,13 +160,7 @@ void MachineFilePlan::Decide(const std::vector<FileUse>& uses) {
     return;
   }
   folder_ = FolderOfPath(vmx_, separator);
-  const bool listed = std::any_of(
-      place_.userFolders.begin(), place_.userFolders.end(), [&](const std::string& folder) {
-        return folder.size() == folder_.size() && PathStartsWith(folder_, folder, separator);
-      });
-  const bool root = FolderOfPath(folder_.substr(0, folder_.size() - 1), separator).empty();
-  machineFolder_ = !listed && !root && !PathStartsWith(place_.temporaryRoot, folder_, separator) &&
-                   !host_.OthersMayWrite(folder_);
+  machineFolder_ = IsMachineFolder(folder_, place_, host_);
   uses_ = uses;
   for (std::size_t use = 0; use < uses_.size(); ++use) {
     std::size_t file = kNoFile;
@@ -242,8 +281,11 @@ bool MachineFilePlan::Need(std::size_t file, FileUseKind kind, FileAccess access
 bool MachineFilePlan::OpenNow(std::size_t file) {
   PlannedFile& planned = files_[file];
   if (planned.held != kNoFile) return true;
-  if (!host_.OpenForReading(planned.resolved, planned.fileKind == FileKind::kBlockDevice,
-                            &planned.held)) {
+  const OpenResult opened = host_.OpenForReading(
+      planned.resolved, planned.fileKind == FileKind::kBlockDevice, &planned.held);
+  const std::string shortage = OpenShortageText(opened, host_.OpenFileLimit());
+  if (!shortage.empty()) return Refuse(shortage.c_str(), planned.resolved);
+  if (opened != OpenResult::kOpened) {
     return Refuse(
         "Die Datei kann nicht ge\xF6"
         "ffnet werden oder ist keine gew\xF6hnliche Datei: '",

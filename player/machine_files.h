@@ -3,10 +3,13 @@
 // A file counts as the machine's own when its resolved path (links and ".."
 // resolved) lies in the .vmx's folder or below, and that folder is a
 // machine's folder: not the user's home or one of the user's folders
-// (Downloads, Desktop, ...), not the temporary root, not a folder others
-// may write into, not the root of a file system. In Trennwick's own run
-// (its launcher is the player's parent, or the player made the machine
-// itself) every file is the user's own choice. Every other file is marked
+// (Downloads, Desktop, ...), not a temporary root nor any folder in or below
+// one (archive and mail programs unpack there), not a folder others may
+// write into, not the root of a file system nor a mount point (a USB
+// stick, a network share, a mounted image), and on Windows not a drive's
+// root nor a folder directly in a removable drive's root. In Trennwick's
+// own run (its launcher is the player's parent, or the player made the
+// machine itself) every file is the user's own choice. Every other file is marked
 // `outside`: the caller asks the user. A file with further names (hard
 // links) counts as outside too: it may be one of the user's files by
 // another name.
@@ -28,6 +31,7 @@
 
 #include "platform/file_kind.h"
 #include "platform/path_names.h"
+#include "player/host/machine_file_access.h"
 #include "player/image_chain.h"
 #include "player/qemu_arguments.h"
 
@@ -40,6 +44,9 @@ bool NamedLikeTrennwickRun(std::string_view vmxFile, std::string_view temporaryR
 struct MachinePlace {
   std::string vmxFile;
   std::string temporaryRoot;
+  // Every temporary root (/tmp, $TMPDIR; %TEMP%), resolved, each with its
+  // trailing separator.
+  std::vector<std::string> temporaryFolders;
   char separator = '/';
   // Folders that are no machine's folder (resolved, each with its trailing
   // separator): the home, the user's folders.
@@ -62,16 +69,29 @@ class MachineFileHost {
   virtual bool PrivateToUser(const std::string& resolved) = 0;
   // Someone else than the user may make files in the folder (/tmp).
   virtual bool OthersMayWrite(const std::string& resolvedFolder) = 0;
+  // The folder is the root of a mounted file system or a mount point
+  // (Windows: a drive's root, a mounted folder, or a folder directly in a
+  // removable drive's root).
+  virtual bool VolumeRoot(const std::string& resolvedFolder) = 0;
   // Opens the file for reading, never through a link at its last step and
-  // without waiting for a FIFO, and holds it open; false unless it is a
+  // without waiting for a FIFO, and holds it open; kUnfit unless it is a
   // regular file (or, with `blockDeviceAllowed`, a block device).
-  virtual bool OpenForReading(const std::string& resolved, bool blockDeviceAllowed,
-                              std::size_t* held) = 0;
+  virtual OpenResult OpenForReading(const std::string& resolved, bool blockDeviceAllowed,
+                                    std::size_t* held) = 0;
+  // The most files the player may hold open at once; 0 when unlimited or
+  // unknown.
+  virtual long long OpenFileLimit() = 0;
   virtual bool ReadAt(std::size_t held, std::uint64_t offset, std::size_t count,
                       std::string* bytes) = 0;
   virtual std::uint64_t Size(std::size_t held) = 0;
   virtual std::uint64_t LinkCount(std::size_t held) = 0;
 };
+
+// The own text (Windows-1252) for an open that failed for want of
+// descriptors or memory, shown before the file's name in quotes; empty for
+// any other result. `limit`: the most files the player may hold open, 0
+// when unknown.
+std::string OpenShortageText(OpenResult result, long long limit);
 
 // One file of the plan; several uses or layers may name it.
 struct PlannedFile {

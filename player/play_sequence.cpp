@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/command_line.h"
+#include "platform/path_names.h"
 #include "platform/shown_text.h"
 #include "platform/trennwick_run.h"
 #include "player/accelerator.h"
@@ -16,13 +16,12 @@
 #include "player/tpm.h"
 #include "player/tpm_companion.h"
 #include "player/vmx_config.h"
+#include "player/vmx_vmware_state.h"
 
 namespace {
 
 constexpr char kAcceleratorVariable[] = "TRENNWICK_PLAYER_ACCEL";
 constexpr char kQemuProgram[] = "qemu-system-x86_64";
-// What the host keeps for itself when a machine's memory is raised.
-constexpr long long kHostReserveMegabytes = 2048;
 // How often files named further down an image may be asked about: one
 // question per level of a chain at most.
 constexpr int kMaximumQuestions = 17;
@@ -48,9 +47,12 @@ class MachineRun {
     VmxConfig config;
     int code = 0;
     if (!ReadConfiguration(&config, &code)) return code;
+    if (!AcceptVmwareState(ReadVmwareState(config), &code)) return code;
     if (!LookAtHost(&code)) return code;
-    const MachineDescription machine =
-        DescribeMachine(config, DirectoryPart(vmxFile_), host_.separator);
+    // The one place the .vmx's folder is taken: with the system's own
+    // separators, so that '|' or '\\' in a Linux folder's name is a name.
+    vmxFolder_ = FolderOfPath(vmxFile_, host_.separator);
+    const MachineDescription machine = DescribeMachine(config, vmxFolder_, host_.separator);
     if (!machine.error.empty()) return FailInConfiguration(machine.error);
     MachineFilePlan plan(Place(), services_.MachineFiles());
     if (!PlanFiles(machine, &plan, &code)) return code;
@@ -121,6 +123,30 @@ class MachineRun {
     return true;
   }
 
+  // Before anything is looked at or made: a machine VMware encrypted is
+  // refused, and one it suspended starts fresh only where the user agrees.
+  // Its .vmss and .vmem are never named to the plan, so nothing opens them.
+  bool AcceptVmwareState(const VmwareState& state, int* code) {
+    if (!state.encryptionKey.empty()) {
+      *code = FailInConfiguration("Die Maschine ist mit VMware verschl\xFCsselt (" +
+                                  state.encryptionKey +
+                                  "): ihre Festplatten lassen sich ohne VMware nicht lesen. "
+                                  "Nichts gestartet.");
+      return false;
+    }
+    if (state.suspendedState.empty()) return true;
+    const std::string question = WithName(
+        "VMware hat diese Maschine angehalten; ihr Zustand liegt in '", state.suspendedState,
+        "'. Der Player kann sie dort nicht fortsetzen.\r\rWird sie neu gestartet, "
+        "geht verloren, was beim Anhalten in ihr lief (offene Programme, nicht "
+        "gespeicherte Daten), und VMware kann den angehaltenen Zustand danach nicht "
+        "mehr sicher fortsetzen. Die Zustandsdateien bleiben unber\xFChrt.\r\r"
+        "Die Maschine neu starten?");
+    if (UserSaysYes(services_, question)) return true;
+    *code = 0;
+    return false;
+  }
+
   bool LookAtHost(int* code) {
     look_ = services_.LookAtHost();
     if (!look_.kvm.refusal.empty()) TellKvmRefusal();
@@ -140,9 +166,7 @@ class MachineRun {
     host_.audioBackend = look_.audioBackend;
     host_.separator = look_.separator;
     host_.titleDash = look_.titleDash;
-    host_.spareMemoryMegabytes = look_.memoryMegabytes > kHostReserveMegabytes
-                                     ? look_.memoryMegabytes - kHostReserveMegabytes
-                                     : 0;
+    host_.spareMemoryMegabytes = SpareMemoryMegabytes(look_.memoryMegabytes);
     host_.processors = look_.processors;
     host_.tpmEmulation = look_.tpmEmulation && !look_.swtpm.empty();
     return true;
@@ -181,16 +205,16 @@ class MachineRun {
     MachinePlace place;
     place.vmxFile = vmxFile_;
     place.temporaryRoot = look_.temporaryRoot;
+    place.temporaryFolders = look_.temporaryFolders;
     place.separator = host_.separator;
     place.userFolders = look_.userFolders;
     // A download cannot make the launcher its parent; the name and the
     // folder's owner and rights come on top, as the launcher makes them.
-    const std::string folder = DirectoryPart(vmxFile_);
     place.trennwickRun =
         request_.madeByPlayer ||
         (look_.launcherIsParent &&
          NamedLikeTrennwickRun(vmxFile_, look_.temporaryRoot, host_.separator) &&
-         services_.MachineFiles().PrivateToUser(folder.substr(0, folder.size() - 1)));
+         services_.MachineFiles().PrivateToUser(vmxFolder_.substr(0, vmxFolder_.size() - 1)));
     return place;
   }
 
@@ -211,11 +235,8 @@ class MachineRun {
     return true;
   }
 
-  // The question about the files of a .vmx from elsewhere. Closing the box
-  // counts as "Nein", which is also its default button.
+  // The question about the files of a .vmx from elsewhere.
   bool UserAllowsOutsideFiles(const MachineFilePlan& plan) {
-    constexpr std::uint32_t kYesNoQuestionDefaultNo = 0x4 | 0x20 | 0x100;
-    constexpr std::int32_t kAnswerYes = 6;
     std::string text = WithName("Die Konfiguration '", vmxFile_,
                                 "' verwendet Dateien au\xDF"
                                 "erhalb ihres Ordners:\r");
@@ -227,8 +248,7 @@ class MachineRun {
         "\r\rStammt die Konfiguration nicht von Ihnen, kann sie so fremde Dateien lesen oder "
         "\xFC"
         "berschreiben.\rDiese Dateien verwenden und die Maschine starten?");
-    return services_.ShowMessage(ShownText(kNoticeTitle), text, kYesNoQuestionDefaultNo) ==
-           kAnswerYes;
+    return UserSaysYes(services_, text);
   }
 
   // Takes the machine's lock; else says why not.
@@ -297,6 +317,13 @@ class MachineRun {
 
   void TellFacts() {
     if (!facts_.reason.empty()) Tell(services_, kNoticeTitle, ShownText(facts_.reason), false);
+    if (!facts_.lowered.empty()) {
+      std::string text = ShownText(
+          "Die Maschine bekommt weniger, als ihre Konfiguration verlangt, damit der Rechner "
+          "benutzbar bleibt:");
+      for (const std::string& lowered : facts_.lowered) text += ShownText("\r  " + lowered);
+      Tell(services_, kNoticeTitle, text, true);
+    }
     if (facts_.shortfalls.empty()) return;
     std::string text = ShownText(
         "Die CD ist ein Windows-Setup, das mehr verlangt, als hier m\xF6glich ist. Es fehlt:");
@@ -366,17 +393,22 @@ class MachineRun {
 
   bool OpenFiles(const MachineFilePlan& plan, const BlockRenderer& renderer, FileHandOver* handOver,
                  int* code) {
-    std::string unopened;
-    if (plan.refusal().empty() &&
-        handOver->Open(services_.HandOver(), renderer.FilesForQemu(), &unopened)) {
-      return true;
+    if (!plan.refusal().empty()) {
+      *code = Fail(WithName(plan.refusal().c_str(), plan.refusedPath(), "'. Nichts gestartet."),
+                   kExitConfiguration);
+      return false;
     }
-    *code = Fail(plan.refusal().empty()
-                     ? WithName("Die Datei kann nicht ge\xF6"
-                                "ffnet werden oder ist nicht mehr, was sie bei der Pr\xFC"
-                                "fung war: '",
-                                unopened)
-                     : WithName(plan.refusal().c_str(), plan.refusedPath(), "'. Nichts gestartet."),
+    std::string unopened;
+    const OpenResult opened =
+        handOver->Open(services_.HandOver(), renderer.FilesForQemu(), &unopened);
+    if (opened == OpenResult::kOpened) return true;
+    const std::string shortage = OpenShortageText(opened, services_.MachineFiles().OpenFileLimit());
+    *code = Fail(shortage.empty() ? WithName("Die Datei kann nicht ge\xF6"
+                                             "ffnet werden oder ist nicht mehr, was sie bei der "
+                                             "Pr\xFC"
+                                             "fung war: '",
+                                             unopened)
+                                  : WithName(shortage.c_str(), unopened, "'. Nichts gestartet."),
                  kExitConfiguration);
     return false;
   }
@@ -480,6 +512,7 @@ class MachineRun {
 
   const PlayRequest& request_;
   const std::string& vmxFile_;
+  std::string vmxFolder_;  // with its trailing separator; empty for a bare name
   PlayerServices& services_;
   HostLook look_;
   HostFacts host_;
@@ -495,6 +528,13 @@ void Tell(PlayerServices& services, const char* title, const std::string& shown,
   }
   services.WriteToStandardError(line + "\n");
   if (display) services.ShowMessage(ShownText(title), shown, 0);
+}
+
+bool UserSaysYes(PlayerServices& services, const std::string& shown) {
+  constexpr std::uint32_t kYesNoQuestionDefaultNo = 0x4 | 0x20 | 0x100;
+  constexpr std::int32_t kAnswerYes = 6;
+  return services.ShowMessage(ShownText(kNoticeTitle), shown, kYesNoQuestionDefaultNo) ==
+         kAnswerYes;
 }
 
 int PlayMachine(const PlayRequest& request, PlayerServices& services) {

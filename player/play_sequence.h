@@ -33,3 +33,7 @@ int PlayMachine(const PlayRequest& request, PlayerServices& services);
 // Every message goes to stderr, and into a box where there is a display to
 // show one. `shown` is a display text (own texts through ShownText).
 void Tell(PlayerServices& services, const char* title, const std::string& shown, bool display);
+
+// A question with "Ja" and "Nein", "Nein" the default; closing the box
+// counts as "Nein". `shown` is a display text.
+bool UserSaysYes(PlayerServices& services, const std::string& shown);

@@ -6,7 +6,6 @@
 // reports on stderr only, for installers.
 #include <exception>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/command_line.h"
@@ -127,10 +126,11 @@ class SystemPlayerServices : public PlayerServices, MachineFileHost, HandOverHos
     if (look.tpmEmulation) look.swtpm = FindProgram(kSwtpmProgram, "");
     look.audioBackend = DefaultAudioDriver();
     look.memoryMegabytes = PhysicalMemoryMegabytes();
-    look.processors = std::thread::hardware_concurrency();
+    look.processors = HostProcessors();
     look.titleDash = TitleDash();
     look.separator = system_facts::kPathSeparator;
     look.temporaryRoot = system_facts::kTemporaryRoot;
+    look.temporaryFolders = TemporaryFolders();
     look.userFolders = UserFolders();
     std::string launcher;
     look.launcherIsParent =
@@ -164,8 +164,11 @@ class SystemPlayerServices : public PlayerServices, MachineFileHost, HandOverHos
   bool OthersMayWrite(const std::string& resolvedFolder) override {
     return ::OthersMayWrite(resolvedFolder);
   }
-  bool OpenForReading(const std::string& resolved, bool blockDeviceAllowed,
-                      std::size_t* held) override {
+  bool VolumeRoot(const std::string& resolvedFolder) override {
+    return IsVolumeRoot(resolvedFolder);
+  }
+  OpenResult OpenForReading(const std::string& resolved, bool blockDeviceAllowed,
+                            std::size_t* held) override {
     return held_.Open(resolved, blockDeviceAllowed, held);
   }
   bool ReadAt(std::size_t held, std::uint64_t offset, std::size_t count,
@@ -174,20 +177,23 @@ class SystemPlayerServices : public PlayerServices, MachineFileHost, HandOverHos
   }
   std::uint64_t Size(std::size_t held) override { return held_.Size(held); }
   std::uint64_t LinkCount(std::size_t held) override { return held_.LinkCount(held); }
+  long long OpenFileLimit() override { return ::OpenFileLimit(); }
 
   // Handing them to QEMU.
   bool HandsDescriptors() const override { return FilesHandedAsDescriptors(); }
-  bool OpenHeld(std::size_t held, HandOverMode mode, std::vector<int>* descriptors) override {
+  OpenResult OpenHeld(std::size_t held, HandOverMode mode, std::vector<int>* descriptors) override {
     return Keep(held_.OpenForHandOver(held, mode, descriptors), *descriptors);
   }
-  bool OpenNamed(const std::string& resolved, HandOverMode mode, bool blockDevice,
-                 std::vector<int>* descriptors) override {
+  OpenResult OpenNamed(const std::string& resolved, HandOverMode mode, bool blockDevice,
+                       std::vector<int>* descriptors) override {
     return Keep(OpenForHandOver(resolved, mode, blockDevice, descriptors), *descriptors);
   }
 
  private:
-  bool Keep(bool opened, const std::vector<int>& descriptors) {
-    if (opened) handed_.all().insert(handed_.all().end(), descriptors.begin(), descriptors.end());
+  OpenResult Keep(OpenResult opened, const std::vector<int>& descriptors) {
+    if (opened == OpenResult::kOpened) {
+      handed_.all().insert(handed_.all().end(), descriptors.begin(), descriptors.end());
+    }
     return opened;
   }
 
@@ -197,14 +203,20 @@ class SystemPlayerServices : public PlayerServices, MachineFileHost, HandOverHos
 };
 
 // A CD image from the file manager: the launcher's throw-away machine for
-// it, played and then removed, also after a stop signal passed on to QEMU.
+// it (for a link, for the file it points to, asked about where that lies
+// elsewhere), played and then removed, also after a stop signal passed on
+// to QEMU.
 int PlayCd(const std::string& image, PlayerServices& services) {
+  const PickedImage picked = LookAtPickedImage(image);
+  if (picked.linkLeadsOut && !UserSaysYes(services, LinkedImageQuestion(image, picked.image))) {
+    return 0;
+  }
   const CdMachinePlaces places = SystemCdMachinePlaces();
   CdMachine machine;
-  if (const std::optional<MachineFailure> failure = MakeCdMachine(image, places, &machine)) {
+  if (const std::optional<MachineFailure> failure = MakeCdMachine(picked.image, places, &machine)) {
     const std::string templatePath = places.templateDirectory + kTemplateFileName;
-    return FailBox(services, MachineFailureText(*failure, image, templatePath), kExitConfiguration,
-                   true);
+    return FailBox(services, MachineFailureText(*failure, picked.image, templatePath),
+                   kExitConfiguration, true);
   }
   const int code = PlayMachine({machine.vmxFile(), true}, services);
   if (!machine.Remove()) {

@@ -33,6 +33,7 @@ struct HostLook {
   std::string titleDash;
   char separator = '/';
   std::string temporaryRoot;
+  std::vector<std::string> temporaryFolders;  // resolved, with their separator
   std::vector<std::string> userFolders;
   bool launcherIsParent = false;  // the Trennwick launcher beside us started the player
 };

@@ -10,11 +10,21 @@
 // The physical memory in MiB; 0 when unknown.
 long long PhysicalMemoryMegabytes();
 
+// The processors the player may run on (Linux: its CPU affinity, so a
+// container's or a taskset's limit counts; Windows: every processor group);
+// 0 when unknown.
+long long HostProcessors();
+
 // The home and the user's folders (Linux: those that xdg-user-dirs names,
 // and the home's folders of xdg-user-dirs' usual names such as Downloads;
 // Windows: the known folders), resolved, each with its trailing separator;
 // the ones that do not exist are left out.
 std::vector<std::string> UserFolders();
+
+// The temporary roots (Linux: /tmp and $TMPDIR; Windows: the system's
+// temporary folder and %TEMP%, %TMP%), resolved, each with its trailing
+// separator; the ones that do not exist are left out.
+std::vector<std::string> TemporaryFolders();
 
 // The program file of the player's parent process, resolved; empty when it
 // cannot be had.

@@ -22,6 +22,10 @@ bool ResolveFilePath(const std::string& path, std::string* resolved);
 // folders).
 bool PrivateToCurrentUser(const std::string& path);
 
+// True when `path` itself is a symbolic link (Windows: any reparse point,
+// a junction as well).
+bool IsLink(const std::string& path);
+
 enum class SmallFileResult { kRead, kCannotOpen, kNotAFile, kTooLarge, kReadFailed };
 // The bytes of a regular file of at most `limit` bytes. The size is taken
 // from the open file, so a larger one is refused before a byte is read.
@@ -32,9 +36,30 @@ SmallFileResult ReadSmallFile(const std::string& path, std::size_t limit, std::s
 // but the user, SYSTEM and the Administrators that allows it).
 bool OthersMayWrite(const std::string& folder);
 
+// True when `folder` (resolved, with its trailing separator) is the root of
+// a mounted file system or a mount point: its device differs from its
+// parent's, or the mount table lists it (Linux); a drive's root, a mounted
+// folder, or a folder directly in a removable drive's root (Windows). True
+// as well when it cannot be looked at.
+bool IsVolumeRoot(const std::string& folder);
+
 // True where QEMU gets descriptors instead of names (Linux); elsewhere
 // OpenForHandOver is never called and names are passed.
 bool FilesHandedAsDescriptors();
+
+// How opening one of the machine's files ended: a shortage of the system
+// apart from a file that is not what it should be, so that the user learns
+// the real cause.
+enum class OpenResult {
+  kOpened,
+  kUnfit,         // missing, not a regular file (or block device), changed, refused
+  kTooManyFiles,  // the program's or the system's limit of open files
+  kNoMemory,
+};
+
+// The most files the program may hold open at once (Linux: RLIMIT_NOFILE);
+// 0 when there is no such limit or it is unknown.
+long long OpenFileLimit();
 
 enum class HandOverMode {
   kRead,       // read only: one descriptor
@@ -45,9 +70,9 @@ enum class HandOverMode {
 // Opens `resolved` (whose folders are resolved) without following a link
 // at its last step, with close-on-exec, and checks that what was opened is
 // a regular file (or, with `blockDeviceAllowed`, a block device). The
-// descriptors are added to `descriptors`; false when it fails.
-bool OpenForHandOver(const std::string& resolved, HandOverMode mode, bool blockDeviceAllowed,
-                     std::vector<int>* descriptors);
+// descriptors are added to `descriptors` when it is kOpened.
+OpenResult OpenForHandOver(const std::string& resolved, HandOverMode mode, bool blockDeviceAllowed,
+                           std::vector<int>* descriptors);
 
 // The machine's files, opened for reading once they are placed and held
 // open until the run is over, so that what is read (an image's header, a
@@ -61,17 +86,17 @@ class HeldFiles {
   HeldFiles& operator=(const HeldFiles&) = delete;
 
   // Opens `resolved` (whose folders are resolved) without following a link
-  // at its last step and without waiting for a FIFO; false unless it is a
+  // at its last step and without waiting for a FIFO; kUnfit unless it is a
   // regular file (or, with `blockDeviceAllowed`, a block device).
-  bool Open(const std::string& resolved, bool blockDeviceAllowed, std::size_t* number);
+  OpenResult Open(const std::string& resolved, bool blockDeviceAllowed, std::size_t* number);
   // Up to `count` bytes at `offset` (fewer at the end); false when it fails.
   bool ReadAt(std::size_t number, std::uint64_t offset, std::size_t count, std::string* bytes);
   std::uint64_t Size(std::size_t number);
   // The file's names in its file system (hard links); 1 when unknown.
   std::uint64_t LinkCount(std::size_t number);
-  // Opens the held file again for QEMU (see OpenForHandOver); false unless
+  // Opens the held file again for QEMU (see OpenForHandOver); kUnfit unless
   // what opens is still the file that is held.
-  bool OpenForHandOver(std::size_t number, HandOverMode mode, std::vector<int>* descriptors);
+  OpenResult OpenForHandOver(std::size_t number, HandOverMode mode, std::vector<int>* descriptors);
 
  private:
   struct Held {

@@ -343,10 +343,11 @@ pl_stop_listeners() {
 
 # The run folder: the checkout may lie below a folder that the test's user
 # cannot enter (a home of mode 0700, a clone in /root), so the player under
-# test is copied into a fresh folder in /tmp that everybody may enter and
-# only the caller may change, and the work folder lies beside it.
+# test is copied into a fresh folder that everybody may enter and only the
+# caller may change, and the work folder lies beside it. Not below /tmp:
+# no folder there is a machine's own folder.
 pl_make_run_folder() {
-  pl_run_folder=$(mktemp -d /tmp/trennwick-e2e.XXXXXX)
+  pl_run_folder=$(mktemp -d /var/tmp/trennwick-e2e.XXXXXX)
   trap pl_remove_run_folder EXIT
   chmod 755 "$pl_run_folder"
   mkdir "$pl_run_folder/bin"

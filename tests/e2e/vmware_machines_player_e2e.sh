@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Machines as VMware writes them, through the real player as an ordinary
 # user: the Linux CD boots from SCSI units above the LSI adapter's targets
-# (unit 8 under BIOS, unit 15 under UEFI; unit 15's place under BIOS), an IDE disk of VMware's own type "ata-hardDisk" reaches
-# QEMU, the window names the machine, its CD and the software emulation;
+# (unit 8 under BIOS, unit 15 under UEFI; unit 15's place under BIOS), an
+# IDE disk of VMware's own type "ata-hardDisk" reaches QEMU, a disk on
+# VMware's SAS adapter is seen by the guest, the window names the machine,
+# its CD and the software emulation;
 # an unknown drive type, SCSI unit 7, a refused /dev/kvm and a missing QEMU
 # are told to the user; a disk split into 2 GB sparse files is read and
 # written in its 2nd and 3rd file, an encrypted qcow2 is refused with
@@ -111,6 +113,28 @@ case_scsi_upper_units() {
   pl_case=scsi15-uefi
   scsi_vmx "$dir/c.vmx" scsi0:15 "$dir/c-serial.log" 'firmware = "efi"'
   boot_and_check "$dir/c.vmx" "$dir/c-serial.log" efi
+}
+
+case_sas_disk() {
+  local dir sectors expected
+  dir=$(pl_user_dir machines)
+  pl_case=sas-disk-seen
+  # VMware's SAS adapter, as a machine made as "Windows Server" has it, with
+  # the CD's bytes as its only disk: the firmware boots from it and the
+  # guest's own driver finds the disk behind the adapter, not only the
+  # adapter.
+  cp "$pl_linux_cd" "$dir/sas.img"
+  chown "$pl_uid:$pl_gid" "$dir/sas.img"
+  expected=$(($(stat -c %s "$dir/sas.img") / 512))
+  pl_write_vmx "$dir/sas.vmx" "$pl_linux_cd" "$dir/sas-serial.log" 'ide1:0.present = "FALSE"' \
+    'scsi0.present = "TRUE"' 'scsi0.virtualDev = "lsisas1068"' 'scsi0:0.present = "TRUE"' \
+    "scsi0:0.fileName = \"$dir/sas.img\""
+  boot_and_check "$dir/sas.vmx" "$dir/sas-serial.log" bios
+  pl_qemu_arguments | grep -qx 'megasas,id=scsi0' || pl_fail "the SAS adapter is no MegaRAID SAS"
+  sectors=$(pl_report_value "$dir/sas-serial.log" trennwick-block | awk '$1 ~ /^sd/ { print $2 }')
+  [ "$sectors" = "$expected" ] ||
+    pl_fail "the guest does not see the disk on the SAS adapter: $(pl_report_value \
+      "$dir/sas-serial.log" trennwick-block | tr '\n' ' ')"
 }
 
 case_refusals() {
@@ -369,6 +393,7 @@ if pl_prepare_linux_cd; then
   case_image_folder_gone_after_signal
   case_split_disk
   case_read_answer_keeps_file
+  case_sas_disk
 else
   pl_case=linux-cd
   pl_fail "the Linux CD could not be made"

@@ -162,4 +162,64 @@ TEST_F(PlayerCdMachine, RemovalTakesWhatThePlayerAddedAndHappensOnce) {
   EXPECT_TRUE(fs::exists(folder));
 }
 
+// A download named like a CD may be a link to any of the user's files: the
+// machine gets the file itself, asked about where it lies elsewhere.
+TEST_F(PlayerCdMachine, APickedLinkIsTheFileItPointsToAndLeadingOutIsAsked) {
+  fs::create_directory(directory.path() / "downloads");
+  fs::create_directory(directory.path() / "downloads" / "sub");
+  WriteBytes(directory.path() / "downloads" / "real.iso", "CD001");
+  WriteBytes(directory.path() / "downloads" / "sub" / "deeper.iso", "CD001");
+  const fs::path links = directory.path() / "downloads";
+  std::error_code error;
+  fs::create_symlink(directory.path() / "a.iso", links / "out.iso", error);
+  if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
+  fs::create_symlink("real.iso", links / "beside.iso");
+  fs::create_symlink("sub/deeper.iso", links / "below.iso");
+  fs::create_symlink("../downloads/../a.iso", links / "dotdot.iso");
+  fs::create_symlink("out.iso", links / "chain.iso");
+  fs::create_symlink(directory.path() / "gone.iso", links / "dangling.iso");
+
+  std::string target;
+  ASSERT_TRUE(ResolveFilePath(image, &target));
+  for (const char* name : {"out.iso", "dotdot.iso", "chain.iso"}) {
+    const PickedImage picked = LookAtPickedImage((links / name).string());
+    EXPECT_EQ(picked.image, target) << name;
+    EXPECT_TRUE(picked.linkLeadsOut) << name;
+  }
+  for (const char* name : {"beside.iso", "below.iso"}) {
+    const PickedImage picked = LookAtPickedImage((links / name).string());
+    EXPECT_FALSE(picked.linkLeadsOut) << name;
+    EXPECT_TRUE(fs::equivalent(picked.image, fs::canonical(links / name))) << name;
+    EXPECT_FALSE(fs::is_symlink(picked.image)) << name;
+  }
+  // No link, and a dangling one, stay as they were named: the second is
+  // refused as missing, with nothing made.
+  EXPECT_EQ(LookAtPickedImage(image).image, image);
+  EXPECT_FALSE(LookAtPickedImage(image).linkLeadsOut);
+  const PickedImage dangling = LookAtPickedImage((links / "dangling.iso").string());
+  EXPECT_EQ(dangling.image, (links / "dangling.iso").string());
+  EXPECT_FALSE(dangling.linkLeadsOut);
+  CdMachine machine;
+  EXPECT_EQ(MakeCdMachine(dangling.image, places, &machine), MachineFailure::kImageIsNoFile);
+  EXPECT_TRUE(RootIsEmpty());
+
+  const std::string question = LinkedImageQuestion((links / "out.iso").string(), target);
+  EXPECT_NE(question.find((links / "out.iso").string()), std::string::npos) << question;
+  EXPECT_NE(question.find(target), std::string::npos) << question;
+}
+
+// A link to what is neither a file nor a drive is refused, naming what it
+// points to, before anything is made and without a question.
+TEST_F(PlayerCdMachine, APickedLinkToAFolderIsRefusedByItsTarget) {
+  std::error_code error;
+  fs::create_directory_symlink(Root(), directory.path() / "folder.iso", error);
+  if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
+  const PickedImage picked = LookAtPickedImage(directory.Name("folder.iso"));
+  EXPECT_FALSE(picked.linkLeadsOut);
+  EXPECT_TRUE(fs::equivalent(picked.image, Root()));
+  CdMachine machine;
+  EXPECT_EQ(MakeCdMachine(picked.image, places, &machine), MachineFailure::kImageIsNoFile);
+  EXPECT_TRUE(RootIsEmpty());
+}
+
 }  // namespace

@@ -111,14 +111,16 @@ TEST(Drives, MapsVmwareScsiAdaptersToTheNearestQemuOne) {
   EXPECT_EQ(ScsiControllerModel(""), "lsi53c895a");
   EXPECT_EQ(ScsiControllerModel("BusLogic"), "lsi53c895a");
   EXPECT_EQ(ScsiControllerModel("PVSCSI"), "pvscsi");
-  EXPECT_EQ(ScsiControllerModel("lsisas1068"), "mptsas1068");
+  // The SAS adapter whose disks Linux and Windows see with their own drivers.
+  EXPECT_EQ(ScsiControllerModel("lsisas1068"), "megasas");
 }
 
 // Every unit VMware allows on SCSI gets a place QEMU accepts and the
-// firmware boots from: on the LSI models targets 0 to 6 only (SeaBIOS
-// scans no further), on pvscsi and virtio-scsi the unit's own number.
+// firmware boots from: on the LSI parallel adapter targets 0 to 6 only
+// (SeaBIOS scans no further), on the others the unit's own number.
 TEST(Drives, PlacesEveryVmwareScsiUnitWhereTheFirmwareBootsFromIt) {
-  for (const char* model : {"lsi53c895a", "mptsas1068"}) {
+  {
+    const char* model = "lsi53c895a";
     std::vector<ScsiPlace> seen;
     for (int unit = 0; unit < 16; ++unit) {
       if (unit == 7) continue;
@@ -133,7 +135,7 @@ TEST(Drives, PlacesEveryVmwareScsiUnitWhereTheFirmwareBootsFromIt) {
     EXPECT_EQ(PlaceOnScsi(model, 8), (ScsiPlace{1, 0}));
     EXPECT_EQ(PlaceOnScsi(model, 15), (ScsiPlace{2, 0}));
   }
-  for (const char* model : {"pvscsi", "virtio-scsi-pci"}) {
+  for (const char* model : {"pvscsi", "megasas", "virtio-scsi-pci"}) {
     EXPECT_EQ(PlaceOnScsi(model, 15), (ScsiPlace{0, 15}));
   }
 
@@ -149,8 +151,7 @@ TEST(Drives, PlacesEveryVmwareScsiUnitWhereTheFirmwareBootsFromIt) {
       ValuesOf(MapVmx(scsi + "scsi0.virtualDev = \"lsisas1068\"\n" + Cd("scsi0:9", "/i/a.iso"))
                    .arguments,
                "-device"),
-      (Arguments{"mptsas1068,id=scsi0-1",
-                 "scsi-cd,bus=scsi0-1.0,scsi-id=1,drive=drive0,bootindex=1"}));
+      (Arguments{"megasas,id=scsi0", "scsi-cd,bus=scsi0.0,scsi-id=9,drive=drive0,bootindex=1"}));
   EXPECT_EQ(
       ValuesOf(
           MapVmx(scsi + "scsi0.virtualDev = \"pvscsi\"\n" + Cd("scsi0:15", "/i/a.iso")).arguments,

@@ -55,7 +55,7 @@ class FileHandOverTest : public ::testing::Test {
   }
 
   // Opens what the renderer asks of the store.
-  bool Open(FileHandOver& store, std::string* failed) {
+  OpenResult Open(FileHandOver& store, std::string* failed) {
     return store.Open(host, BlockRenderer(*plan, store).FilesForQemu(), failed);
   }
 
@@ -74,7 +74,7 @@ TEST_F(FileHandOverTest, HandsEachFileAsItsOwnDescriptorSetOpenedAsItsUsesNeedIt
       {In("m-efivars.fd"), FileAccess::kWrite, FileUseKind::kFirmwareVariables, "pflash1"});
   FileHandOver handOver(*plan);
   std::string failed;
-  ASSERT_TRUE(Open(handOver, &failed));
+  ASSERT_EQ(Open(handOver, &failed), OpenResult::kOpened);
   EXPECT_EQ(Openings(host), (std::vector<Opened>{{In("a,b.img"), HandOverMode::kReadWrite},
                                                  {In("c.iso"), HandOverMode::kRead},
                                                  {In("s.log"), HandOverMode::kAppend},
@@ -125,7 +125,7 @@ TEST_F(FileHandOverTest, HandsAChainLayerByLayerAndAVmdkOnlyItsExtent) {
   Decide({DiskUse(In("top.qcow2")), DiskUse(In("d.vmdk"), "drive1")});
   FileHandOver handOver(*plan);
   std::string failed;
-  ASSERT_TRUE(Open(handOver, &failed));
+  ASSERT_EQ(Open(handOver, &failed), OpenResult::kOpened);
   // The descriptor is the player's to read; QEMU never gets it.
   EXPECT_EQ(Openings(host), (std::vector<Opened>{{In("top.qcow2"), HandOverMode::kReadWrite},
                                                  {In("base.qcow2"), HandOverMode::kRead},
@@ -154,7 +154,7 @@ TEST_F(FileHandOverTest, HandsAFileThatSeveralUsesNameOnceAndACdDriveAsOne) {
   ASSERT_EQ(plan->refusal(), "");
   FileHandOver handOver(*plan);
   std::string failed;
-  ASSERT_TRUE(Open(handOver, &failed));
+  ASSERT_EQ(Open(handOver, &failed), OpenResult::kOpened);
   ASSERT_EQ(host.openings.size(), 2u);
   EXPECT_EQ(BlockRenderer(*plan, handOver).FileName(0), "/dev/fdset/1");
   EXPECT_EQ(BlockRenderer(*plan, handOver).FileName(1), "/dev/fdset/1");
@@ -171,7 +171,7 @@ TEST_F(FileHandOverTest, NamesTheFileThatDidNotOpen) {
   host.failing.insert(In("c.iso"));
   FileHandOver handOver(*plan);
   std::string failed;
-  EXPECT_FALSE(Open(handOver, &failed));
+  EXPECT_EQ(Open(handOver, &failed), OpenResult::kUnfit);
   EXPECT_EQ(failed, In("c.iso"));
 }
 
@@ -188,7 +188,7 @@ TEST_F(FileHandOverTest, PassesThePlacedNamesWhereNoDescriptorsAreHanded) {
   host.descriptors = false;
   FileHandOver handOver(*plan);
   std::string failed;
-  ASSERT_TRUE(Open(handOver, &failed));
+  ASSERT_EQ(Open(handOver, &failed), OpenResult::kOpened);
   EXPECT_TRUE(host.openings.empty());
   EXPECT_TRUE(handOver.Preamble().empty());
   EXPECT_TRUE(handOver.Descriptors().empty());
@@ -228,7 +228,7 @@ TEST_F(FileHandOverTest, HandsASplitDiskThroughTheDescriptorThePlayerWrites) {
   FileHandOver handOver(*plan);
   BlockRenderer renderer(*plan, handOver);
   std::string failed;
-  ASSERT_TRUE(handOver.Open(host, renderer.FilesForQemu(), &failed));
+  ASSERT_EQ(handOver.Open(host, renderer.FilesForQemu(), &failed), OpenResult::kOpened);
   // QEMU gets the extents, never the descriptor as it lies.
   EXPECT_EQ(Openings(host), (std::vector<Opened>{{In("d-s001.vmdk"), HandOverMode::kReadWrite},
                                                  {In("d-s002.vmdk"), HandOverMode::kReadWrite}}));
@@ -261,7 +261,7 @@ TEST_F(FileHandOverTest, GivesALayerQemuOnlyReadsAThrowAwayOverlay) {
   FileHandOver handOver(*plan);
   BlockRenderer renderer(*plan, handOver);
   std::string failed;
-  ASSERT_TRUE(handOver.Open(host, renderer.FilesForQemu(), &failed));
+  ASSERT_EQ(handOver.Open(host, renderer.FilesForQemu(), &failed), OpenResult::kOpened);
   // Both files are only read; each disk gets an overlay of its size.
   EXPECT_EQ(Openings(host), (std::vector<Opened>{{In("s.vmdk"), HandOverMode::kRead},
                                                  {In("a.img"), HandOverMode::kRead}}));

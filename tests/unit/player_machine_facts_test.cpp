@@ -125,11 +125,12 @@ TEST(MachineFacts, WindowsSetupTakesWhatTheHostHasAndListsWhatIsMissing) {
   EXPECT_EQ(small.shortfalls,
             (std::vector<std::string>{"4096 MB Arbeitsspeicher (frei sind 3000 MB)",
                                       "2 Prozessoren (der Rechner hat 1)"}));
-  // What the .vmx asked for stays, even above what is spare.
-  const MachineFacts kept =
+  // What the .vmx asked for above what is spare is lowered as well.
+  const MachineFacts lowered =
       WorkOutMachineFacts(Machine(Asked::kBios, 2048, 1), Host(1000, 1), setup);
-  EXPECT_EQ(kept.memoryMegabytes, 2048);
-  EXPECT_EQ(kept.shortfalls.size(), 2u);
+  EXPECT_EQ(lowered.memoryMegabytes, 1000);
+  EXPECT_EQ(lowered.shortfalls.size(), 2u);
+  EXPECT_EQ(lowered.lowered.size(), 1u);
   const MachineFacts unset = WorkOutMachineFacts(Machine(Asked::kBios), Host(1000, 1), setup);
   EXPECT_EQ(unset.memoryMegabytes, 1000);
   EXPECT_EQ(unset.processors, 1);
@@ -157,6 +158,38 @@ TEST(MachineFacts, ARawDiskThatBootsOneWayOnlyGetsThatFirmwareAsACdDoes) {
   EXPECT_EQ(bios.firmware, FirmwareKind::kBios);
   EXPECT_FALSE(bios.tpm);
   EXPECT_EQ(bios.titleNote, "BIOS, von der Festplatte verlangt");
+}
+
+// A .vmx from anywhere must leave the host enough to stay usable.
+TEST(MachineFacts, LowersWhatTheHostCannotSpareAndSaysFromWhatToWhatAndWhy) {
+  EXPECT_EQ(SpareMemoryMegabytes(24576), 24576 - kHostReserveMegabytes);
+  // A small host still gives what a guest needs to start; an unknown one
+  // sets no limit.
+  EXPECT_EQ(SpareMemoryMegabytes(3000), 1500);
+  EXPECT_EQ(SpareMemoryMegabytes(4096), 2048);
+  EXPECT_EQ(SpareMemoryMegabytes(6144), 4096);
+  EXPECT_EQ(SpareMemoryMegabytes(1), kMinimumMemoryMegabytes);
+  EXPECT_EQ(SpareMemoryMegabytes(0), 0);
+
+  const MachineFacts greedy = WorkOutMachineFacts(Machine(Asked::kBios, 24576 - 512, 64),
+                                                  Host(SpareMemoryMegabytes(24576), 2), {});
+  EXPECT_EQ(greedy.memoryMegabytes, 22528);
+  EXPECT_EQ(greedy.processors, 2);
+  EXPECT_EQ(greedy.lowered,
+            (std::vector<std::string>{
+                "Arbeitsspeicher von 24064 auf 22528 MB gesenkt: der Rechner beh\xE4lt genug "
+                "f\xFCr sich",
+                "Prozessoren von 64 auf 2 gesenkt: mehr hat der Rechner nicht"}));
+  // Exactly what the host can spare is no cause.
+  const MachineFacts fits =
+      WorkOutMachineFacts(Machine(Asked::kBios, 22528, 2), Host(22528, 2), {});
+  EXPECT_EQ(fits.memoryMegabytes, 22528);
+  EXPECT_EQ(fits.processors, 2);
+  EXPECT_TRUE(fits.lowered.empty());
+  // Nor an unknown host, nor QEMU's own default sizes.
+  EXPECT_TRUE(
+      WorkOutMachineFacts(Machine(Asked::kBios, 1 << 20, 255), Host(0, 0), {}).lowered.empty());
+  EXPECT_TRUE(WorkOutMachineFacts(Machine(Asked::kBios), Host(100, 1), {}).lowered.empty());
 }
 
 }  // namespace

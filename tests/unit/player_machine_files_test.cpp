@@ -138,6 +138,56 @@ TEST_F(MachineFilePlanTest, ALoneVmxInASharedOrUserFolderHasNoFilesOfItsOwn) {
   EXPECT_EQ(Asked(drive), std::vector<std::string>{"C:\\cd.iso"});
 }
 
+// A folder that is the user's alone is still no machine's folder where
+// other programs unpack into it or where a file system begins: a mail
+// program's attachments, an archive's contents, a USB stick's photos.
+TEST_F(MachineFilePlanTest, NoFolderInATemporaryRootOrAtAFileSystemsRootIsAMachinesFolder) {
+  files.volumeRoots = {"/media/u/STICK/", "/home/u/vm/bound/", "E:\\", "E:\\DCIM\\"};
+  for (const std::string& folder :
+       {std::string("/tmp/mozilla_u0/"), std::string("/tmp/a/b/c/"), std::string("/var/scratch/"),
+        std::string("/var/scratch/unpacked/"), std::string("/media/u/STICK/"),
+        std::string("/home/u/vm/bound/")}) {
+    files.Put(folder + "m.vmx");
+    files.Put(folder + "photo.jpg");
+    files.read.clear();
+    MachinePlace place = Place(folder + "m.vmx");
+    place.temporaryFolders = {"/tmp/", "/var/scratch/"};
+    MachineFilePlan plan(place, files);
+    plan.Decide({DiskUse(folder + "photo.jpg")});
+    ASSERT_EQ(plan.refusal(), "") << folder;
+    EXPECT_EQ(Asked(plan), std::vector<std::string>{folder + "photo.jpg"}) << folder;
+    EXPECT_TRUE(files.read.empty()) << folder;
+  }
+  for (const std::string& folder : {std::string("E:\\DCIM\\"), std::string("E:\\")}) {
+    files.Put(folder + "m.vmx");
+    files.Put(folder + "photo.jpg");
+    MachineFilePlan plan(Place(folder + "m.vmx", '\\'), files);
+    plan.Decide({DiskUse(folder + "photo.jpg")});
+    EXPECT_EQ(Asked(plan), std::vector<std::string>{folder + "photo.jpg"}) << folder;
+  }
+  // A folder of its own on the stick, and names that only begin like a
+  // temporary root, are machines' folders.
+  for (const std::string& folder :
+       {std::string("/media/u/STICK/vm/"), std::string("/tmpvm/"), std::string("/var/scratchy/")}) {
+    files.Put(folder + "m.vmx");
+    files.Put(folder + "disk.img");
+    MachinePlace place = Place(folder + "m.vmx");
+    place.temporaryFolders = {"/tmp/", "/var/scratch/"};
+    MachineFilePlan plan(place, files);
+    plan.Decide({DiskUse(folder + "disk.img")});
+    EXPECT_FALSE(plan.AsksUser()) << folder;
+  }
+  // The launcher's own run and the player's CD machine lie in the
+  // temporary root and ask nothing.
+  files.Put("/tmp/trennwick_temp_1/trennwick.vmx");
+  MachinePlace run = Place("/tmp/trennwick_temp_1/trennwick.vmx");
+  run.temporaryFolders = {"/tmp/"};
+  run.trennwickRun = true;
+  MachineFilePlan own(run, files);
+  own.Decide({CdUse("/home/u/vm/cd.iso")});
+  EXPECT_FALSE(own.AsksUser());
+}
+
 TEST_F(MachineFilePlanTest, TheVmxItselfIsNoDriveAndNoOutput) {
   files.links["/home/u/vm/alias"] = kVmx;
   for (const std::string& name : {std::string(kVmx), std::string("/home/u/vm/alias")}) {
@@ -357,6 +407,33 @@ TEST_F(MachineFilePlanTest, AFlatVmdksExtentIsPlacedAsTheDisksData) {
   EXPECT_EQ(chain->nodes[0].extentSize, 1048576u);
   ASSERT_EQ(chain->nodes[0].extent, 1);
   EXPECT_EQ(plan.files()[chain->nodes[1].file].resolved, "/home/u/victim.bin");
+}
+
+// Running out of descriptors or memory names that cause, with the limit,
+// not the file.
+TEST_F(MachineFilePlanTest, SaysWhenTheSystemRunsShortWhileTheImagesAreRead) {
+  files.shortages["/home/u/vm/disk.img"] = OpenResult::kTooManyFiles;
+  MachineFilePlan plan(Place(), files);
+  plan.Decide({DiskUse("/home/u/vm/disk.img")});
+  EXPECT_EQ(plan.refusal(),
+            "Zu viele Dateien auf einmal ge\xF6"
+            "ffnet: dieses Programm darf h\xF6"
+            "chstens 1024 zugleich offen halten (die Grenze hebt z. B. \"ulimit -n\"); "
+            "gescheitert bei '");
+  EXPECT_EQ(plan.refusedPath(), "/home/u/vm/disk.img");
+
+  files.shortages["/home/u/vm/disk.img"] = OpenResult::kNoMemory;
+  MachineFilePlan memory(Place(), files);
+  memory.Decide({DiskUse("/home/u/vm/disk.img")});
+  EXPECT_EQ(memory.refusal().rfind("Zu wenig Speicher", 0), 0u) << memory.refusal();
+
+  // Without a known limit the text names none.
+  EXPECT_EQ(OpenShortageText(OpenResult::kTooManyFiles, 0)
+                .find("h\xF6"
+                      "chstens"),
+            std::string::npos);
+  EXPECT_EQ(OpenShortageText(OpenResult::kUnfit, 1024), "");
+  EXPECT_EQ(OpenShortageText(OpenResult::kOpened, 1024), "");
 }
 
 }  // namespace

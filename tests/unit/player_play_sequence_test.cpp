@@ -414,6 +414,20 @@ TEST_F(PlaySequence, SaysWhenQemuDoesNotStartOrItsFilesDoNotOpen) {
   EXPECT_EQ(PlayMachine({vmx, false}, swapped), kExitConfiguration);
   EXPECT_TRUE(Has(swapped.OnlyBox().text, directory.Name("cd.iso")));
   EXPECT_TRUE(swapped.runs.empty());
+
+  // Out of descriptors at the hand-over: the cause and the limit, not a
+  // changed file.
+  ScriptedPlayer exhausted(vmx);
+  exhausted.files.Put(directory.Name("cd.iso"));
+  exhausted.files.openFileLimit = 4096;
+  exhausted.handOver.shortages[directory.Name("cd.iso")] = OpenResult::kTooManyFiles;
+  EXPECT_EQ(PlayMachine({vmx, false}, exhausted), kExitConfiguration);
+  const std::string shown = exhausted.OnlyBox().text;
+  EXPECT_TRUE(Has(shown, "Zu viele Dateien")) << shown;
+  EXPECT_TRUE(Has(shown, "4096")) << shown;
+  EXPECT_TRUE(Has(shown, directory.Name("cd.iso"))) << shown;
+  EXPECT_FALSE(Has(shown, "was sie bei der")) << shown;
+  EXPECT_TRUE(exhausted.runs.empty());
 }
 
 TEST_F(PlaySequence, TriesOnceMoreWithTcgWhenKvmFailsAtTheStart) {
@@ -502,6 +516,91 @@ TEST_F(PlaySequence, StartsWindowsSetupWithoutWhatTheHostLacks) {
   EXPECT_EQ(ValueOf(arguments, "-smp"), "1");
   EXPECT_EQ(ValueOf(arguments, "-machine"), "q35,smm=on");
   EXPECT_FALSE(Contains(arguments, "-tpmdev"));
+}
+
+TEST_F(PlaySequence, RefusesAMachineVmwareEncryptedBeforeAnythingIsMade) {
+  for (const std::string key : {"encryption.keySafe", "encryption.data"}) {
+    ScriptedPlayer refused(vmx);
+    refused.files.Put(directory.Name("cd.iso"));
+    WriteBytes(vmx, CdLines("ide1:0", "cd.iso") + key + " = \"vmware:key/list/(pair/...)\"\n");
+    EXPECT_EQ(PlayMachine({vmx, false}, refused), kExitConfiguration);
+    const std::string shown = refused.OnlyBox().text;
+    EXPECT_TRUE(Has(shown, ShownText("mit VMware verschl\xFCsselt (" + key + ")"))) << shown;
+    EXPECT_TRUE(Has(shown, vmx)) << shown;
+    EXPECT_EQ(refused.looks, 0);
+    EXPECT_TRUE(refused.files.looked.empty());
+    EXPECT_TRUE(refused.runs.empty());
+  }
+  // Nothing but the .vmx itself lies in its folder.
+  EXPECT_EQ(std::distance(fs::directory_iterator(directory.path()), fs::directory_iterator()), 1);
+}
+
+TEST_F(PlaySequence, StartsASuspendedMachineFreshOnlyOnYesAndNeverTouchesItsState) {
+  const std::string suspended = "checkpoint.vmState = \"m-1a2b.vmss\"\n";
+  for (std::int32_t answer : {kAnswerNo, kBoxClosed}) {
+    ScriptedPlayer asked(vmx);
+    asked.files.Put(directory.Name("cd.iso"));
+    asked.answers = {answer};
+    WriteBytes(vmx, CdLines("ide1:0", "cd.iso") + suspended);
+    EXPECT_EQ(PlayMachine({vmx, false}, asked), 0);
+    const ShownBox box = asked.OnlyBox();
+    EXPECT_EQ(box.flags, 0x124u);  // Yes/No, a question, No the default
+    EXPECT_TRUE(Has(box.text, "'m-1a2b.vmss'")) << box.text;
+    EXPECT_TRUE(Has(box.text, "geht verloren")) << box.text;
+    EXPECT_TRUE(asked.runs.empty());
+    EXPECT_FALSE(fs::exists(MachineLockPath(vmx)));
+  }
+  player.answers = {kAnswerYes};
+  EXPECT_EQ(Play(suspended), 0);
+  EXPECT_EQ(player.boxes.size(), 1u);
+  ASSERT_EQ(player.runs.size(), 1u);
+  for (const std::string& looked : player.files.looked) {
+    EXPECT_FALSE(Has(looked, ".vmss")) << looked;
+  }
+  for (const std::string& argument : player.runs[0].arguments) {
+    EXPECT_FALSE(Has(argument, ".vmss") || Has(argument, ".vmem")) << argument;
+  }
+  // VMware empties the setting once the state is resumed or discarded.
+  ScriptedPlayer resumed(vmx);
+  resumed.files.Put(directory.Name("cd.iso"));
+  WriteBytes(vmx, CdLines("ide1:0", "cd.iso") + "checkpoint.vmState = \"\"\n");
+  EXPECT_EQ(PlayMachine({vmx, false}, resumed), 0);
+  EXPECT_TRUE(resumed.boxes.empty()) << resumed.errorOutput;
+  EXPECT_EQ(resumed.runs.size(), 1u);
+}
+
+// '|' and '\\' are names like any other on Linux: the disk beside the .vmx
+// is its own, not a file elsewhere.
+TEST_F(PlaySequence, TakesTheFolderOfTheVmxWithTheSystemsSeparatorsAlone) {
+  if (kSep != '/') GTEST_SKIP() << "Windows folder names hold neither '|' nor '\\'";
+  const fs::path folder = directory.path() / "a|b\\c";
+  fs::create_directory(folder);
+  const std::string inFolder = (folder / "m\\x.vmx").string();
+  const std::string disk = (folder / "disk.img").string();
+  WriteBytes(inFolder, DiskLines("scsi0:0", "disk.img") + "scsi0.present = \"TRUE\"\n");
+  ScriptedPlayer own(inFolder);
+  own.files.Put(disk, std::string(4096, '\0'));
+  EXPECT_EQ(PlayMachine({inFolder, false}, own), 0);
+  EXPECT_TRUE(own.boxes.empty()) << own.errorOutput;
+  ASSERT_EQ(own.runs.size(), 1u);
+  EXPECT_TRUE(own.files.WasHeld(disk));
+}
+
+TEST_F(PlaySequence, GivesNoMoreThanTheHostCanSpareAndSaysSoOnEveryRun) {
+  player.look.memoryMegabytes = 24576;
+  player.look.processors = 2;
+  for (int run = 0; run < 2; ++run) {
+    player.boxes.clear();
+    player.errorOutput.clear();
+    EXPECT_EQ(Play("memsize = \"24064\"\nnumvcpus = \"64\"\n"), 0);
+    const std::string shown = player.OnlyBox().text;
+    EXPECT_TRUE(Has(shown, "von 24064 auf 22528 MB")) << shown;
+    EXPECT_TRUE(Has(shown, "von 64 auf 2")) << shown;
+    EXPECT_TRUE(Has(player.errorOutput, "von 64 auf 2")) << player.errorOutput;
+  }
+  ASSERT_EQ(player.runs.size(), 2u);
+  EXPECT_EQ(ValueOf(player.runs[1].arguments, "-m"), "22528");
+  EXPECT_EQ(ValueOf(player.runs[1].arguments, "-smp"), "2");
 }
 
 }  // namespace

@@ -28,10 +28,13 @@ class ScriptedFiles : public MachineFileHost {
   std::map<std::string, std::string> contents;
   std::map<std::string, std::uint64_t> linkCounts;  // unlisted: 1
   std::set<std::string> privateFiles;
-  std::set<std::string> sharedFolders;  // others may write in them
-  std::vector<std::string> looked;      // every name resolved or looked at
-  std::vector<std::string> held;        // opened for reading; the index is the number
-  std::vector<std::string> read;        // the file of every read, in order
+  std::set<std::string> sharedFolders;          // others may write in them
+  std::set<std::string> volumeRoots;            // roots of file systems and mount points
+  std::map<std::string, OpenResult> shortages;  // opens that fail for want of the system's means
+  long long openFileLimit = 1024;
+  std::vector<std::string> looked;  // every name resolved or looked at
+  std::vector<std::string> held;    // opened for reading; the index is the number
+  std::vector<std::string> read;    // the file of every read, in order
 
   void Put(const std::string& path, const std::string& bytes = "x") {
     kinds[path] = FileKind::kRegular;
@@ -61,18 +64,24 @@ class ScriptedFiles : public MachineFileHost {
   bool OthersMayWrite(const std::string& resolvedFolder) override {
     return sharedFolders.count(resolvedFolder) != 0;
   }
-  bool OpenForReading(const std::string& resolved, bool blockDeviceAllowed,
-                      std::size_t* number) override {
+  bool VolumeRoot(const std::string& resolvedFolder) override {
+    return volumeRoots.count(resolvedFolder) != 0;
+  }
+  OpenResult OpenForReading(const std::string& resolved, bool blockDeviceAllowed,
+                            std::size_t* number) override {
+    const auto shortage = shortages.find(resolved);
+    if (shortage != shortages.end()) return shortage->second;
     const auto kind = kinds.find(resolved);
-    if (kind == kinds.end()) return false;
+    if (kind == kinds.end()) return OpenResult::kUnfit;
     if (kind->second != FileKind::kRegular &&
         !(blockDeviceAllowed && kind->second == FileKind::kBlockDevice)) {
-      return false;
+      return OpenResult::kUnfit;
     }
     held.push_back(resolved);
     *number = held.size() - 1;
-    return true;
+    return OpenResult::kOpened;
   }
+  long long OpenFileLimit() override { return openFileLimit; }
   bool ReadAt(std::size_t number, std::uint64_t offset, std::size_t count,
               std::string* bytes) override {
     const std::string& name = held.at(number);
@@ -103,28 +112,31 @@ class ScriptedHandOver : public HandOverHost {
   explicit ScriptedHandOver(const ScriptedFiles& files) : files_(files) {}
 
   bool descriptors = true;
-  std::set<std::string> failing;  // these do not open
+  std::set<std::string> failing;                // these do not open
+  std::map<std::string, OpenResult> shortages;  // these fail for want of the system's means
   int nextDescriptor = 30;
   std::vector<Opening> openings;
 
   bool HandsDescriptors() const override { return descriptors; }
-  bool OpenHeld(std::size_t held, HandOverMode mode, std::vector<int>* fds) override {
+  OpenResult OpenHeld(std::size_t held, HandOverMode mode, std::vector<int>* fds) override {
     return Open(files_.held.at(held), mode, true, false, fds);
   }
-  bool OpenNamed(const std::string& resolved, HandOverMode mode, bool blockDevice,
-                 std::vector<int>* fds) override {
+  OpenResult OpenNamed(const std::string& resolved, HandOverMode mode, bool blockDevice,
+                       std::vector<int>* fds) override {
     return Open(resolved, mode, false, blockDevice, fds);
   }
 
  private:
-  bool Open(const std::string& name, HandOverMode mode, bool held, bool blockDevice,
-            std::vector<int>* fds) {
+  OpenResult Open(const std::string& name, HandOverMode mode, bool held, bool blockDevice,
+                  std::vector<int>* fds) {
     openings.push_back({name, mode, held, blockDevice});
-    if (failing.count(name) != 0) return false;
+    if (failing.count(name) != 0) return OpenResult::kUnfit;
+    const auto shortage = shortages.find(name);
+    if (shortage != shortages.end()) return shortage->second;
     fds->push_back(nextDescriptor++);
     // QEMU asks for a read-only descriptor beside a read-write one.
     if (mode == HandOverMode::kReadWrite) fds->push_back(nextDescriptor++);
-    return true;
+    return OpenResult::kOpened;
   }
 
   const ScriptedFiles& files_;

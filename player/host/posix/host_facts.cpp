@@ -1,9 +1,11 @@
-// The host's facts on Linux: sysconf for the memory, GLib for the user's
-// folders (as xdg-user-dirs names them), /proc for the parent.
+// The host's facts on Linux: sysconf for the memory, the CPU affinity for
+// the processors, GLib for the user's folders (as xdg-user-dirs names
+// them), /proc for the parent.
 #include "player/host/host_facts.h"
 
 #include <glib.h>
 #include <limits.h>
+#include <sched.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -33,6 +35,14 @@ long long PhysicalMemoryMegabytes() {
   return static_cast<long long>(pages) * pageSize / (1024 * 1024);
 }
 
+long long HostProcessors() {
+  cpu_set_t allowed;
+  CPU_ZERO(&allowed);
+  if (sched_getaffinity(0, sizeof allowed, &allowed) == 0) return CPU_COUNT(&allowed);
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? online : 0;
+}
+
 std::vector<std::string> UserFolders() {
   std::vector<std::string> folders;
   AddResolved(g_get_home_dir(), &folders);
@@ -42,6 +52,13 @@ std::vector<std::string> UserFolders() {
   for (const char* name : kUsualUserFolders) {
     AddResolved((std::string(g_get_home_dir()) + '/' + name).c_str(), &folders);
   }
+  return folders;
+}
+
+std::vector<std::string> TemporaryFolders() {
+  std::vector<std::string> folders;
+  AddResolved("/tmp", &folders);
+  AddResolved(g_getenv("TMPDIR"), &folders);
   return folders;
 }
 

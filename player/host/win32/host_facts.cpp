@@ -1,6 +1,6 @@
-// The host's facts on Windows: GlobalMemoryStatusEx, the shell's known
-// folders, the parent from a process snapshot, the dash in the ANSI code
-// page.
+// The host's facts on Windows: GlobalMemoryStatusEx, the processor count
+// of every group, the shell's known folders, the parent from a process
+// snapshot, the dash in the ANSI code page.
 #include "player/host/host_facts.h"
 
 #include <windows.h>
@@ -10,10 +10,18 @@
 #include <tlhelp32.h>
 
 #include "platform/win32/system_handles.h"
+#include "player/host/environment.h"
 #include "player/host/machine_file_access.h"
 #include "player/host/win32/ansi_text.h"
 
 namespace {
+
+void AddResolvedFolder(const std::string& path, std::vector<std::string>* folders) {
+  std::string resolved;
+  if (path.empty() || !ResolveFilePath(path, &resolved)) return;
+  if (resolved.back() != '\\') resolved += '\\';
+  folders->push_back(resolved);
+}
 
 void AddKnownFolder(REFKNOWNFOLDERID id, std::vector<std::string>* folders) {
   PWSTR wide = nullptr;
@@ -24,10 +32,7 @@ void AddKnownFolder(REFKNOWNFOLDERID id, std::vector<std::string>* folders) {
   std::string path;
   const EncodingResult converted = WideToAnsiText(wide, &path);
   CoTaskMemFree(wide);
-  std::string resolved;
-  if (converted != EncodingResult::kConverted || !ResolveFilePath(path, &resolved)) return;
-  if (resolved.back() != '\\') resolved += '\\';
-  folders->push_back(resolved);
+  if (converted == EncodingResult::kConverted) AddResolvedFolder(path, folders);
 }
 
 }  // namespace
@@ -39,6 +44,12 @@ long long PhysicalMemoryMegabytes() {
   return static_cast<long long>(status.ullTotalPhys / (1024 * 1024));
 }
 
+long long HostProcessors() {
+  // Beyond 64 processors Windows splits them into groups; a process sees
+  // one group unless it asks for all.
+  return static_cast<long long>(GetActiveProcessorCount(ALL_PROCESSOR_GROUPS));
+}
+
 std::vector<std::string> UserFolders() {
   std::vector<std::string> folders;
   for (REFKNOWNFOLDERID id :
@@ -46,6 +57,16 @@ std::vector<std::string> UserFolders() {
         FOLDERID_Pictures, FOLDERID_Videos, FOLDERID_Public, FOLDERID_Templates}) {
     AddKnownFolder(id, &folders);
   }
+  return folders;
+}
+
+std::vector<std::string> TemporaryFolders() {
+  std::vector<std::string> folders;
+  char path[MAX_PATH + 1];
+  const DWORD length = GetTempPathA(sizeof path, path);
+  if (length > 0 && length < sizeof path) AddResolvedFolder(std::string(path, length), &folders);
+  for (const char* variable : {"TEMP", "TMP"})
+    AddResolvedFolder(EnvironmentText(variable), &folders);
   return folders;
 }
 

@@ -1,5 +1,6 @@
 // The machine's files on Windows: full and final paths for placement, the
-// owner's SID and the DACL for the launcher's own folders, handles held
+// owner's SID and the DACL for the launcher's own folders, the volume and
+// drive type for roots of drives and mounted folders, handles held
 // for reading. QEMU gets names here, as it opens them itself.
 #include <aclapi.h>
 #include <windows.h>
@@ -7,11 +8,21 @@
 #include <string>
 #include <vector>
 
+#include "platform/ascii_case.h"
 #include "platform/path_names.h"
 #include "platform/win32/system_handles.h"
 #include "player/host/machine_file_access.h"
 
 namespace {
+
+// Why CreateFile failed, as far as the user is to learn it.
+OpenResult FailureOfOpen(DWORD error) {
+  if (error == ERROR_TOO_MANY_OPEN_FILES) return OpenResult::kTooManyFiles;
+  return error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY ||
+                 error == ERROR_NO_SYSTEM_RESOURCES
+             ? OpenResult::kNoMemory
+             : OpenResult::kUnfit;
+}
 
 bool FullPath(const std::string& path, std::string* full) {
   char buffer[MAX_PATH];
@@ -124,6 +135,28 @@ bool OthersMayWrite(const std::string& folder) {
   return others;
 }
 
+bool IsLink(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool IsVolumeRoot(const std::string& folder) {
+  // The volume's path is worked out from the name alone, also for a folder
+  // that is not there.
+  const DWORD attributes = GetFileAttributesA(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return true;
+  }
+  char volume[MAX_PATH + 1];
+  if (!GetVolumePathNameA(folder.c_str(), volume, sizeof volume)) return true;
+  std::string root = volume;
+  if (root.empty() || root.back() != '\\') root += '\\';
+  if (EqualsIgnoringAsciiCase(root, folder)) return true;
+  // A stick's folders are where a camera or a phone keeps the user's files.
+  return GetDriveTypeA(root.c_str()) == DRIVE_REMOVABLE &&
+         EqualsIgnoringAsciiCase(FolderOfPath(folder.substr(0, folder.size() - 1), '\\'), root);
+}
+
 bool PrivateToCurrentUser(const std::string& path) {
   PSID owner = nullptr;
   PACL dacl = nullptr;
@@ -168,9 +201,13 @@ bool FilesHandedAsDescriptors() {
   return false;
 }
 
-bool OpenForHandOver(const std::string& /*resolved*/, HandOverMode /*mode*/,
-                     bool /*blockDeviceAllowed*/, std::vector<int>* /*descriptors*/) {
-  return false;
+long long OpenFileLimit() {
+  return 0;
+}
+
+OpenResult OpenForHandOver(const std::string& /*resolved*/, HandOverMode /*mode*/,
+                           bool /*blockDeviceAllowed*/, std::vector<int>* /*descriptors*/) {
+  return OpenResult::kUnfit;
 }
 
 HandedDescriptors::~HandedDescriptors() = default;
@@ -179,27 +216,28 @@ HeldFiles::~HeldFiles() {
   for (const Held& held : held_) CloseHandle(reinterpret_cast<HANDLE>(held.handle));
 }
 
-bool HeldFiles::Open(const std::string& resolved, bool blockDeviceAllowed, std::size_t* number) {
+OpenResult HeldFiles::Open(const std::string& resolved, bool blockDeviceAllowed,
+                           std::size_t* number) {
   // The reparse point itself, never what it points at; others may go on
   // reading and writing, as QEMU opens the file by name after us.
   const HANDLE file =
       CreateFileA(resolved.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  if (file == INVALID_HANDLE_VALUE) return FailureOfOpen(GetLastError());
   ScopedHandle owner(file);
   const bool device = resolved.rfind("\\\\.\\", 0) == 0;
   BY_HANDLE_FILE_INFORMATION information{};
   if (device) {
-    if (!blockDeviceAllowed) return false;
+    if (!blockDeviceAllowed) return OpenResult::kUnfit;
   } else if (GetFileType(file) != FILE_TYPE_DISK ||
              !GetFileInformationByHandle(file, &information) ||
              (information.dwFileAttributes &
               (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
-    return false;
+    return OpenResult::kUnfit;
   }
   held_.push_back({resolved, reinterpret_cast<std::intptr_t>(owner.Release()), device});
   *number = held_.size() - 1;
-  return true;
+  return OpenResult::kOpened;
 }
 
 bool HeldFiles::ReadAt(std::size_t number, std::uint64_t offset, std::size_t count,
@@ -243,7 +281,7 @@ std::uint64_t HeldFiles::LinkCount(std::size_t number) {
   return information.nNumberOfLinks;
 }
 
-bool HeldFiles::OpenForHandOver(std::size_t /*number*/, HandOverMode /*mode*/,
-                                std::vector<int>* /*descriptors*/) {
-  return false;
+OpenResult HeldFiles::OpenForHandOver(std::size_t /*number*/, HandOverMode /*mode*/,
+                                      std::vector<int>* /*descriptors*/) {
+  return OpenResult::kUnfit;
 }

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -76,11 +77,13 @@ TEST(MachineFileAccess, HandsOverOnlyWhatWasCheckedAndNeverCutsShort) {
   HandedDescriptors held;
   // The last step never follows a link, in any mode.
   for (HandOverMode mode : {HandOverMode::kRead, HandOverMode::kReadWrite, HandOverMode::kAppend}) {
-    EXPECT_FALSE(OpenForHandOver((directory.path() / "link").string(), mode, false, &held.all()));
+    EXPECT_EQ(OpenForHandOver((directory.path() / "link").string(), mode, false, &held.all()),
+              OpenResult::kUnfit);
   }
   EXPECT_TRUE(held.all().empty());
 
-  ASSERT_TRUE(OpenForHandOver(victim.string(), HandOverMode::kReadWrite, false, &held.all()));
+  ASSERT_EQ(OpenForHandOver(victim.string(), HandOverMode::kReadWrite, false, &held.all()),
+            OpenResult::kOpened);
   ASSERT_EQ(held.all().size(), 2u);
   EXPECT_EQ(fcntl(held.all()[0], F_GETFL) & O_ACCMODE, O_RDWR);
   EXPECT_EQ(fcntl(held.all()[1], F_GETFL) & O_ACCMODE, O_RDONLY);
@@ -88,13 +91,15 @@ TEST(MachineFileAccess, HandsOverOnlyWhatWasCheckedAndNeverCutsShort) {
   EXPECT_EQ(fcntl(held.all()[0], F_GETFL) & O_NONBLOCK, 0);
 
   std::vector<int> serial;
-  ASSERT_TRUE(OpenForHandOver(victim.string(), HandOverMode::kAppend, false, &serial));
+  ASSERT_EQ(OpenForHandOver(victim.string(), HandOverMode::kAppend, false, &serial),
+            OpenResult::kOpened);
   ASSERT_EQ(write(serial[0], "+", 1), 1);
   close(serial[0]);
   EXPECT_EQ(ReadBytes(victim), "keep+");
   std::vector<int> created;
-  ASSERT_TRUE(OpenForHandOver((directory.path() / "new.log").string(), HandOverMode::kAppend, false,
-                              &created));
+  ASSERT_EQ(OpenForHandOver((directory.path() / "new.log").string(), HandOverMode::kAppend, false,
+                            &created),
+            OpenResult::kOpened);
   close(created[0]);
   EXPECT_TRUE(fs::is_regular_file(directory.path() / "new.log"));
 
@@ -102,8 +107,9 @@ TEST(MachineFileAccess, HandsOverOnlyWhatWasCheckedAndNeverCutsShort) {
   const fs::path fifo = directory.path() / "fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   std::vector<int> none;
-  EXPECT_FALSE(OpenForHandOver(fifo.string(), HandOverMode::kRead, true, &none));
-  EXPECT_FALSE(OpenForHandOver(directory.path().string(), HandOverMode::kRead, false, &none));
+  EXPECT_EQ(OpenForHandOver(fifo.string(), HandOverMode::kRead, true, &none), OpenResult::kUnfit);
+  EXPECT_EQ(OpenForHandOver(directory.path().string(), HandOverMode::kRead, false, &none),
+            OpenResult::kUnfit);
   EXPECT_TRUE(none.empty());
   std::string bytes;
   EXPECT_EQ(ReadSmallFile(fifo.string(), 100, &bytes), SmallFileResult::kNotAFile);
@@ -117,7 +123,7 @@ TEST(MachineFileAccess, HoldsTheCheckedFileAndHandsOverOnlyThatOne) {
   WriteBytes(image, "0123456789");
   HeldFiles held;
   std::size_t number = 99;
-  ASSERT_TRUE(held.Open(Real(image), false, &number));
+  ASSERT_EQ(held.Open(Real(image), false, &number), OpenResult::kOpened);
   EXPECT_EQ(held.Size(number), 10u);
   EXPECT_EQ(held.LinkCount(number), 1u);
   std::string bytes;
@@ -130,13 +136,14 @@ TEST(MachineFileAccess, HoldsTheCheckedFileAndHandsOverOnlyThatOne) {
   EXPECT_EQ(held.LinkCount(number), 2u);
 
   HandedDescriptors handed;
-  ASSERT_TRUE(held.OpenForHandOver(number, HandOverMode::kReadWrite, &handed.all()));
+  ASSERT_EQ(held.OpenForHandOver(number, HandOverMode::kReadWrite, &handed.all()),
+            OpenResult::kOpened);
   EXPECT_EQ(handed.all().size(), 2u);
   // Another file under the checked name is refused.
   fs::rename(image, directory.path() / "moved.img");
   WriteBytes(image, "swapped");
   std::vector<int> none;
-  EXPECT_FALSE(held.OpenForHandOver(number, HandOverMode::kRead, &none));
+  EXPECT_EQ(held.OpenForHandOver(number, HandOverMode::kRead, &none), OpenResult::kUnfit);
   EXPECT_TRUE(none.empty());
   // The held file is still the one that was read.
   ASSERT_TRUE(held.ReadAt(number, 0, 2, &bytes));
@@ -146,10 +153,53 @@ TEST(MachineFileAccess, HoldsTheCheckedFileAndHandsOverOnlyThatOne) {
   fs::create_symlink(image, directory.path() / "link");
   const fs::path fifo = directory.path() / "fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  EXPECT_FALSE(held.Open((directory.path() / "link").string(), false, &number));
-  EXPECT_FALSE(held.Open(fifo.string(), true, &number));
-  EXPECT_FALSE(held.Open(Real(directory.path()), false, &number));
-  EXPECT_FALSE(held.Open((directory.path() / "missing").string(), false, &number));
+  EXPECT_EQ(held.Open((directory.path() / "link").string(), false, &number), OpenResult::kUnfit);
+  EXPECT_EQ(held.Open(fifo.string(), true, &number), OpenResult::kUnfit);
+  EXPECT_EQ(held.Open(Real(directory.path()), false, &number), OpenResult::kUnfit);
+  EXPECT_EQ(held.Open((directory.path() / "missing").string(), false, &number), OpenResult::kUnfit);
 }
 
+// Out of descriptors is no changed file: the open says which it is, and
+// the limit it met.
+TEST(MachineFileAccess, TellsRunningOutOfDescriptorsApartFromAnUnfitFile) {
+  TestDirectory directory;
+  const fs::path image = directory.path() / "disk.img";
+  WriteBytes(image, "0123456789");
+  // The lowest free number as the limit: no further descriptor fits below it.
+  const int lowest = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(lowest, 0);
+  close(lowest);
+  struct rlimit was {};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &was), 0);
+  struct rlimit tight = was;
+  tight.rlim_cur = static_cast<rlim_t>(lowest);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+  HeldFiles held;
+  std::size_t number = 0;
+  const OpenResult heldResult = held.Open(Real(image), false, &number);
+  std::vector<int> none;
+  const OpenResult handed = OpenForHandOver(Real(image), HandOverMode::kRead, false, &none);
+  const long long limit = OpenFileLimit();
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &was), 0);
+  EXPECT_EQ(heldResult, OpenResult::kTooManyFiles);
+  EXPECT_EQ(handed, OpenResult::kTooManyFiles);
+  EXPECT_TRUE(none.empty());
+  EXPECT_EQ(limit, lowest);
+  // With descriptors to spare the same file opens.
+  EXPECT_EQ(held.Open(Real(image), false, &number), OpenResult::kOpened);
+}
+
+// The root of the system and of every mounted file system, and a bind
+// mount of a folder (same device, only the mount table tells it); a folder
+// on the same file system is none.
+TEST(MachineFileAccess, TellsRootsOfMountedFileSystemsFromFolders) {
+  TestDirectory directory;
+  fs::create_directory(directory.path() / "vm");
+  EXPECT_TRUE(IsVolumeRoot("/"));
+  EXPECT_TRUE(IsVolumeRoot("/proc/"));
+  EXPECT_FALSE(IsVolumeRoot(Real(directory.path() / "vm") + "/"));
+  EXPECT_FALSE(IsVolumeRoot("/proc/self/"));
+  // What cannot be looked at is no machine's folder either.
+  EXPECT_TRUE(IsVolumeRoot(Real(directory.path()) + "/missing/"));
+}
 }  // namespace

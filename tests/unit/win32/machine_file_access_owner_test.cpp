@@ -1,7 +1,8 @@
 // Windows: the launcher's own folder counts as private by its owner and by
 // its rights, so that its runs never ask about the image the user picked.
 // (Wine keeps no write rights of others, so a folder others may change
-// cannot be made here.) A device is held only where one is allowed.
+// cannot be made here.) A device is held only where one is allowed, and a
+// drive's root is told from its folders.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -29,10 +30,23 @@ TEST(MachineFileAccessWindows, HoldsADeviceOnlyWhereOneIsAllowed) {
   const std::string device = "\\\\.\\NUL";
   HeldFiles held;
   std::size_t number = 99;
-  EXPECT_FALSE(held.Open(device, false, &number));
+  EXPECT_EQ(held.Open(device, false, &number), OpenResult::kUnfit);
   EXPECT_EQ(number, 99u);
-  EXPECT_TRUE(held.Open(device, true, &number));
+  EXPECT_EQ(held.Open(device, true, &number), OpenResult::kOpened);
   EXPECT_EQ(number, 0u);
+}
+
+// A drive's root holds the user's files, a folder on the drive may be a
+// machine's; what cannot be looked at counts as a root.
+TEST(MachineFileAccessWindows, TellsADrivesRootFromItsFolders) {
+  TestDirectory directory;
+  ASSERT_NE(MakeDirectory(directory.Name("vm")), 0);
+  std::string folder;
+  ASSERT_TRUE(ResolveFilePath(directory.Name("vm"), &folder));
+  folder += '\\';
+  EXPECT_FALSE(IsVolumeRoot(folder));
+  EXPECT_TRUE(IsVolumeRoot(folder.substr(0, 3)));  // "C:\"
+  EXPECT_TRUE(IsVolumeRoot(folder + "missing\\"));
 }
 
 }  // namespace
