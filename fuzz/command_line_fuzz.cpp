@@ -1,6 +1,6 @@
 // The command-line tokenizer. Any line: the stretches lie inside it, in
-// order, and a parameter is its stretch of the line. A list of arguments (split at NUL bytes, the program's name first)
-// joined as Linux joins them (each one that is empty or holds a blank in
+// order, and a parameter is its stretch of the line. A list of arguments (split at NUL bytes, the
+// program's name first) joined as Linux joins them (each one that is empty or holds a blank in
 // double quotes) gives the same arguments back when none holds a quote.
 #include <cstddef>
 #include <cstdint>

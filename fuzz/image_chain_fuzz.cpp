@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "player/block_renderer.h"
 #include "player/image_chain.h"
 
 namespace {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fuzz/model_check.h"
+#include "player/block_renderer.h"
 #include "player/qemu_command.h"
 #include "player/vmx_config.h"
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "player/machine_facts.h"
+#include "player/qemu_arguments.h"
 
 // With KVM the host's CPU, with TCG or WHPX QEMU's "max" model: every feature
 // the accelerator can give, so that guests that need x86-64-v2 boot.

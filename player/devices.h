@@ -4,6 +4,7 @@
 
 #include "player/machine_description.h"
 #include "player/machine_facts.h"
+#include "player/qemu_arguments.h"
 #include "player/vmx_settings.h"
 
 void DescribeDevices(VmxSettings& settings, MachineDescription& machine);

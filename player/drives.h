@@ -11,6 +11,7 @@
 
 #include "player/machine_description.h"
 #include "player/machine_facts.h"
+#include "player/qemu_arguments.h"
 #include "player/vmx_settings.h"
 
 // Reads the drives into `machine`: each file a use (relative names in

@@ -16,36 +16,15 @@ HandOverMode ModeFor(FileAccess access) {
 
 }  // namespace
 
-std::vector<FileHandOver::Need> FileHandOver::Needs() const {
-  std::vector<Need> needs(plan_.files().size());
-  auto need = [&needs](std::size_t file, FileAccess access) {
-    if (file >= needs.size()) return;
-    if (!needs[file].handed || access != FileAccess::kRead) needs[file].access = access;
-    needs[file].handed = true;
-  };
-  for (std::size_t use = 0; use < plan_.uses().size(); ++use) {
-    if (const ImageChain* chain = plan_.ChainOfUse(use)) {
-      // A vmdk descriptor is read by the player only; backing layers are
-      // only read.
-      for (const ImageFileUse& file : QemuFileUses(*chain, false)) {
-        need(file.file, file.written ? FileAccess::kWrite : FileAccess::kRead);
-      }
-    } else {
-      need(plan_.FileOfUse(use), plan_.uses()[use].access);
-    }
-  }
-  return needs;
-}
-
-bool FileHandOver::Open(HandOverHost& host, std::string* failed) {
-  const std::vector<PlannedFile>& files = plan_.files();
-  setOfFile_.assign(files.size(), 0);
+bool FileHandOver::Open(HandOverHost& host, const std::vector<HandedFile>& files,
+                        std::string* failed) {
+  const std::vector<PlannedFile>& planned = plan_.files();
+  setOfFile_.assign(planned.size(), 0);
   if (!host.HandsDescriptors()) return true;
-  const std::vector<Need> needs = Needs();
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    if (!needs[i].handed) continue;
-    const PlannedFile& file = files[i];
-    const HandOverMode mode = ModeFor(needs[i].access);
+  for (const HandedFile& handed : files) {
+    if (handed.file >= planned.size() || setOfFile_[handed.file] != 0) continue;
+    const PlannedFile& file = planned[handed.file];
+    const HandOverMode mode = ModeFor(handed.access);
     std::vector<int> descriptors;
     const bool opened = file.held != kNoFile
                             ? host.OpenHeld(file.held, mode, &descriptors)
@@ -55,8 +34,8 @@ bool FileHandOver::Open(HandOverHost& host, std::string* failed) {
       *failed = file.resolved;
       return false;
     }
-    setOfFile_[i] = ++sets_;
-    for (int descriptor : descriptors) handed_.push_back({descriptor, setOfFile_[i]});
+    setOfFile_[handed.file] = ++sets_;
+    for (int descriptor : descriptors) handed_.push_back({descriptor, sets_});
   }
   return true;
 }
@@ -81,20 +60,4 @@ std::string FileHandOver::NameOfFile(std::size_t file) const {
     return "/dev/fdset/" + std::to_string(setOfFile_[file]);
   }
   return file < plan_.files().size() ? plan_.files()[file].resolved : std::string();
-}
-
-std::string FileHandOver::FileName(std::size_t use) const {
-  return NameOfFile(plan_.FileOfUse(use));
-}
-
-std::vector<std::string> FileHandOver::BlockNodes(std::size_t use, const std::string& nodeName,
-                                                  bool readOnly) const {
-  if (const ImageChain* chain = plan_.ChainOfUse(use)) {
-    return BlockdevArguments(
-        *chain, nodeName, [this](std::size_t file) { return NameOfFile(file); }, readOnly);
-  }
-  const std::size_t file = plan_.FileOfUse(use);
-  const bool drive =
-      file < plan_.files().size() && plan_.files()[file].fileKind == FileKind::kBlockDevice;
-  return RawBlockNodes(NameOfFile(file), nodeName, readOnly, drive ? "host_cdrom" : "file");
 }

@@ -1,18 +1,17 @@
-// How the plan's files reach QEMU. On Linux every file goes as a
-// descriptor set (-add-fd) opened by the player from the very file it
-// checked, and QEMU opens /dev/fdset/N; on Windows QEMU gets the placed
-// (resolved) names. Either way each image reaches QEMU as its own block
-// nodes with every layer named explicitly, so QEMU opens no name written
-// inside an image.
+// The descriptor store: how the plan's files reach QEMU. On Linux every
+// file goes as a descriptor set (-add-fd) opened by the player from the
+// very file it checked, and QEMU opens /dev/fdset/N; on Windows QEMU gets
+// the placed (resolved) names. The store only hands out what QEMU names for
+// a file; it knows nothing of drivers or image layers.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <vector>
 
+#include "player/file_use.h"
 #include "player/host/machine_file_access.h"
 #include "player/machine_files.h"
-#include "player/qemu_arguments.h"
 
 // The system's side; it owns the descriptors it opens.
 class HandOverHost {
@@ -29,31 +28,28 @@ class HandOverHost {
                          std::vector<int>* descriptors) = 0;
 };
 
-class FileHandOver : public FileRendering {
+// A file of the plan that QEMU opens, and how.
+struct HandedFile {
+  std::size_t file = 0;
+  FileAccess access = FileAccess::kRead;
+  bool operator==(const HandedFile& other) const = default;
+};
+
+class FileHandOver {
  public:
   explicit FileHandOver(const MachineFilePlan& plan) : plan_(plan) {}
 
-  // Opens every file of the plan for QEMU, each as its uses need it. False
-  // with `failed` naming the file that did not open as what it was.
-  bool Open(HandOverHost& host, std::string* failed);
+  // Opens each of `files` for QEMU as it says. False with `failed` naming
+  // the file that did not open as what it was.
+  bool Open(HandOverHost& host, const std::vector<HandedFile>& files, std::string* failed);
   // What QEMU must inherit.
   std::vector<int> Descriptors() const;
-
-  std::vector<std::string> Preamble() const override;
-  std::string FileName(std::size_t use) const override;
-  std::vector<std::string> BlockNodes(std::size_t use, const std::string& nodeName,
-                                      bool readOnly) const override;
+  // Arguments that come first (Linux: -add-fd for every descriptor set).
+  std::vector<std::string> Preamble() const;
+  // What QEMU opens for a file of the plan, not yet escaped.
+  std::string NameOfFile(std::size_t file) const;
 
  private:
-  // What QEMU opens for a file of the plan.
-  std::string NameOfFile(std::size_t file) const;
-  // Which files QEMU gets, and how.
-  struct Need {
-    bool handed = false;
-    FileAccess access = FileAccess::kRead;
-  };
-  std::vector<Need> Needs() const;
-
   struct Handed {
     int descriptor;
     int set;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "player/machine_facts.h"
+#include "player/qemu_arguments.h"
 
 struct UefiFiles {
   std::string code;       // the system's firmware, read only

@@ -96,28 +96,8 @@ struct ImageChain {
 // one extent, a sparse extent behind a descriptor).
 ImageChain ReadImageChain(const std::string& topPath, ImageFiles& files, char separator);
 
-// A file QEMU gets for a read chain, and whether it is written.
-struct ImageFileUse {
-  std::size_t file = 0;
-  bool written = false;
-  bool operator==(const ImageFileUse& other) const {
-    return file == other.file && written == other.written;
-  }
-};
-
-// The files that BlockdevArguments hands to QEMU (a vmdk descriptor is not
-// one of them); a read-only disk writes none. Empty for a chain that is
-// refused or pending.
-std::vector<ImageFileUse> QemuFileUses(const ImageChain& chain, bool readOnly);
-
-// The -blockdev arguments ("-blockdev", value, ...) of a read chain, deepest
-// layer first; the top's format node is `nodeName`, the others
-// "<nodeName>-<n>" and "<nodeName>-<n>-file". `fileName(file)` is what QEMU
-// opens for a file (/dev/fdset/N on Linux, the placed name on Windows).
-// Every layer whose header names a backing file gets it as `backing=` (QEMU
-// would otherwise open the header's name itself); a layer whose header
-// names none gets no `backing`. Empty for a chain that is refused or
-// pending.
-std::vector<std::string> BlockdevArguments(const ImageChain& chain, const std::string& nodeName,
-                                           const std::function<std::string(std::size_t)>& fileName,
-                                           bool readOnly);
+// The guest writes the top layer and the files of its own (level 0) when
+// the disk is written; the layers below are only read.
+constexpr bool LayerWritten(int level, bool diskWritten) {
+  return diskWritten && level == 0;
+}

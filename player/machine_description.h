@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/path_names.h"
-#include "player/qemu_arguments.h"
+#include "player/file_use.h"
 
 inline constexpr std::size_t kNoUse = static_cast<std::size_t>(-1);
 

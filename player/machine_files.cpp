@@ -144,8 +144,8 @@ class MachineFilePlan::Images : public ImageFiles {
 
   Opened Open(const std::string& path, ImageLink /*link*/, int level, std::size_t* file,
               std::string* resolved) override {
-    // Backing layers are only read; the top's own files are written with it.
-    const FileAccess access = level == 0 ? access_ : FileAccess::kRead;
+    const FileAccess access =
+        LayerWritten(level, access_ != FileAccess::kRead) ? access_ : FileAccess::kRead;
     if (!plan_.Place(path, FileUseKind::kDiskImage, access, file)) return Opened::kRefused;
     const PlannedFile& planned = plan_.files_[*file];
     *resolved = planned.resolved;

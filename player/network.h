@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "player/machine_description.h"
+#include "player/qemu_arguments.h"
 #include "player/vmx_settings.h"
 
 inline constexpr int kEthernetCards = 4;

@@ -7,6 +7,7 @@
 #include "platform/shown_text.h"
 #include "platform/trennwick_run.h"
 #include "player/accelerator.h"
+#include "player/block_renderer.h"
 #include "player/boot_media.h"
 #include "player/host/machine_lock.h"
 #include "player/network.h"
@@ -66,9 +67,12 @@ class MachineRun {
       plan.AddOwnFile(invocation.uses[use]);
     }
     FileHandOver handOver(plan);
-    if (!OpenFiles(plan, &handOver, &code)) return code;
+    const BlockRenderer renderer(plan, handOver);
+    if (!OpenFiles(plan, renderer, &handOver, &code)) return code;
     ProgramEnd end;
-    if (!RunQemu(machine, state, handOver, companions, &invocation, &end, &code)) return code;
+    if (!RunQemu(machine, state, handOver, renderer, companions, &invocation, &end, &code)) {
+      return code;
+    }
     lock.Release();
     return Report(end);
   }
@@ -359,9 +363,13 @@ class MachineRun {
     return true;
   }
 
-  bool OpenFiles(const MachineFilePlan& plan, FileHandOver* handOver, int* code) {
+  bool OpenFiles(const MachineFilePlan& plan, const BlockRenderer& renderer, FileHandOver* handOver,
+                 int* code) {
     std::string unopened;
-    if (plan.refusal().empty() && handOver->Open(services_.HandOver(), &unopened)) return true;
+    if (plan.refusal().empty() &&
+        handOver->Open(services_.HandOver(), renderer.FilesForQemu(), &unopened)) {
+      return true;
+    }
     *code = Fail(plan.refusal().empty()
                      ? WithName("Die Datei kann nicht ge\xF6"
                                 "ffnet werden oder ist nicht mehr, was sie bei der Pr\xFC"
@@ -375,9 +383,9 @@ class MachineRun {
   // QEMU to its end, with a TPM beside a fresh swtpm, and once more with
   // TCG when a hardware accelerator failed at the start.
   bool RunQemu(const MachineDescription& machine, const MachineState& state,
-               const FileHandOver& handOver, Companions& companions, QemuInvocation* invocation,
-               ProgramEnd* end, int* code) {
-    if (!RunOnce(*invocation, handOver, companions, end, code)) return false;
+               const FileHandOver& handOver, const BlockRenderer& renderer, Companions& companions,
+               QemuInvocation* invocation, ProgramEnd* end, int* code) {
+    if (!RunOnce(*invocation, handOver, renderer, companions, end, code)) return false;
     if (end->stopSignal != 0 ||
         !ShouldRetryWithTcg(facts_.accelerator, end->exitCode, end->seconds)) {
       return true;
@@ -388,11 +396,11 @@ class MachineRun {
          false);
     facts_.accelerator = QemuAccelerator::kTcg;
     *invocation = MapMachineToQemu(machine, facts_, host_, state);
-    return RunOnce(*invocation, handOver, companions, end, code);
+    return RunOnce(*invocation, handOver, renderer, companions, end, code);
   }
 
   bool RunOnce(const QemuInvocation& invocation, const FileHandOver& handOver,
-               Companions& companions, ProgramEnd* end, int* code) {
+               const BlockRenderer& renderer, Companions& companions, ProgramEnd* end, int* code) {
     const std::string passtFailure = companions.passt.Start();
     if (!passtFailure.empty()) {
       *code = Fail(passtFailure, kExitConfiguration);
@@ -408,7 +416,7 @@ class MachineRun {
     for (int descriptor : companions.tpm.Descriptors()) keepOpen.push_back(descriptor);
     for (int descriptor : companions.passt.Descriptors()) keepOpen.push_back(descriptor);
     const bool ran =
-        services_.RunProgramToEnd(look_.qemu, RenderArguments(invocation, handOver), keepOpen, end);
+        services_.RunProgramToEnd(look_.qemu, RenderArguments(invocation, renderer), keepOpen, end);
     companions.tpm.Stop();
     companions.passt.Stop();
     if (ran) return true;

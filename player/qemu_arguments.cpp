@@ -51,12 +51,3 @@ std::string EscapeQemuOptionValue(std::string_view value) {
   }
   return escaped;
 }
-
-std::vector<std::string> RawBlockNodes(const std::string& fileName, const std::string& nodeName,
-                                       bool readOnly, const std::string& driver) {
-  const std::string access = readOnly ? ",read-only=on" : "";
-  return {"-blockdev",
-          "driver=" + driver + ",node-name=" + nodeName +
-              "-file,filename=" + EscapeQemuOptionValue(fileName) + access,
-          "-blockdev", "driver=raw,node-name=" + nodeName + ",file=" + nodeName + "-file" + access};
-}

@@ -3,7 +3,7 @@
 // names a file holds the use, not the name, so that the arguments are
 // rendered from the decided plan (a descriptor set on Linux, the placed
 // name on Windows) and nothing is parsed back out of an argument. This
-// header is below every unit: it includes none of them.
+// header is below every unit but the plan's types.
 #pragma once
 
 #include <cstddef>
@@ -12,30 +12,7 @@
 #include <string_view>
 #include <vector>
 
-enum class FileAccess {
-  kRead,
-  kWrite,   // read and written in place
-  kAppend,  // only appended to; made when missing
-};
-
-enum class FileUseKind {
-  kDiskImage,          // a regular file; a qcow2 or vmdk may name further files
-  kCdImage,            // read only, as raw bytes; a regular file or a CD drive
-  kSerialOutput,       // appended to; a regular file, or missing (then made)
-  kFirmwareVariables,  // the machine's UEFI variable store, the player's own file
-};
-
-// A file the machine uses, as the configuration names it (relative names
-// already taken in the .vmx's folder).
-struct FileUse {
-  std::string path;
-  FileAccess access = FileAccess::kRead;
-  FileUseKind kind = FileUseKind::kDiskImage;
-  // What the file feeds: the node or device QEMU knows it by.
-  std::string feeds;
-
-  bool operator==(const FileUse& other) const = default;
-};
+#include "player/file_use.h"
 
 struct QemuArgument {
   enum class Kind {
@@ -84,9 +61,3 @@ std::vector<std::string> RenderArguments(const QemuInvocation& invocation,
 
 // A value inside a QEMU option list: every comma doubled.
 std::string EscapeQemuOptionValue(std::string_view value);
-
-// The -blockdev arguments of a raw file: its protocol node `nodeName`-file
-// (`driver` "file", or "host_cdrom" for a CD drive) and the raw format node
-// `nodeName` on it.
-std::vector<std::string> RawBlockNodes(const std::string& fileName, const std::string& nodeName,
-                                       bool readOnly, const std::string& driver);

@@ -11,6 +11,7 @@
 #include "player/firmware.h"
 #include "player/machine_description.h"
 #include "player/machine_facts.h"
+#include "player/qemu_arguments.h"
 #include "player/vmx_config.h"
 
 MachineDescription DescribeMachine(const VmxConfig& config, const std::string& vmxDirectory,

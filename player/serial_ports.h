@@ -6,6 +6,7 @@
 #include <string>
 
 #include "player/machine_description.h"
+#include "player/qemu_arguments.h"
 #include "player/vmx_settings.h"
 
 inline constexpr int kSerialPorts = 4;

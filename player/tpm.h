@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "player/machine_facts.h"
+#include "player/qemu_arguments.h"
 
 // The refusal (an own text) of a TPM that the machine cannot have: one
 // without UEFI firmware; empty when there is none or it can have it.

@@ -1,3 +1,4 @@
+#include "player/block_renderer.h"
 #include "player/file_hand_over.h"
 
 #include <gtest/gtest.h>
@@ -53,6 +54,11 @@ class FileHandOverTest : public ::testing::Test {
     ASSERT_FALSE(plan->AsksUser());
   }
 
+  // Opens what the renderer asks of the store.
+  bool Open(FileHandOver& store, std::string* failed) {
+    return store.Open(host, BlockRenderer(*plan, store).FilesForQemu(), failed);
+  }
+
   ScriptedFiles files;
   ScriptedHandOver host;
   std::unique_ptr<MachineFilePlan> plan;
@@ -68,7 +74,7 @@ TEST_F(FileHandOverTest, HandsEachFileAsItsOwnDescriptorSetOpenedAsItsUsesNeedIt
       {In("m-efivars.fd"), FileAccess::kWrite, FileUseKind::kFirmwareVariables, "pflash1"});
   FileHandOver handOver(*plan);
   std::string failed;
-  ASSERT_TRUE(handOver.Open(host, &failed));
+  ASSERT_TRUE(Open(handOver, &failed));
   EXPECT_EQ(Openings(host), (std::vector<Opened>{{In("a,b.img"), HandOverMode::kReadWrite},
                                                  {In("c.iso"), HandOverMode::kRead},
                                                  {In("s.log"), HandOverMode::kAppend},
@@ -93,7 +99,7 @@ TEST_F(FileHandOverTest, HandsEachFileAsItsOwnDescriptorSetOpenedAsItsUsesNeedIt
   invocation.AddFileName("file,id=serial0,path=", 2, ",append=on");
   invocation.Add({"-drive"});
   invocation.AddFileName("if=pflash,unit=1,format=raw,file=", 3, "");
-  const Arguments arguments = RenderArguments(invocation, handOver);
+  const Arguments arguments = RenderArguments(invocation, BlockRenderer(*plan, handOver));
   const Arguments expected = {
       "-add-fd",   "fd=30,set=1",
       "-add-fd",   "fd=31,set=1",
@@ -119,19 +125,19 @@ TEST_F(FileHandOverTest, HandsAChainLayerByLayerAndAVmdkOnlyItsExtent) {
   Decide({DiskUse(In("top.qcow2")), DiskUse(In("d.vmdk"), "drive1")});
   FileHandOver handOver(*plan);
   std::string failed;
-  ASSERT_TRUE(handOver.Open(host, &failed));
+  ASSERT_TRUE(Open(handOver, &failed));
   // The descriptor is the player's to read; QEMU never gets it.
   EXPECT_EQ(Openings(host), (std::vector<Opened>{{In("top.qcow2"), HandOverMode::kReadWrite},
                                                  {In("base.qcow2"), HandOverMode::kRead},
                                                  {In("d-flat.vmdk"), HandOverMode::kReadWrite}}));
   EXPECT_EQ(
-      handOver.BlockNodes(0, "drive0", false),
+      BlockRenderer(*plan, handOver).BlockNodes(0, "drive0", false),
       (Arguments{"-blockdev",
                  "driver=file,node-name=drive0-1-file,filename=/dev/fdset/2,read-only=on",
                  "-blockdev", "driver=qcow2,node-name=drive0-1,file=drive0-1-file,read-only=on",
                  "-blockdev", "driver=file,node-name=drive0-file,filename=/dev/fdset/1",
                  "-blockdev", "driver=qcow2,node-name=drive0,file=drive0-file,backing=drive0-1"}));
-  EXPECT_EQ(handOver.BlockNodes(1, "drive1", false),
+  EXPECT_EQ(BlockRenderer(*plan, handOver).BlockNodes(1, "drive1", false),
             (Arguments{"-blockdev", "driver=file,node-name=drive1-1-file,filename=/dev/fdset/3",
                        "-blockdev",
                        "driver=raw,node-name=drive1,file=drive1-1-file,offset=0,size=1048576"}));
@@ -148,11 +154,11 @@ TEST_F(FileHandOverTest, HandsAFileThatSeveralUsesNameOnceAndACdDriveAsOne) {
   ASSERT_EQ(plan->refusal(), "");
   FileHandOver handOver(*plan);
   std::string failed;
-  ASSERT_TRUE(handOver.Open(host, &failed));
+  ASSERT_TRUE(Open(handOver, &failed));
   ASSERT_EQ(host.openings.size(), 2u);
-  EXPECT_EQ(handOver.FileName(0), "/dev/fdset/1");
-  EXPECT_EQ(handOver.FileName(1), "/dev/fdset/1");
-  EXPECT_EQ(handOver.BlockNodes(2, "drive2", true),
+  EXPECT_EQ(BlockRenderer(*plan, handOver).FileName(0), "/dev/fdset/1");
+  EXPECT_EQ(BlockRenderer(*plan, handOver).FileName(1), "/dev/fdset/1");
+  EXPECT_EQ(BlockRenderer(*plan, handOver).BlockNodes(2, "drive2", true),
             (Arguments{"-blockdev",
                        "driver=host_cdrom,node-name=drive2-file,filename=/dev/fdset/2,read-only=on",
                        "-blockdev", "driver=raw,node-name=drive2,file=drive2-file,read-only=on"}));
@@ -165,7 +171,7 @@ TEST_F(FileHandOverTest, NamesTheFileThatDidNotOpen) {
   host.failing.insert(In("c.iso"));
   FileHandOver handOver(*plan);
   std::string failed;
-  EXPECT_FALSE(handOver.Open(host, &failed));
+  EXPECT_FALSE(Open(handOver, &failed));
   EXPECT_EQ(failed, In("c.iso"));
 }
 
@@ -182,7 +188,7 @@ TEST_F(FileHandOverTest, PassesThePlacedNamesWhereNoDescriptorsAreHanded) {
   host.descriptors = false;
   FileHandOver handOver(*plan);
   std::string failed;
-  ASSERT_TRUE(handOver.Open(host, &failed));
+  ASSERT_TRUE(Open(handOver, &failed));
   EXPECT_TRUE(host.openings.empty());
   EXPECT_TRUE(handOver.Preamble().empty());
   EXPECT_TRUE(handOver.Descriptors().empty());
@@ -208,7 +214,7 @@ TEST_F(FileHandOverTest, PassesThePlacedNamesWhereNoDescriptorsAreHanded) {
       "driver=raw,node-name=drive1,file=drive1-file,read-only=on",
       "-chardev",
       "file,id=serial0,path=C:\\vm,,x\\s,,1.log,append=on"};
-  EXPECT_EQ(RenderArguments(invocation, handOver), expected);
+  EXPECT_EQ(RenderArguments(invocation, BlockRenderer(*plan, handOver)), expected);
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include "player/block_renderer.h"
 #include "player/image_chain.h"
 
 #include <gtest/gtest.h>

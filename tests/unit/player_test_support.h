@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "player/block_renderer.h"
 #include "player/qemu_command.h"
 #include "player/vmx_config.h"
 
