@@ -334,7 +334,8 @@ class ApplianceReader {
       return;
     }
     for (FileUse& use : result_.machine.uses) {
-      use.access = FileAccess::kRead;
+      // The guest writes its disks as on any machine; the writes land in
+      // the player's overlay, and the appliance itself is only read.
       use.throwAwayWrites = use.kind == FileUseKind::kDiskImage;
       if (!archive_) continue;
       const auto place = byUsePath.find(use.path);

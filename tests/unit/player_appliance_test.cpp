@@ -158,14 +158,13 @@ TEST(Appliance, DescribesTheMachineTheSameVmxDescribes) {
   EXPECT_EQ(appliance.bootCdUse, vmx.bootCdUse);
 }
 
-TEST(Appliance, ReadsAnOvasDisksWhereTheyLieAndOnlyReadsThem) {
+TEST(Appliance, ReadsAnOvasDisksWhereTheyLieAndThrowsTheirWritesAway) {
   const std::string ova = Ova(ManifestOf(kEnvelope, kDisk));
   const ApplianceMachine read = ReadOva(ova);
   ASSERT_EQ(read.error, "");
   ASSERT_EQ(read.machine.uses.size(), 2u);
   const FileUse& disk = UseOf(read.machine, FileUseKind::kDiskImage);
   EXPECT_EQ(disk.path, "/apps/m.ova");
-  EXPECT_EQ(disk.access, FileAccess::kRead);
   EXPECT_TRUE(disk.throwAwayWrites);
   EXPECT_EQ(disk.sliceSize, kDisk.size());
   EXPECT_TRUE(ova.compare(disk.sliceOffset, disk.sliceSize, kDisk) == 0);
@@ -224,7 +223,6 @@ TEST(Appliance, ReadsAnOvfsFilesBesideItAndChecksThemAgainstItsManifest) {
   ASSERT_EQ(plain.machine.uses.size(), 2u);
   const FileUse& disk = UseOf(plain.machine, FileUseKind::kDiskImage);
   EXPECT_EQ(disk.path, "/apps/m-disk1.vmdk");
-  EXPECT_EQ(disk.access, FileAccess::kRead);
   EXPECT_TRUE(disk.throwAwayWrites);
   EXPECT_EQ(disk.sliceSize, 0u);
   EXPECT_EQ(UseOf(plain.machine, FileUseKind::kCdImage).path, "/apps/tools.iso");
