@@ -2,13 +2,26 @@
 
 #include <algorithm>
 
+#include "player/image_writers.h"
+
 namespace {
+
+// Whether the guest writes a node of the chain: the layer's place in it,
+// and whether QEMU can write the layer at all.
+bool NodeWritten(const ImageNode& node, bool readOnly) {
+  return LayerWritten(node.level, !readOnly) && !node.readOnly;
+}
 
 class BlockdevRenderer {
  public:
   BlockdevRenderer(const ImageChain& chain, const std::string& nodeName,
-                   const std::function<std::string(std::size_t)>& fileName, bool readOnly)
-      : chain_(chain), nodeName_(nodeName), fileName_(fileName), readOnly_(readOnly) {}
+                   const std::function<std::string(std::size_t)>& fileName,
+                   const std::function<std::string(int)>& copyName, bool readOnly)
+      : chain_(chain),
+        nodeName_(nodeName),
+        fileName_(fileName),
+        copyName_(copyName),
+        readOnly_(readOnly) {}
 
   std::vector<std::string> Render() {
     RenderLayer(0);
@@ -20,39 +33,42 @@ class BlockdevRenderer {
     return index == 0 ? nodeName_ : nodeName_ + "-" + std::to_string(index);
   }
 
-  bool ReadOnly(const ImageNode& node) const { return !LayerWritten(node.level, !readOnly_); }
-
   void Add(const std::string& value) {
     arguments_.push_back("-blockdev");
     arguments_.push_back(value);
   }
 
-  // A protocol node over the file of node `index`; its name.
-  std::string RenderFile(int index, bool readOnly) {
-    const ImageNode& node = chain_.nodes[static_cast<std::size_t>(index)];
+  // A protocol node named after node `index` over `fileName`; its name.
+  std::string RenderFile(int index, const std::string& fileName, bool readOnly) {
     const std::string name = NodeName(index) + "-file";
-    Add("driver=file,node-name=" + EscapeQemuOptionValue(name) + ",filename=" +
-        EscapeQemuOptionValue(fileName_(node.file)) + (readOnly ? ",read-only=on" : ""));
+    Add("driver=file,node-name=" + EscapeQemuOptionValue(name) +
+        ",filename=" + EscapeQemuOptionValue(fileName) + (readOnly ? ",read-only=on" : ""));
     return name;
+  }
+
+  std::string FileOfNode(int index) const {
+    return fileName_(chain_.nodes[static_cast<std::size_t>(index)].file);
   }
 
   void RenderLayer(int index) {
     const ImageNode& node = chain_.nodes[static_cast<std::size_t>(index)];
     if (node.backing >= 0) RenderLayer(node.backing);
-    const bool readOnly = ReadOnly(node);
+    const bool readOnly = !NodeWritten(node, readOnly_);
     const std::string readOnlyOption = readOnly ? ",read-only=on" : "";
     const std::string name = EscapeQemuOptionValue(NodeName(index));
     if (node.extent >= 0) {
-      const bool extentReadOnly = readOnly || node.extentReadOnly;
-      const std::string extent = RenderFile(node.extent, extentReadOnly);
+      const std::string extent = RenderFile(node.extent, FileOfNode(node.extent), readOnly);
       Add("driver=raw,node-name=" + name + ",file=" + EscapeQemuOptionValue(extent) +
           ",offset=" + std::to_string(node.extentOffset) +
-          ",size=" + std::to_string(node.extentSize) + (extentReadOnly ? ",read-only=on" : ""));
+          ",size=" + std::to_string(node.extentSize) + readOnlyOption);
       return;
     }
     std::string dataFile;
-    if (node.dataFile >= 0) dataFile = RenderFile(node.dataFile, readOnly);
-    const std::string file = RenderFile(index, readOnly);
+    if (node.dataFile >= 0)
+      dataFile = RenderFile(node.dataFile, FileOfNode(node.dataFile), readOnly);
+    // A descriptor of extents reaches QEMU as the player's copy.
+    const std::string file =
+        RenderFile(index, node.extents.empty() ? FileOfNode(index) : copyName_(index), readOnly);
     std::string value = "driver=";
     value += node.format == ImageFormat::kQcow2  ? "qcow2"
              : node.format == ImageFormat::kVmdk ? "vmdk"
@@ -66,9 +82,14 @@ class BlockdevRenderer {
   const ImageChain& chain_;
   const std::string& nodeName_;
   const std::function<std::string(std::size_t)>& fileName_;
+  const std::function<std::string(int)>& copyName_;
   const bool readOnly_;
   std::vector<std::string> arguments_;
 };
+
+bool Usable(const ImageChain& chain) {
+  return !chain.Refused() && !chain.Pending() && !chain.nodes.empty();
+}
 
 }  // namespace
 
@@ -83,14 +104,17 @@ std::vector<std::string> RawBlockNodes(const std::string& fileName, const std::s
 
 std::vector<ImageFileUse> QemuFileUses(const ImageChain& chain, bool readOnly) {
   std::vector<ImageFileUse> uses;
-  if (chain.Refused() || chain.Pending() || chain.nodes.empty()) return uses;
+  if (!Usable(chain)) return uses;
   for (const ImageNode& node : chain.nodes) {
     // An extent is handed over with its descriptor, which QEMU never gets.
     if (node.link == ImageLink::kExtent) continue;
-    const bool written = LayerWritten(node.level, !readOnly);
+    const bool written = NodeWritten(node, readOnly);
     if (node.extent >= 0) {
-      const std::size_t extent = chain.nodes[static_cast<std::size_t>(node.extent)].file;
-      uses.push_back({extent, written && !node.extentReadOnly});
+      uses.push_back({chain.nodes[static_cast<std::size_t>(node.extent)].file, written});
+    } else if (!node.extents.empty()) {
+      for (const ImageExtent& extent : node.extents) {
+        uses.push_back({chain.nodes[static_cast<std::size_t>(extent.node)].file, written});
+      }
     } else {
       uses.push_back({node.file, written});
     }
@@ -98,11 +122,71 @@ std::vector<ImageFileUse> QemuFileUses(const ImageChain& chain, bool readOnly) {
   return uses;
 }
 
+bool NeedsOverlay(const ImageChain& chain) {
+  return Usable(chain) &&
+         std::any_of(chain.nodes.begin(), chain.nodes.end(), [](const ImageNode& node) {
+           return LayerWritten(node.level, true) && node.readOnly;
+         });
+}
+
 std::vector<std::string> BlockdevArguments(const ImageChain& chain, const std::string& nodeName,
                                            const std::function<std::string(std::size_t)>& fileName,
-                                           bool readOnly) {
-  if (chain.Refused() || chain.Pending() || chain.nodes.empty()) return {};
-  return BlockdevRenderer(chain, nodeName, fileName, readOnly).Render();
+                                           bool readOnly,
+                                           const std::function<std::string(int)>& copyName) {
+  if (!Usable(chain)) return {};
+  return BlockdevRenderer(chain, nodeName, fileName, copyName, readOnly).Render();
+}
+
+BlockRenderer::BlockRenderer(const MachineFilePlan& plan, const FileHandOver& store)
+    : plan_(plan), store_(store) {
+  for (std::size_t use = 0; use < plan_.uses().size(); ++use) {
+    const ImageChain* chain = plan_.ChainOfUse(use);
+    if (chain == nullptr || !Usable(*chain)) continue;
+    const bool written = plan_.uses()[use].access != FileAccess::kRead;
+    const bool overlay = written && (plan_.uses()[use].throwAwayWrites || NeedsOverlay(*chain));
+    // Deepest first, so that a copy is handed over before its child names
+    // it; QEMU writes a copy's CID when it writes the layer.
+    for (int node = static_cast<int>(chain->nodes.size()) - 1; node >= 0; --node) {
+      const ImageNode& layer = chain->nodes[static_cast<std::size_t>(node)];
+      if (layer.extents.empty()) continue;
+      images_.push_back({PlayerImage::Kind::kDescriptor, use, node,
+                         !overlay && NodeWritten(layer, !written), kNoFile});
+    }
+    if (overlay) images_.push_back({PlayerImage::Kind::kOverlay, use, -1, true, kNoFile});
+  }
+}
+
+std::size_t BlockRenderer::FileOfImage(PlayerImage::Kind kind, std::size_t use, int node) const {
+  for (const PlayerImage& image : images_) {
+    if (image.kind == kind && image.use == use && image.node == node) return image.file;
+  }
+  return kNoFile;
+}
+
+bool BlockRenderer::Overlaid(std::size_t use) const {
+  return std::any_of(images_.begin(), images_.end(), [use](const PlayerImage& image) {
+    return image.kind == PlayerImage::Kind::kOverlay && image.use == use;
+  });
+}
+
+bool BlockRenderer::ImageBytes(std::size_t image, std::string* bytes) const {
+  const PlayerImage& wanted = images_.at(image);
+  const ImageChain& chain = *plan_.ChainOfUse(wanted.use);
+  if (wanted.kind == PlayerImage::Kind::kOverlay) {
+    return WriteQcow2Overlay(chain.nodes.front().virtualSize, bytes);
+  }
+  const ImageNode& node = chain.nodes[static_cast<std::size_t>(wanted.node)];
+  std::vector<std::string> names;
+  for (const ImageExtent& extent : node.extents) {
+    names.push_back(store_.NameOfFile(chain.nodes[static_cast<std::size_t>(extent.node)].file));
+  }
+  return WriteVmdkDescriptor(node.descriptor, names, bytes);
+}
+
+bool BlockRenderer::DiscardsWrites() const {
+  return std::any_of(images_.begin(), images_.end(), [](const PlayerImage& image) {
+    return image.kind == PlayerImage::Kind::kOverlay;
+  });
 }
 
 std::vector<HandedFile> BlockRenderer::FilesForQemu() const {
@@ -117,7 +201,8 @@ std::vector<HandedFile> BlockRenderer::FilesForQemu() const {
   };
   for (std::size_t use = 0; use < plan_.uses().size(); ++use) {
     if (const ImageChain* chain = plan_.ChainOfUse(use)) {
-      for (const ImageFileUse& file : QemuFileUses(*chain, false)) {
+      const bool readOnly = plan_.uses()[use].access == FileAccess::kRead || Overlaid(use);
+      for (const ImageFileUse& file : QemuFileUses(*chain, readOnly)) {
         need(file.file, file.written ? FileAccess::kWrite : FileAccess::kRead);
       }
     } else if (plan_.FileOfUse(use) != kNoFile) {
@@ -138,8 +223,26 @@ std::string BlockRenderer::FileName(std::size_t use) const {
 std::vector<std::string> BlockRenderer::BlockNodes(std::size_t use, const std::string& nodeName,
                                                    bool readOnly) const {
   if (const ImageChain* chain = plan_.ChainOfUse(use)) {
-    return BlockdevArguments(
-        *chain, nodeName, [this](std::size_t file) { return store_.NameOfFile(file); }, readOnly);
+    const std::size_t overlay = FileOfImage(PlayerImage::Kind::kOverlay, use, -1);
+    const bool throwAway = !readOnly && Overlaid(use);
+    const std::string chainName = throwAway ? nodeName + "-base" : nodeName;
+    std::vector<std::string> nodes = BlockdevArguments(
+        *chain, chainName, [this](std::size_t file) { return store_.NameOfFile(file); },
+        readOnly || throwAway,
+        [this, use](int node) {
+          return store_.NameOfFile(FileOfImage(PlayerImage::Kind::kDescriptor, use, node));
+        });
+    if (!throwAway) return nodes;
+    // The guest writes into the player's overlay; the chain stays as it is.
+    const std::string file = nodeName + "-file";
+    nodes.insert(nodes.end(), {"-blockdev",
+                               "driver=file,node-name=" + EscapeQemuOptionValue(file) +
+                                   ",filename=" + EscapeQemuOptionValue(store_.NameOfFile(overlay)),
+                               "-blockdev",
+                               "driver=qcow2,node-name=" + EscapeQemuOptionValue(nodeName) +
+                                   ",file=" + EscapeQemuOptionValue(file) +
+                                   ",backing=" + EscapeQemuOptionValue(chainName)});
+    return nodes;
   }
   const std::size_t file = plan_.FileOfUse(use);
   const bool drive =

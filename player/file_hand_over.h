@@ -42,11 +42,17 @@ class FileHandOver {
   // Opens each of `files` for QEMU as it says. False with `failed` naming
   // the file that did not open as what it was.
   bool Open(HandOverHost& host, const std::vector<HandedFile>& files, std::string* failed);
+  // A file the player wrote for QEMU (in its private folder), handed over
+  // like the plan's files; false with `failed` naming it when it did not
+  // open. `file` gets its number, after the plan's files.
+  bool AddPlayerFile(HandOverHost& host, const std::string& path, FileAccess access,
+                     std::size_t* file, std::string* failed);
   // What QEMU must inherit.
   std::vector<int> Descriptors() const;
   // Arguments that come first (Linux: -add-fd for every descriptor set).
   std::vector<std::string> Preamble() const;
-  // What QEMU opens for a file of the plan, not yet escaped.
+  // What QEMU opens for a file of the plan or of the player, not yet
+  // escaped.
   std::string NameOfFile(std::size_t file) const;
 
  private:
@@ -55,7 +61,15 @@ class FileHandOver {
     int set;
   };
   const MachineFilePlan& plan_;
+  struct PlayerFile {
+    std::string path;
+    int set;  // 0 while it goes by its name
+  };
+  bool OpenForQemu(HandOverHost& host, std::size_t held, const std::string& resolved,
+                   FileAccess access, bool blockDevice, int* set);
   std::vector<int> setOfFile_;  // 0 while a file goes by its name
+  std::vector<PlayerFile> playerFiles_;
+  bool descriptors_ = false;
   int sets_ = 0;
   std::vector<Handed> handed_;
 };

@@ -13,12 +13,7 @@
 #include <string_view>
 #include <vector>
 
-enum class ImageFormat { kRaw, kQcow2, kVmdk };
-
-// By content only: qcow2 magic "QFI\xFB", vmdk sparse magic "KDMV", a vmdk
-// text descriptor ("# Disk DescriptorFile" at the start); raw for anything
-// else. A disk's format never comes from its name.
-ImageFormat FormatOfImageStart(std::string_view start);
+#include "player/image_readers.h"
 
 // True for a name QEMU would take as a protocol or as inline JSON options
 // ("nbd:...", "json:{...}", "http:..."): its first ':' comes before any
@@ -52,12 +47,18 @@ class ImageFiles {
   virtual std::uint64_t Size(std::size_t file) = 0;
 };
 
+// One extent of a vmdk descriptor that QEMU reads as the player writes it.
+struct ImageExtent {
+  int node = -1;  // the extent's file in the chain
+  VmdkExtent line;
+};
+
 // One file of the chain. Indices name other nodes; -1 for none.
 struct ImageNode {
   std::size_t file = 0;
   ImageLink link = ImageLink::kTop;
   int level = 0;
-  ImageFormat format = ImageFormat::kRaw;  // raw for data files and extents
+  ImageFormat format = ImageFormat::kRaw;  // raw for data files and flat extents
   // Opened as kNotYet: its content, and so the names it holds, unread.
   bool pending = false;
   int backing = -1;
@@ -68,7 +69,15 @@ struct ImageNode {
   int extent = -1;
   std::uint64_t extentOffset = 0;
   std::uint64_t extentSize = 0;
-  bool extentReadOnly = false;
+  // Any other vmdk descriptor (several extents, sparse extents, a parent):
+  // QEMU reads a copy the player writes, naming only these extents.
+  std::vector<ImageExtent> extents;
+  VmdkDescriptor descriptor;
+  // QEMU can only read this file (compressed or otherwise not writable);
+  // a disk written through it needs an overlay.
+  bool readOnly = false;
+  // The guest's size of the disk this layer holds, in bytes.
+  std::uint64_t virtualSize = 0;
 };
 
 struct ImageChain {
@@ -88,12 +97,11 @@ struct ImageChain {
 };
 
 // The chain below `topPath` (the top image's path as the caller places it),
-// read level by level with bounded reads. Refused: a name with a protocol,
-// a NUL byte or too long for its header, more than 16 backing levels, a
-// file already in the chain, a broken or truncated header, a vmdk whose
-// descriptor is too large, names too many extents, an extent type that is
-// not plain data, or a layout QEMU cannot take as explicit nodes (more than
-// one extent, a sparse extent behind a descriptor).
+// read level by level with the image readers. Refused: a name with a
+// protocol, a NUL byte or too long for its header, more than 16 backing
+// levels, a file already in the chain, whatever a reader refuses, a sparse
+// extent that is no sparse file of its own, a vmdk parent without data of
+// its own.
 ImageChain ReadImageChain(const std::string& topPath, ImageFiles& files, char separator);
 
 // The guest writes the top layer and the files of its own (level 0) when

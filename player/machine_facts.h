@@ -52,6 +52,8 @@ struct MachineFacts {
   std::string titleNote;
   // The same for stderr, in a sentence.
   std::string reason;
+  // Some disk's writes go to a throw-away overlay (the title says so).
+  bool writesDiscarded = false;
   // What Windows setup media need and the host cannot give, one own text
   // each; the machine starts without them.
   std::vector<std::string> shortfalls;

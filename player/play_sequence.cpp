@@ -57,6 +57,9 @@ class MachineRun {
     MachineLock lock;
     if (!TakeLock(&lock, &code)) return code;
     facts_ = WorkOutMachineFacts(machine, host_, ReadBootMedium(machine, plan));
+    FileHandOver handOver(plan);
+    BlockRenderer renderer(plan, handOver);
+    facts_.writesDiscarded = renderer.DiscardsWrites();
     TellFacts();
     Companions companions;
     MachineState state;
@@ -66,9 +69,8 @@ class MachineRun {
     for (std::size_t use = machine.uses.size(); use < invocation.uses.size(); ++use) {
       plan.AddOwnFile(invocation.uses[use]);
     }
-    FileHandOver handOver(plan);
-    const BlockRenderer renderer(plan, handOver);
     if (!OpenFiles(plan, renderer, &handOver, &code)) return code;
+    if (!WritePlayerImages(plan, &renderer, &handOver, &code)) return code;
     ProgramEnd end;
     if (!RunQemu(machine, state, handOver, renderer, companions, &invocation, &end, &code)) {
       return code;
@@ -378,6 +380,49 @@ class MachineRun {
                      : WithName(plan.refusal().c_str(), plan.refusedPath(), "'. Nichts gestartet."),
                  kExitConfiguration);
     return false;
+  }
+
+  // The files the player writes for QEMU (vmdk descriptors naming what it
+  // handed over, throw-away overlays), each handed over like the plan's.
+  bool WritePlayerImages(const MachineFilePlan& plan, BlockRenderer* renderer,
+                         FileHandOver* handOver, int* code) {
+    const std::vector<PlayerImage>& images = renderer->PlayerImages();
+    for (std::size_t i = 0; i < images.size(); ++i) {
+      const PlayerImage& image = images[i];
+      const std::string& disk = plan.uses()[image.use].path;
+      std::string bytes;
+      if (!renderer->ImageBytes(i, &bytes)) {
+        *code = Fail(WithName("Das Abbild kann QEMU nicht \xFC"
+                              "bergeben werden, weil ein Name darin nicht geschrieben werden "
+                              "kann: '",
+                              disk, "'. Nichts gestartet."),
+                     kExitConfiguration);
+        return false;
+      }
+      const bool overlay = image.kind == PlayerImage::Kind::kOverlay;
+      const std::string name = std::to_string(i) + (overlay ? "-overlay.qcow2" : "-disk.vmdk");
+      std::string path;
+      std::string unopened;
+      std::size_t file = kNoFile;
+      if (!services_.PlayerImages().Write(name, bytes, &path)) {
+        *code = Fail(WithName("Die Hilfsdatei f\xFCr das Abbild kann im tempor\xE4ren Ordner nicht "
+                              "angelegt werden: '",
+                              disk, "'. Nichts gestartet."),
+                     kExitConfiguration);
+        return false;
+      }
+      if (!handOver->AddPlayerFile(services_.HandOver(), path,
+                                   image.written ? FileAccess::kWrite : FileAccess::kRead, &file,
+                                   &unopened)) {
+        *code = Fail(WithName("Die Datei kann nicht ge\xF6"
+                              "ffnet werden: '",
+                              unopened, "'. Nichts gestartet."),
+                     kExitConfiguration);
+        return false;
+      }
+      renderer->HandedOver(i, file);
+    }
+    return true;
   }
 
   // QEMU to its end, with a TPM beside a fresh swtpm, and once more with

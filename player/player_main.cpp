@@ -146,6 +146,7 @@ class SystemPlayerServices : public PlayerServices, MachineFileHost, HandOverHos
   }
   MachineFileHost& MachineFiles() override { return *this; }
   HandOverHost& HandOver() override { return *this; }
+  ImageFolder& PlayerImages() override { return imageFolder_; }
   bool RunProgramToEnd(const std::string& program, const std::vector<std::string>& arguments,
                        const std::vector<int>& keepOpen, ProgramEnd* end) override {
     return ::RunProgramToEnd(program, arguments, keepOpen, end);
@@ -191,6 +192,7 @@ class SystemPlayerServices : public PlayerServices, MachineFileHost, HandOverHos
 
   HeldFiles held_;
   HandedDescriptors handed_;
+  TemporaryImageFolder imageFolder_{system_facts::kTemporaryRoot};
 };
 
 // A CD image from the file manager: the launcher's throw-away machine for

@@ -10,6 +10,7 @@
 
 #include "player/file_hand_over.h"
 #include "player/host/accelerator_access.h"
+#include "player/host/image_folder.h"
 #include "player/host/program_runner.h"
 #include "player/host/uefi_files.h"
 #include "player/machine_files.h"
@@ -50,6 +51,8 @@ class PlayerServices {
                                             const std::string& target) = 0;
   virtual MachineFileHost& MachineFiles() = 0;
   virtual HandOverHost& HandOver() = 0;
+  // Where the player writes files for QEMU; removed when the run is over.
+  virtual ImageFolder& PlayerImages() = 0;
   // Runs QEMU to its end (see RunProgramToEnd); false when it did not start.
   virtual bool RunProgramToEnd(const std::string& program,
                                const std::vector<std::string>& arguments,

@@ -1,6 +1,7 @@
 #include "player/qemu_command.h"
 
 #include "platform/path_names.h"
+#include "platform/shown_text.h"
 #include "player/accelerator.h"
 #include "player/devices.h"
 #include "player/drives.h"
@@ -78,6 +79,7 @@ std::string WindowTitle(const std::string& displayName, const std::string& bootC
   };
   append(LastPathName(bootCdName, host.separator));
   append(facts.titleNote);
+  if (facts.writesDiscarded) append(ShownText("\xC4nderungen werden verworfen"));
   if (facts.accelerator == QemuAccelerator::kTcg) append("Software-Emulation");
   return title;
 }

@@ -33,7 +33,8 @@ QemuInvocation MapMachineToQemu(const MachineDescription& machine, const Machine
 
 // The title of QEMU's window (QEMU shows "QEMU (title)"): the displayName,
 // the file name of the CD that boots, why the firmware is not the .vmx's,
-// and "Software-Emulation" under TCG, joined by `dash`; the configuration's
+// "Software-Emulation" under TCG, and that a disk's writes are discarded,
+// joined by `dash`; the configuration's
 // bytes pass as they are.
 std::string WindowTitle(const std::string& displayName, const std::string& bootCdName,
                         const MachineFacts& facts, const HostFacts& host);

@@ -64,8 +64,10 @@ std::string SparseVmdk(const std::string& descriptor) {
   image.replace(0, 4, "KDMV");
   PutLittleEndian(image, 4, 1, 4);
   PutLittleEndian(image, 12, 2048, 8);
+  PutLittleEndian(image, 20, 128, 8);  // grains of 64 KiB
   PutLittleEndian(image, 28, 1, 8);
   PutLittleEndian(image, 36, 20, 8);
+  PutLittleEndian(image, 44, 512, 4);  // grain table entries
   return image + descriptor + std::string(20 * 512 - descriptor.size(), '\0');
 }
 
@@ -238,6 +240,15 @@ TEST(ImageChainQcow2, RefusesHeadersThatAreBrokenOrNameTooMuch) {
   PutBigEndian(badClusters, 20, 40, 4);
   std::string version1 = Qcow2("");
   PutBigEndian(version1, 4, 1, 4);
+  std::string luks = Qcow2("");
+  PutBigEndian(luks, 32, 2, 4);
+  std::string aes = Qcow2("");
+  PutBigEndian(aes, 32, 1, 4);
+  // A header of 112 bytes whose compression type (byte 104) QEMU 7.2 does
+  // not know; the compression bit says that it is set.
+  std::string unknownCompression = Qcow2("", {}, 1ULL << 3);
+  PutBigEndian(unknownCompression, 100, 112, 4);
+  unknownCompression[104] = 2;
   const std::vector<Case> cases = {
       {hugeName, "Das Abbild nennt einen unbrauchbaren Dateinamen: '"},
       {Qcow2(std::string("base\0.qcow2", 11)),
@@ -264,6 +275,19 @@ TEST(ImageChainQcow2, RefusesHeadersThatAreBrokenOrNameTooMuch) {
        "Das Abbild nennt einen unbrauchbaren Dateinamen: '"},
       {Qcow2("base.qcow2", {{kBackingFormat, "nbd"}}),
        "Das Abbild hat ein Format, das der Player nicht nutzt: '"},
+      // What QEMU would refuse only once it runs, told before.
+      {luks,
+       "Das Abbild ist mit LUKS verschl\xFCsselt; der Player kann es nicht \xF6"
+       "ffnen: '"},
+      {aes,
+       "Das Abbild ist mit dem alten AES-Verfahren verschl\xFCsselt, das QEMU nicht mehr "
+       "\xF6"
+       "ffnet: '"},
+      {Qcow2("", {}, 1ULL << 5), "Das Abbild verlangt eine Eigenschaft, die QEMU nicht kennt: '"},
+      {Qcow2("", {}, 1ULL << 1),
+       "Das Abbild ist als besch\xE4"
+       "digt markiert: '"},
+      {unknownCompression, "Das Abbild ist auf eine Weise komprimiert, die QEMU nicht kennt: '"},
   };
   for (const Case& c : cases) {
     ScriptedImageFiles files;
@@ -390,19 +414,103 @@ TEST(ImageChainVmdk, MakesAFlatDiskRawBytesOfItsOneExtent) {
   EXPECT_EQ(QemuFileUses(chain, false), (std::vector<ImageFileUse>{{1, false}}));
 }
 
+// A split disk as VMware writes it: a descriptor naming one sparse file
+// per 2 GB; a snapshot's child names its split parent.
+std::string SplitDescriptor(const std::string& name, int extents, const std::string& parent) {
+  std::string text = "# Disk DescriptorFile\nversion=1\nCID=0badcafe\nparentCID=" +
+                     std::string(parent.empty() ? "ffffffff" : "12345678") +
+                     "\ncreateType=\"twoGbMaxExtentSparse\"\n";
+  if (!parent.empty()) text += "parentFileNameHint=\"" + parent + "\"\n";
+  for (int i = 1; i <= extents; ++i) {
+    text += "RW 4192256 SPARSE \"" + name + "-s00" + std::to_string(i) + ".vmdk\"\n";
+  }
+  return text + "\nddb.adapterType = \"lsilogic\"\n";
+}
+
+TEST(ImageChainVmdk, PlacesEveryExtentOfASplitDiskAndItsSplitParent) {
+  ScriptedImageFiles files;
+  files.Put("/vm/child.vmdk", SplitDescriptor("child", 3, "base.vmdk"));
+  files.Put("/vm/base.vmdk", SplitDescriptor("base", 3, ""));
+  for (int i = 1; i <= 3; ++i) {
+    files.Put("/vm/child-s00" + std::to_string(i) + ".vmdk", SparseVmdk(""));
+    files.Put("/vm/base-s00" + std::to_string(i) + ".vmdk", SparseVmdk(""));
+  }
+  const ImageChain chain = ReadImageChain("/vm/child.vmdk", files, '/');
+  ASSERT_FALSE(chain.Refused()) << chain.refusal << chain.refusedName;
+  ASSERT_EQ(chain.nodes.size(), 8u);
+  EXPECT_EQ(chain.nodes[0].extents.size(), 3u);
+  EXPECT_EQ(chain.nodes[0].backing, 4);
+  EXPECT_EQ(chain.nodes[4].extents.size(), 3u);
+  EXPECT_EQ(chain.nodes[0].descriptor.cid, "0badcafe");
+  EXPECT_EQ(chain.nodes[0].descriptor.parentCid, "12345678");
+  EXPECT_EQ(chain.nodes[0].virtualSize, 3ULL * 4192256 * 512);
+  EXPECT_FALSE(NeedsOverlay(chain));
+  // The child's extents are written, the parent's only read; neither
+  // descriptor goes to QEMU as it lies.
+  EXPECT_EQ(QemuFileUses(chain, false),
+            (std::vector<ImageFileUse>{
+                {1, true}, {2, true}, {3, true}, {5, false}, {6, false}, {7, false}}));
+  auto copy = [](int node) { return "/tmp/copy" + std::to_string(node) + ".vmdk"; };
+  EXPECT_EQ(BlockdevArguments(chain, "d", FdsetName, false, copy),
+            (std::vector<std::string>{
+                "-blockdev", "driver=file,node-name=d-4-file,filename=/tmp/copy4.vmdk,read-only=on",
+                "-blockdev", "driver=vmdk,node-name=d-4,file=d-4-file,read-only=on", "-blockdev",
+                "driver=file,node-name=d-file,filename=/tmp/copy0.vmdk", "-blockdev",
+                "driver=vmdk,node-name=d,file=d-file,backing=d-4"}));
+}
+
+TEST(ImageChainVmdk, MarksLayersQemuCanOnlyReadForAnOverlay) {
+  std::string stream = SparseVmdk("");
+  PutLittleEndian(stream, 77, 1, 2);  // deflate: streamOptimized
+  std::string version3 = SparseVmdk("");
+  PutLittleEndian(version3, 4, 3, 4);
+  for (const std::string& image : {stream, version3}) {
+    ScriptedImageFiles files;
+    files.Put("/vm/d.vmdk", image);
+    const ImageChain chain = ReadImageChain("/vm/d.vmdk", files, '/');
+    ASSERT_FALSE(chain.Refused()) << chain.refusal;
+    EXPECT_TRUE(chain.nodes[0].readOnly);
+    EXPECT_TRUE(NeedsOverlay(chain));
+    EXPECT_EQ(QemuFileUses(chain, false), (std::vector<ImageFileUse>{{0, false}}));
+  }
+  // One read-only extent makes the whole split layer read-only.
+  ScriptedImageFiles files;
+  files.Put("/vm/d.vmdk",
+            "# Disk DescriptorFile\nCID=1\nparentCID=ffffffff\n"
+            "createType=\"twoGbMaxExtentSparse\"\nRW 2048 SPARSE \"a.vmdk\"\n"
+            "RW 2048 SPARSE \"b.vmdk\"\n");
+  files.Put("/vm/a.vmdk", SparseVmdk(""));
+  files.Put("/vm/b.vmdk", stream);
+  const ImageChain split = ReadImageChain("/vm/d.vmdk", files, '/');
+  ASSERT_FALSE(split.Refused()) << split.refusal;
+  EXPECT_TRUE(NeedsOverlay(split));
+  // A sparse extent that is no sparse file is refused before QEMU meets it.
+  files.Put("/vm/b.vmdk", Qcow2(""));
+  EXPECT_EQ(ReadImageChain("/vm/d.vmdk", files, '/').refusal,
+            "Ein Teil des VMDK-Abbilds ist kein Teil im Format, das seine Beschreibung nennt: '");
+}
+
 TEST(ImageChainVmdk, RefusesDescriptorsQemuCannotTakeAsNodes) {
   std::string many;
   for (int i = 0; i < 65; ++i) many += "RW 8 FLAT \"f" + std::to_string(i) + "\" 0\n";
   const std::vector<std::pair<std::string, std::string>> cases = {
       {Descriptor(many), "Das VMDK-Abbild nennt zu viele Teile: '"},
       {Descriptor("RW 8 VMFSRDM \"/dev/sda\""),
-       "Das VMDK-Abbild nennt einen Teil, der keine gew\xF6hnliche Datei ist: '"},
-      {Descriptor("RW 8 FLAT \"a\" 0\nRW 8 FLAT \"b\" 0"),
-       "Das VMDK-Abbild ist auf eine Weise aufgeteilt, die der Player nicht \xFC"
-       "bergeben kann (nur ein Teil im Format FLAT geht): '"},
-      {Descriptor("RW 8 SPARSE \"a\""),
-       "Das VMDK-Abbild ist auf eine Weise aufgeteilt, die der Player nicht \xFC"
-       "bergeben kann (nur ein Teil im Format FLAT geht): '"},
+       "Das VMDK-Abbild nennt einen Teil, den QEMU nicht als Daten lesen kann: '"},
+      // QEMU skips these lines, and every sector behind them would move.
+      {Descriptor("RW 8 ZERO \"\""),
+       "Das VMDK-Abbild nennt einen Teil, den QEMU nicht als Daten lesen kann: '"},
+      {Descriptor("NOACCESS 8 FLAT \"a\" 0"),
+       "Das VMDK-Abbild nennt einen Teil, den QEMU nicht als Daten lesen kann: '"},
+      {Descriptor("RW 8 FLAT \"a\""),
+       "Der Kopf des Abbilds ist besch\xE4"
+       "digt oder abgeschnitten: '"},
+      {Descriptor("RW 8 SPARSE \"a\" 0"),
+       "Der Kopf des Abbilds ist besch\xE4"
+       "digt oder abgeschnitten: '"},
+      {"# Disk DescriptorFile\ncreateType=\"fullDevice\"\nRW 8 FLAT \"/dev/sda\" 0\n",
+       "Das VMDK-Abbild ist von einer Art (createType), die QEMU nicht \xF6"
+       "ffnet: '"},
       {Descriptor("RW 8 FLAT \"json:{}\" 0"),
        "Das Abbild nennt eine Netzwerk- oder Protokolladresse: '"},
       {Descriptor("RW 8 FLAT \"a\" 0 extra"),

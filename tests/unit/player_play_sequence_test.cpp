@@ -81,6 +81,7 @@ class ScriptedPlayer : public PlayerServices {
   }
   MachineFileHost& MachineFiles() override { return files; }
   HandOverHost& HandOver() override { return handOver; }
+  ImageFolder& PlayerImages() override { return imageFolder; }
   bool RunProgramToEnd(const std::string& program, const Arguments& arguments,
                        const std::vector<int>& keepOpen, ProgramEnd* end) override {
     runs.push_back({program, arguments, keepOpen, fs::exists(MachineLockPath(vmx_))});
@@ -102,6 +103,7 @@ class ScriptedPlayer : public PlayerServices {
   HostLook look;
   ScriptedFiles files;
   ScriptedHandOver handOver;
+  ScriptedImageFolder imageFolder;
   UefiFirmware firmware;
   PrivateCopyResult copyResult = PrivateCopyResult::kMade;
   bool qemuStarts = true;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "player/file_hand_over.h"
+#include "player/host/image_folder.h"
 #include "player/machine_files.h"
 
 namespace player_test {
@@ -127,6 +128,20 @@ class ScriptedHandOver : public HandOverHost {
   }
 
   const ScriptedFiles& files_;
+};
+
+// The player's image folder in memory: each file written, by name.
+class ScriptedImageFolder : public ImageFolder {
+ public:
+  bool Write(const std::string& name, const std::string& bytes, std::string* path) override {
+    if (failing || written.count(name) != 0) return false;
+    written[name] = bytes;
+    *path = "/tmp/trennwick_overlay_1/" + name;
+    return true;
+  }
+
+  bool failing = false;
+  std::map<std::string, std::string> written;
 };
 
 // A version 3 qcow2 header with 64 KiB clusters naming `backing` (none
