@@ -47,10 +47,12 @@ class MachineRun {
   int Run() {
     VmxConfig config;
     int code = 0;
-    if (!ReadConfiguration(&config, &code)) return code;
+    if (request_.appliance == nullptr && !ReadConfiguration(&config, &code)) return code;
     if (!LookAtHost(&code)) return code;
     const MachineDescription machine =
-        DescribeMachine(config, DirectoryPart(vmxFile_), host_.separator);
+        request_.appliance != nullptr
+            ? *request_.appliance
+            : DescribeMachine(config, DirectoryPart(vmxFile_), host_.separator);
     if (!machine.error.empty()) return FailInConfiguration(machine.error);
     MachineFilePlan plan(Place(), services_.MachineFiles());
     if (!PlanFiles(machine, &plan, &code)) return code;

@@ -251,3 +251,18 @@ pl_end() {
   pl_log "$(basename "$0"): $pl_failures failure(s); logs and screenshots in $pl_results"
   exit 1
 }
+
+# Waits for a box of the player titled TITLE and closes it with Return;
+# false when none came within 30 s.
+pl_close_box() {
+  local window=""
+  for _ in $(seq 300); do
+    window=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1)
+    [ -n "$window" ] && break
+    sleep 0.1
+  done
+  [ -n "$window" ] || return 1
+  xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowactivate --sync "$window"
+  sleep 0.2
+  xdotool key --clearmodifiers Return
+}
