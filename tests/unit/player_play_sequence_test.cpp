@@ -11,6 +11,7 @@
 #include "platform/system.h"
 #include "player/host/machine_lock.h"
 #include "player/host/machine_lock_system.h"
+#include "player/qemu_command.h"
 #include "player/vmx_config.h"
 #include "player_test_support.h"
 #include "scripted_machine_files.h"
@@ -369,6 +370,28 @@ TEST_F(PlaySequence, GivesAUefiMachineItsOwnVariableStore) {
   ASSERT_EQ(player.handOver.openings.size(), 2u);
   EXPECT_EQ(player.handOver.openings[1].name, store);
   EXPECT_EQ(player.handOver.openings[1].mode, HandOverMode::kReadWrite);
+}
+
+// An appliance's machine comes read already: no .vmx is read (there is
+// none), and its lock and variable store lie in its run folder.
+TEST_F(PlaySequence, PlaysAnAppliancesMachineFromItsRunFolder) {
+  player.firmware = {"/usr/share/OVMF/OVMF_CODE_4M.fd", "/usr/share/OVMF/OVMF_VARS_4M.fd"};
+  VmxConfig settings = ParseVmxText(CdLines("ide1:0", "cd.iso") + "firmware = \"efi\"\n");
+  const MachineDescription machine = DescribeMachine(settings, directory.Name(""), kSep);
+  PlayRequest request;
+  request.vmxFile = directory.Name("trennwick.vmx");
+  request.madeByPlayer = true;
+  request.appliance = &machine;
+  ScriptedPlayer appliance(request.vmxFile);
+  appliance.firmware = player.firmware;
+  appliance.files.Put(directory.Name("cd.iso"));
+  EXPECT_EQ(PlayMachine(request, appliance), 0);
+  EXPECT_TRUE(appliance.boxes.empty()) << appliance.errorOutput;
+  EXPECT_FALSE(fs::exists(request.vmxFile));
+  ASSERT_EQ(appliance.runs.size(), 1u);
+  EXPECT_TRUE(appliance.runs[0].lockHeld);
+  ASSERT_EQ(appliance.copies.size(), 1u);
+  EXPECT_EQ(appliance.copies[0].second, directory.Name("trennwick-efivars.fd"));
 }
 
 TEST_F(PlaySequence, RefusesUefiWithoutFirmwareOrStoreAndATpmWithoutSwtpm) {
