@@ -1,8 +1,9 @@
 // BCrypt's hash providers (Windows Vista and later): no library of our own.
 #include "player/host/file_digest.h"
 
-#include <bcrypt.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <bcrypt.h>
 
 struct FileDigest::State {
   BCRYPT_ALG_HANDLE algorithm = nullptr;
