@@ -90,16 +90,8 @@ write_manifest() {
 # Runs the player on FILE, which it must refuse with a box naming TEXT;
 # then nothing may have changed. usage: expect_refusal FILE TEXT
 expect_refusal() {
-  local file=$1 text=$2 code
   snapshot before
-  pl_start_player "$file"
-  pl_close_box Fehler || pl_fail "no error box"
-  # Not in $(...): only this shell can wait for the player it started.
-  pl_wait_player 60 >"$work/code"
-  code=$(cat "$work/code")
-  [ "$code" = 3 ] || pl_fail "exit code $code, not 3"
-  [ -s "$work/qemu.pid" ] && pl_fail "QEMU was started"
-  grep -qF -- "$text" "$work/player.log" || pl_fail "stderr does not say: $text ($(cat "$work/player.log"))"
+  pl_expect_refusal "$1" "$2"
   unchanged
 }
 

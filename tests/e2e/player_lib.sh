@@ -266,3 +266,17 @@ pl_close_box() {
   sleep 0.2
   xdotool key --clearmodifiers Return
 }
+
+# Runs the player on FILE, which it must refuse with a box; checks exit
+# code 3, that QEMU never started, and that stderr holds TEXT.
+pl_expect_refusal() {
+  local file=$1 text=$2 code
+  pl_start_player "$file"
+  pl_close_box Fehler || pl_fail "no error box"
+  # Not in $(...): only this shell can wait for the player it started.
+  pl_wait_player 60 >"$work/code"
+  code=$(cat "$work/code")
+  [ "$code" = 3 ] || pl_fail "exit code $code, not 3"
+  [ -s "$work/qemu.pid" ] && pl_fail "QEMU was started"
+  grep -qF -- "$text" "$work/player.log" || pl_fail "stderr does not say: $text"
+}

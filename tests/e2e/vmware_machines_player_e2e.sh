@@ -39,34 +39,6 @@ recorded() { tr '\0' '\n' <"$work/recorded-arguments"; }
 # The value after the first OPTION in a list of arguments on stdin.
 value_after() { awk -v option="$1" 'found { print; exit } $0 == option { found = 1 }'; }
 
-# Waits for a box of the player and closes it with Return.
-close_box() {
-  local window=""
-  for _ in $(seq 300); do
-    window=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1)
-    [ -n "$window" ] && break
-    sleep 0.1
-  done
-  [ -n "$window" ] || return 1
-  xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowactivate --sync "$window"
-  sleep 0.2
-  xdotool key --clearmodifiers Return
-}
-
-# Runs the player on a .vmx that it must refuse with a box; checks exit code
-# 3, that QEMU never started, and that stderr holds TEXT.
-expect_refusal() {
-  local vmx=$1 text=$2 code
-  pl_start_player "$vmx"
-  close_box Fehler || pl_fail "no error box"
-  # Not in $(...): only this shell can wait for the player it started.
-  pl_wait_player 30 >"$work/code"
-  code=$(cat "$work/code")
-  [ "$code" = 3 ] || pl_fail "exit code $code, not 3"
-  [ -s "$work/qemu.pid" ] && pl_fail "QEMU was started"
-  grep -qF -- "$text" "$work/player.log" || pl_fail "stderr does not say: $text"
-}
-
 # Boots VMX (TCG) and checks the guest's whole report on SERIAL; prints
 # nothing, fails the case otherwise. With TITLE, QEMU's window must carry
 # exactly that title while the machine runs.
@@ -142,11 +114,11 @@ case_refusals() {
   pl_case=unknown-device-type
   pl_write_vmx "$dir/t.vmx" "$pl_linux_cd" "$dir/t.log" 'ide0:0.present = "TRUE"' \
     'ide0:0.deviceType = "hardDisk"' "ide0:0.fileName = \"$dir/none.img\""
-  expect_refusal "$dir/t.vmx" 'ide0:0.deviceType = "hardDisk"'
+  pl_expect_refusal "$dir/t.vmx" 'ide0:0.deviceType = "hardDisk"'
 
   pl_case=scsi-unit-7
   scsi_vmx "$dir/s.vmx" scsi0:7 "$dir/s.log"
-  expect_refusal "$dir/s.vmx" "'scsi0:7.present'"
+  pl_expect_refusal "$dir/s.vmx" "'scsi0:7.present'"
 }
 
 case_software_emulation_told() {
@@ -186,7 +158,7 @@ case_software_emulation_told() {
   mkdir -p "$work/no-qemu"
   pl_as_user env PATH="$work/no-qemu" "$player" "$dir/k.vmx" >"$work/player.log" 2>&1 &
   pl_player_pid=$!
-  close_box Fehler || pl_fail "no error box"
+  pl_close_box Fehler || pl_fail "no error box"
   pl_wait_player 30 >"$work/code"
   code=$(cat "$work/code")
   [ "$code" = 4 ] || pl_fail "exit code $code, not 4"
