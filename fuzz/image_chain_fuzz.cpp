@@ -3,8 +3,10 @@
 // is refused, as the plan refuses what it cannot use; the last image is
 // served as not readable yet). Checks the model: reads stay within the
 // sizes told, only readable files are read, every node's file came from
-// Open, the chain is at most 16 backing levels deep, and the rendering is
-// pairs of "-blockdev" and a value whose commas are all doubled.
+// Open, the chain is at most 16 backing levels deep, the rendering is
+// pairs of "-blockdev" and a value whose commas are all doubled, and the
+// descriptor the player writes for a node of extents names exactly the
+// names handed to it, one RW line each, and no parent.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -12,6 +14,7 @@
 
 #include "player/block_renderer.h"
 #include "player/image_chain.h"
+#include "player/image_writers.h"
 
 namespace {
 
@@ -117,10 +120,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(files.WasReturned(node.file));
     const int count = static_cast<int>(chain.nodes.size());
     Check(node.backing < count && node.dataFile < count && node.extent < count);
+    for (const ImageExtent& extent : node.extents) Check(extent.node > 0 && extent.node < count);
+    if (node.extents.empty() || chain.Refused() || chain.Pending()) continue;
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < node.extents.size(); ++i) {
+      names.push_back("/dev/fdset/" + std::to_string(i + 1));
+    }
+    std::string text;
+    if (!WriteVmdkDescriptor(node.descriptor, names, &text)) continue;
+    const VmdkDescriptor reread = ReadVmdkDescriptorText(text);
+    Check(reread.refusal == nullptr && !reread.parent && reread.extents.size() == names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      Check(reread.extents[i].file == names[i] && reread.extents[i].access == "RW");
+    }
   }
   Depth(chain);
   const auto fileName = [](std::size_t file) { return "/x,y/" + std::to_string(file); };
-  const std::vector<std::string> arguments = BlockdevArguments(chain, "disk0", fileName, false);
+  const auto copyName = [](int node) { return "/x,y/copy" + std::to_string(node); };
+  const std::vector<std::string> arguments =
+      BlockdevArguments(chain, "disk0", fileName, false, copyName);
   Check(arguments.size() % 2 == 0);
   Check(arguments.empty() || (!chain.Refused() && !chain.Pending()));
   for (std::size_t i = 0; i < arguments.size(); i += 2) {

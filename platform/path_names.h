@@ -25,3 +25,22 @@ std::string_view LastPathName(std::string_view path, char separator);
 // `name` as it is when absolute, else below `folder` (with its trailing
 // separator).
 std::string PathInFolder(std::string_view name, std::string_view folder, char separator);
+
+// True when `text` starts with `start`; Windows: letters compared without
+// regard to case, '/' the same as '\\'.
+bool PathStartsWith(std::string_view text, std::string_view start, char separator);
+
+enum class PathClass {
+  kOrdinary,
+  kNetwork,  // \\server\share, //server/share
+  kDevice,   // /dev, /proc, /sys; \\?\, \\.\ and DOS device names (CON, COM1, ...)
+  kCdDrive,  // /dev/sr0, /dev/cdrom; \\.\D:, \\.\CdRom0
+};
+
+// By the name alone, without a look at the file system. `separator` '\\'
+// reads the name the Windows way, where '/' divides folders as well.
+PathClass ClassifyPath(std::string_view path, char separator);
+
+// True when `path` lies in `folder` (with its trailing separator) or below.
+// Windows: letters compared without regard to case, '/' the same as '\\'.
+bool LiesInFolder(std::string_view path, std::string_view folder, char separator);

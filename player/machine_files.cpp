@@ -8,71 +8,6 @@
 
 namespace {
 
-bool StartsWith(std::string_view text, std::string_view start, char separator) {
-  if (text.size() < start.size()) return false;
-  for (std::size_t i = 0; i < start.size(); ++i) {
-    char a = text[i];
-    char b = start[i];
-    if (separator == '\\') {
-      a = a == '/' ? '\\' : LowerAsciiChar(a);
-      b = b == '/' ? '\\' : LowerAsciiChar(b);
-    }
-    if (a != b) return false;
-  }
-  return true;
-}
-
-bool AllDigits(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// CON, PRN, AUX, NUL, COM1-9, LPT1-9 (with any extension) name devices in
-// every folder.
-bool IsDosDeviceName(std::string_view path) {
-  const std::size_t last = path.find_last_of("\\/:");
-  std::string name(path.substr(last == std::string_view::npos ? 0 : last + 1));
-  name = LowerAscii(name.substr(0, name.find('.')));
-  while (!name.empty() && name.back() == ' ') name.pop_back();
-  if (name == "con" || name == "prn" || name == "aux" || name == "nul" || name == "conin$" ||
-      name == "conout$") {
-    return true;
-  }
-  return name.size() == 4 && (name.rfind("com", 0) == 0 || name.rfind("lpt", 0) == 0) &&
-         name[3] >= '1' && name[3] <= '9';
-}
-
-PathClass ClassifyWindowsPath(std::string_view path) {
-  if (StartsWith(path, "\\\\.\\", '\\')) {
-    const std::string_view device = path.substr(4);
-    const bool driveLetter = device.size() == 2 && device[1] == ':' && IsAsciiLetter(device[0]);
-    const bool cdRom =
-        StartsWith(device, "cdrom", '\\') && device.size() > 5 && AllDigits(device.substr(5));
-    return driveLetter || cdRom ? PathClass::kCdDrive : PathClass::kDevice;
-  }
-  if (StartsWith(path, "\\\\?\\", '\\')) return PathClass::kDevice;
-  if (StartsWith(path, "\\\\", '\\')) return PathClass::kNetwork;
-  return IsDosDeviceName(path) ? PathClass::kDevice : PathClass::kOrdinary;
-}
-
-bool InSystemFolder(std::string_view path, std::string_view folder) {
-  return path == folder || (path.size() > folder.size() &&
-                            path.substr(0, folder.size()) == folder && path[folder.size()] == '/');
-}
-
-PathClass ClassifyPosixPath(std::string_view path) {
-  if (path.size() >= 2 && path[0] == '/' && path[1] == '/') return PathClass::kNetwork;
-  if (InSystemFolder(path, "/dev")) {
-    const std::string_view name = path.substr(std::min<std::size_t>(path.size(), 5));
-    if ((name.rfind("sr", 0) == 0 && name.size() > 2 && AllDigits(name.substr(2))) ||
-        (name.rfind("cdrom", 0) == 0 && AllDigits(name.substr(5)))) {
-      return PathClass::kCdDrive;
-    }
-    return PathClass::kDevice;
-  }
-  if (InSystemFolder(path, "/proc") || InSystemFolder(path, "/sys")) return PathClass::kDevice;
-  return PathClass::kOrdinary;
-}
-
 bool KindFits(FileUseKind use, FileKind kind, PathClass place) {
   switch (use) {
     case FileUseKind::kCdImage:
@@ -114,39 +49,32 @@ FileAccess Stronger(FileAccess a, FileAccess b) {
 
 }  // namespace
 
-PathClass ClassifyPath(std::string_view path, char separator) {
-  return separator == '\\' ? ClassifyWindowsPath(path) : ClassifyPosixPath(path);
-}
-
-bool LiesInFolder(std::string_view path, std::string_view folder, char separator) {
-  if (folder.empty() || !IsPathSeparator(folder.back(), separator)) return false;
-  return path.size() > folder.size() && StartsWith(path, folder, separator);
-}
-
 bool NamedLikeTrennwickRun(std::string_view vmxFile, std::string_view temporaryRoot,
                            char separator) {
-  if (!StartsWith(vmxFile, temporaryRoot, separator)) return false;
+  if (!PathStartsWith(vmxFile, temporaryRoot, separator)) return false;
   std::string_view rest = vmxFile.substr(temporaryRoot.size());
-  if (!StartsWith(rest, kRunFolderPrefix, separator)) return false;
+  if (!PathStartsWith(rest, kRunFolderPrefix, separator)) return false;
   rest.remove_prefix(sizeof kRunFolderPrefix - 1);
   std::size_t end = 0;
   while (end < rest.size() && !IsPathSeparator(rest[end], separator)) ++end;
   if (end == 0 || end == rest.size()) return false;
   const std::string_view name = rest.substr(end + 1);
-  return name.size() == sizeof kRunConfigName - 1 && StartsWith(name, kRunConfigName, separator);
+  return name.size() == sizeof kRunConfigName - 1 &&
+         PathStartsWith(name, kRunConfigName, separator);
 }
 
 // The plan as the image reader sees it: each name an image holds is placed
 // before it is opened, and read only when it may be read now.
 class MachineFilePlan::Images : public ImageFiles {
  public:
-  Images(MachineFilePlan& plan, FileAccess access) : plan_(plan), access_(access) {}
+  Images(MachineFilePlan& plan, FileAccess access, std::size_t use)
+      : plan_(plan), access_(access), use_(use) {}
 
   Opened Open(const std::string& path, ImageLink /*link*/, int level, std::size_t* file,
               std::string* resolved) override {
     const FileAccess access =
         LayerWritten(level, access_ != FileAccess::kRead) ? access_ : FileAccess::kRead;
-    if (!plan_.Place(path, FileUseKind::kDiskImage, access, file)) return Opened::kRefused;
+    if (!plan_.Place(path, FileUseKind::kDiskImage, access, use_, file)) return Opened::kRefused;
     const PlannedFile& planned = plan_.files_[*file];
     *resolved = planned.resolved;
     if (planned.outside && !planned.agreed) return Opened::kNotYet;
@@ -165,6 +93,7 @@ class MachineFilePlan::Images : public ImageFiles {
  private:
   MachineFilePlan& plan_;
   const FileAccess access_;
+  const std::size_t use_;
 };
 
 MachineFilePlan::MachineFilePlan(MachinePlace place, MachineFileHost& host)
@@ -188,15 +117,15 @@ void MachineFilePlan::Decide(const std::vector<FileUse>& uses) {
   folder_ = FolderOfPath(vmx_, separator);
   const bool listed = std::any_of(
       place_.userFolders.begin(), place_.userFolders.end(), [&](const std::string& folder) {
-        return folder.size() == folder_.size() && StartsWith(folder_, folder, separator);
+        return folder.size() == folder_.size() && PathStartsWith(folder_, folder, separator);
       });
   const bool root = FolderOfPath(folder_.substr(0, folder_.size() - 1), separator).empty();
-  machineFolder_ = !listed && !root && !StartsWith(place_.temporaryRoot, folder_, separator) &&
+  machineFolder_ = !listed && !root && !PathStartsWith(place_.temporaryRoot, folder_, separator) &&
                    !host_.OthersMayWrite(folder_);
   uses_ = uses;
-  for (const FileUse& use : uses_) {
+  for (std::size_t use = 0; use < uses_.size(); ++use) {
     std::size_t file = kNoFile;
-    if (!Place(use.path, use.kind, use.access, &file)) break;
+    if (!Place(uses_[use].path, uses_[use].kind, uses_[use].access, use, &file)) break;
     fileOfUse_.push_back(file);
   }
   ReadImages();
@@ -204,7 +133,10 @@ void MachineFilePlan::Decide(const std::vector<FileUse>& uses) {
 
 void MachineFilePlan::Agree() {
   for (PlannedFile& file : files_) {
-    if (file.outside) file.agreed = true;
+    if (!file.outside || file.agreed) continue;
+    file.agreed = true;
+    file.agreedAccess = file.access;
+    file.agreedWriters = file.writers.size();
   }
   ReadImages();
 }
@@ -226,7 +158,7 @@ std::vector<const PlannedFile*> MachineFilePlan::FilesToAsk() const {
 void MachineFilePlan::AddOwnFile(const FileUse& use) {
   uses_.push_back(use);
   std::size_t file = kNoFile;
-  if (Place(use.path, use.kind, use.access, &file)) {
+  if (Place(use.path, use.kind, use.access, uses_.size() - 1, &file)) {
     // The player makes it beside the .vmx itself, in every folder.
     files_[file].outside = false;
   }
@@ -242,7 +174,7 @@ const ImageChain* MachineFilePlan::ChainOfUse(std::size_t use) const {
 }
 
 bool MachineFilePlan::Place(const std::string& path, FileUseKind kind, FileAccess access,
-                            std::size_t* file) {
+                            std::size_t use, std::size_t* file) {
   if (!refusal_.empty()) return false;
   const char separator = place_.separator;
   const PathClass named = ClassifyPath(path, separator);
@@ -267,9 +199,8 @@ bool MachineFilePlan::Place(const std::string& path, FileUseKind kind, FileAcces
   }
   for (std::size_t i = 0; i < files_.size(); ++i) {
     if (files_[i].resolved != resolved) continue;
-    files_[i].access = Stronger(files_[i].access, access);
     *file = i;
-    return true;
+    return Need(i, kind, access, use);
   }
   const FileKind fileKind = host_.Kind(resolved);
   if (!KindFits(kind, fileKind, place)) return Refuse(UnfitText(kind, fileKind), path);
@@ -282,6 +213,29 @@ bool MachineFilePlan::Place(const std::string& path, FileUseKind kind, FileAcces
       !place_.trennwickRun && (!machineFolder_ || !LiesInFolder(resolved, folder_, separator));
   files_.push_back(planned);
   *file = files_.size() - 1;
+  return Need(*file, kind, access, use);
+}
+
+bool MachineFilePlan::Need(std::size_t file, FileUseKind kind, FileAccess access, std::size_t use) {
+  PlannedFile& planned = files_[file];
+  planned.access = Stronger(planned.access, access);
+  if (kind == FileUseKind::kCdImage) planned.cd = true;
+  // A CD is handed over read-only; the same file written as a disk or an
+  // output would change what the CD's guest reads, or fail.
+  if (planned.cd && planned.access != FileAccess::kRead) {
+    return Refuse(
+        "Eine Datei kann nicht zugleich als CD gelesen und als Festplatte oder Ausgabe "
+        "beschrieben werden: '",
+        planned.resolved);
+  }
+  if (access != FileAccess::kRead &&
+      std::find(planned.writers.begin(), planned.writers.end(), use) == planned.writers.end()) {
+    planned.writers.push_back(use);
+  }
+  if (planned.agreed && (Stronger(planned.agreedAccess, planned.access) != planned.agreedAccess ||
+                         planned.writers.size() > planned.agreedWriters)) {
+    planned.agreed = false;
+  }
   return true;
 }
 
@@ -308,7 +262,7 @@ void MachineFilePlan::ReadImages() {
     const std::size_t file = fileOfUse_[use];
     switch (uses_[use].kind) {
       case FileUseKind::kDiskImage: {
-        Images images(*this, uses_[use].access);
+        Images images(*this, uses_[use].access, use);
         chains_[use] = ReadImageChain(uses_[use].path, images, place_.separator);
         if (!chains_[use].refusal.empty()) {
           Refuse(chains_[use].refusal.c_str(), chains_[use].refusedName);

@@ -27,23 +27,9 @@
 #include <vector>
 
 #include "platform/file_kind.h"
+#include "platform/path_names.h"
 #include "player/image_chain.h"
 #include "player/qemu_arguments.h"
-
-enum class PathClass {
-  kOrdinary,
-  kNetwork,  // \\server\share, //server/share
-  kDevice,   // /dev, /proc, /sys; \\?\, \\.\ and DOS device names (CON, COM1, ...)
-  kCdDrive,  // /dev/sr0, /dev/cdrom; \\.\D:, \\.\CdRom0
-};
-
-// By the name alone, without a look at the file system. `separator` '\\'
-// reads the name the Windows way, where '/' divides folders as well.
-PathClass ClassifyPath(std::string_view path, char separator);
-
-// True when `path` lies in `folder` (with its trailing separator) or below.
-// Windows: letters compared without regard to case, '/' the same as '\\'.
-bool LiesInFolder(std::string_view path, std::string_view folder, char separator);
 
 // True when `vmxFile` is named as the launcher names its own: trennwick.vmx
 // in a trennwick_temp_* folder directly in `temporaryRoot`.
@@ -93,9 +79,15 @@ struct PlannedFile {
   FileUseKind kind = FileUseKind::kDiskImage;
   FileAccess access = FileAccess::kRead;  // the most any use needs
   FileKind fileKind = FileKind::kRegular;
-  bool outside = false;        // not the machine's own: the user decides
-  bool agreed = false;         // the user said yes to it
-  std::size_t held = kNoFile;  // the host's number once it is open for reading
+  bool outside = false;  // not the machine's own: the user decides
+  bool agreed = false;   // the user said yes to it
+  // What the user's yes covered: the access the question named and the
+  // uses that wrote the file then. More is a new question.
+  FileAccess agreedAccess = FileAccess::kRead;
+  std::size_t agreedWriters = 0;
+  std::vector<std::size_t> writers;  // the uses that write it
+  bool cd = false;                   // some use reads it as a CD
+  std::size_t held = kNoFile;        // the host's number once it is open for reading
 };
 
 class MachineFilePlan {
@@ -132,7 +124,12 @@ class MachineFilePlan {
   class Images;
   bool Refuse(const char* text, const std::string& path);
   // Resolves, judges place and kind, and adds or finds the planned file.
-  bool Place(const std::string& path, FileUseKind kind, FileAccess access, std::size_t* file);
+  // `use`: the use that reaches the file, itself or through its image.
+  bool Place(const std::string& path, FileUseKind kind, FileAccess access, std::size_t use,
+             std::size_t* file);
+  // Adds what `use` needs of a planned file; a file the user agreed to is
+  // asked about again when the use needs more than the question named.
+  bool Need(std::size_t file, FileUseKind kind, FileAccess access, std::size_t use);
   bool OpenNow(std::size_t file);
   void ReadImages();
 

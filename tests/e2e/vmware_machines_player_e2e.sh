@@ -4,8 +4,11 @@
 # (BIOS and UEFI), an IDE disk of VMware's own type "ata-hardDisk" reaches
 # QEMU, the window names the machine, its CD and the software emulation;
 # an unknown drive type, SCSI unit 7, a refused /dev/kvm and a missing QEMU
-# are told to the user. Cases that need no guest use a QEMU stand-in that
-# only notes its arguments.
+# are told to the user; a disk split into 2 GB sparse files is read and
+# written in its 2nd and 3rd file, a streamOptimized disk boots over a
+# throw-away overlay and stays as it was, and so does a file the user let
+# the machine read. Cases that need no guest use a QEMU stand-in that only
+# notes its arguments.
 # usage: bash vmware_machines_player_e2e.sh PLAYER PROGRAM WORK_DIR
 set -uo pipefail
 player=$1
@@ -166,6 +169,139 @@ case_software_emulation_told() {
   grep -qF '"qemu-system-x86"' "$work/player.log" || pl_fail "stderr names no package"
 }
 
+# Byte offsets in the 2nd and 3rd 2 GB extent of a split disk, where the
+# guest reads a marker and writes after it.
+probe_second=2684354560
+probe_third=4831838208
+
+# A sparse raw disk of SIZE at PATH whose first sector asks the guest to
+# read the markers "extent-two" and "extent-three".
+make_probe_disk() {
+  local path=$1 size=$2
+  rm -f "$path"
+  truncate -s "$size" "$path"
+  printf 'trennwick-probe %s %s' "$probe_second" "$probe_third" | dd of="$path" conv=notrunc 2>/dev/null
+  printf 'extent-two' | dd of="$path" bs=512 seek=$((probe_second / 512)) conv=notrunc 2>/dev/null
+  printf 'extent-three' | dd of="$path" bs=512 seek=$((probe_third / 512)) conv=notrunc 2>/dev/null
+}
+
+# The guest read both markers through the player (SERIAL its report).
+check_markers_read() {
+  local serial=$1
+  [ "$(pl_report_value "$serial" "trennwick-read sda $probe_second")" = extent-two ] ||
+    pl_fail "the guest did not read the 2nd extent: $(grep -a trennwick-read "$serial")"
+  [ "$(pl_report_value "$serial" "trennwick-read sda $probe_third")" = extent-three ] ||
+    pl_fail "the guest did not read the 3rd extent: $(grep -a trennwick-read "$serial")"
+}
+
+# The text the guest wrote after marker OFFSET of IMAGE (FORMAT), as QEMU's
+# own tool reads it.
+guest_wrote() {
+  local image=$1 format=$2 offset=$3
+  qemu-img dd -f "$format" -O raw if="$image" of="$work/sector" bs=512 skip=$((offset / 512 + 1)) \
+    count=1 2>/dev/null
+  tr -d '\0' <"$work/sector"
+}
+
+# The player's own folder for what it writes for QEMU is gone.
+check_no_image_folder() {
+  local left
+  left=$(find /tmp -maxdepth 1 -name 'trennwick_overlay_*' 2>/dev/null)
+  [ -z "$left" ] || pl_fail "left behind: $left"
+}
+
+case_split_disk() {
+  local dir cd token
+  dir=$(pl_user_dir split)
+  cd="$dir/$(basename "$pl_linux_cd")"
+  cp "$pl_linux_cd" "$cd"
+  pl_case=split-sparse-disk
+  # VMware Workstation's default for new disks: one sparse file per 2 GB.
+  make_probe_disk "$work/split.raw" 5G
+  qemu-img convert -f raw -O vmdk -o subformat=twoGbMaxExtentSparse "$work/split.raw" \
+    "$dir/split.vmdk"
+  rm -f "$work/split.raw"
+  chown "$pl_uid:$pl_gid" "$dir"/split*.vmdk
+  [ "$(find "$dir" -name 'split-s00?.vmdk' | wc -l)" = 3 ] || pl_fail "qemu-img made no 3 extents"
+  pl_write_vmx "$dir/split.vmx" "$cd" "$dir/split-serial.log" 'ide0:0.present = "TRUE"' \
+    'ide0:0.fileName = "split.vmdk"'
+  boot_and_check "$dir/split.vmx" "$dir/split-serial.log" bios || return
+  check_markers_read "$dir/split-serial.log"
+  token=$(pl_report_value "$dir/split-serial.log" trennwick-begin)
+  [ "$(guest_wrote "$dir/split.vmdk" vmdk "$probe_second")" = "written-$token" ] ||
+    pl_fail "the guest's write did not reach the 2nd extent"
+  [ "$(guest_wrote "$dir/split.vmdk" vmdk "$probe_third")" = "written-$token" ] ||
+    pl_fail "the guest's write did not reach the 3rd extent"
+  # QEMU read the descriptor the player wrote, as one vmdk node.
+  pl_qemu_arguments | grep -qx 'driver=vmdk,node-name=drive0,file=drive0-file' ||
+    pl_fail "no vmdk node: $(pl_qemu_arguments | grep -F drive0)"
+  pl_qemu_arguments | grep -qF "$dir" && pl_fail "QEMU was given a name of the machine's files"
+  check_no_image_folder
+
+  pl_case=stream-optimized-overlay
+  # What an appliance carries: QEMU could only read it; the guest writes
+  # into the player's overlay, the title says so, and the disk stays.
+  make_probe_disk "$work/stream.raw" 5G
+  qemu-img convert -f raw -O vmdk -o subformat=streamOptimized "$work/stream.raw" \
+    "$dir/stream.vmdk"
+  rm -f "$work/stream.raw"
+  chown "$pl_uid:$pl_gid" "$dir/stream.vmdk"
+  sha256sum "$dir/stream.vmdk" >"$work/stream.sum"
+  pl_write_vmx "$dir/stream.vmx" "$cd" "$dir/stream-serial.log" 'ide0:0.present = "TRUE"' \
+    'ide0:0.fileName = "stream.vmdk"'
+  boot_and_check "$dir/stream.vmx" "$dir/stream-serial.log" bios \
+    "E2E $dash $(basename "$cd") $dash $(printf '\xc3\x84')nderungen werden verworfen $dash Software-Emulation" ||
+    return
+  check_markers_read "$dir/stream-serial.log"
+  sha256sum -c --quiet "$work/stream.sum" || pl_fail "the streamOptimized disk changed"
+  pl_qemu_arguments | grep -qx 'driver=qcow2,node-name=drive0,file=drive0-file,backing=drive0-base' ||
+    pl_fail "no overlay: $(pl_qemu_arguments | grep -F drive0)"
+  check_no_image_folder
+}
+
+# A "Ja" to a file the question says is read leaves it as it was: the
+# machine's own qcow2 over a disk outside its folder; the guest reads the
+# disk's markers and writes, into the qcow2.
+case_read_answer_keeps_file() {
+  local dir outside window token
+  dir=$(pl_user_dir layered)
+  outside=$(pl_user_dir outside)
+  pl_case=read-answer-keeps-file
+  cp "$pl_linux_cd" "$dir/"
+  make_probe_disk "$outside/base.img" 5G
+  qemu-img create -q -f qcow2 -F raw -b "$outside/base.img" "$dir/top.qcow2"
+  chown "$pl_uid:$pl_gid" "$outside/base.img" "$dir/top.qcow2"
+  sha256sum "$outside/base.img" >"$work/base.sum"
+  pl_write_vmx "$dir/top.vmx" "$dir/$(basename "$pl_linux_cd")" "$dir/top-serial.log" \
+    'ide0:0.present = "TRUE"' 'ide0:0.fileName = "top.qcow2"'
+  pl_start_player "$dir/top.vmx"
+  for _ in $(seq 300); do
+    window=$(xdotool search --onlyvisible --name '^Trennwick-Player$' 2>/dev/null | head -n1)
+    [ -n "$window" ] && break
+    sleep 0.1
+  done
+  if [ -z "$window" ]; then
+    pl_fail "no question"
+    pl_wait_player 30 >/dev/null
+    return
+  fi
+  xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowactivate --sync "$window"
+  sleep 0.2
+  # The "Ja" button's mnemonic, in English or German.
+  xdotool key --clearmodifiers y
+  sleep 0.5
+  xdotool search --onlyvisible --name '^Trennwick-Player$' >/dev/null 2>&1 &&
+    xdotool key --clearmodifiers j
+  pl_wait_player "$pl_boot_seconds" >"$work/code"
+  [ "$(cat "$work/code")" = 0 ] || pl_fail "the player ended with $(cat "$work/code")"
+  pl_check_report "$dir/top-serial.log" >/dev/null || return
+  check_markers_read "$dir/top-serial.log"
+  token=$(pl_report_value "$dir/top-serial.log" trennwick-begin)
+  sha256sum -c --quiet "$work/base.sum" || pl_fail "the file read after \"Ja\" changed"
+  [ "$(guest_wrote "$dir/top.qcow2" qcow2 "$probe_second")" = "written-$token" ] ||
+    pl_fail "the guest's write is not in the machine's qcow2"
+}
+
 pl_begin
 if pl_prepare_linux_cd; then
   # The machines share one folder with their CD, which is thus their own.
@@ -173,6 +309,8 @@ if pl_prepare_linux_cd; then
   case_refusals
   case_software_emulation_told
   case_scsi_upper_units
+  case_split_disk
+  case_read_answer_keeps_file
 else
   pl_case=linux-cd
   pl_fail "the Linux CD could not be made"

@@ -217,4 +217,74 @@ TEST_F(FileHandOverTest, PassesThePlacedNamesWhereNoDescriptorsAreHanded) {
   EXPECT_EQ(RenderArguments(invocation, BlockRenderer(*plan, handOver)), expected);
 }
 
+TEST_F(FileHandOverTest, HandsASplitDiskThroughTheDescriptorThePlayerWrites) {
+  files.Put(In("d.vmdk"),
+            "# Disk DescriptorFile\nCID=0000abcd\nparentCID=ffffffff\n"
+            "createType=\"twoGbMaxExtentSparse\"\nRW 2048 SPARSE \"d-s001.vmdk\"\n"
+            "RW 2048 SPARSE \"d-s002.vmdk\"\n");
+  files.Put(In("d-s001.vmdk"), SparseVmdkFile());
+  files.Put(In("d-s002.vmdk"), SparseVmdkFile());
+  Decide({DiskUse(In("d.vmdk"))});
+  FileHandOver handOver(*plan);
+  BlockRenderer renderer(*plan, handOver);
+  std::string failed;
+  ASSERT_TRUE(handOver.Open(host, renderer.FilesForQemu(), &failed));
+  // QEMU gets the extents, never the descriptor as it lies.
+  EXPECT_EQ(Openings(host), (std::vector<Opened>{{In("d-s001.vmdk"), HandOverMode::kReadWrite},
+                                                 {In("d-s002.vmdk"), HandOverMode::kReadWrite}}));
+  ASSERT_EQ(renderer.PlayerImages().size(), 1u);
+  EXPECT_EQ(renderer.PlayerImages()[0].kind, PlayerImage::Kind::kDescriptor);
+  EXPECT_TRUE(renderer.PlayerImages()[0].written);
+  EXPECT_FALSE(renderer.DiscardsWrites());
+  std::string text;
+  ASSERT_TRUE(renderer.ImageBytes(0, &text));
+  EXPECT_NE(text.find("RW 2048 SPARSE \"/dev/fdset/1\"\nRW 2048 SPARSE \"/dev/fdset/2\"\n"),
+            std::string::npos)
+      << text;
+  std::size_t copy = kNoFile;
+  ASSERT_TRUE(handOver.AddPlayerFile(host, "/tmp/trennwick_overlay_1/0-disk.vmdk",
+                                     FileAccess::kWrite, &copy, &failed));
+  renderer.HandedOver(0, copy);
+  EXPECT_EQ(host.openings.back().name, "/tmp/trennwick_overlay_1/0-disk.vmdk");
+  EXPECT_FALSE(host.openings.back().held);
+  EXPECT_EQ(renderer.BlockNodes(0, "drive0", false),
+            (Arguments{"-blockdev", "driver=file,node-name=drive0-file,filename=/dev/fdset/3",
+                       "-blockdev", "driver=vmdk,node-name=drive0,file=drive0-file"}));
+}
+
+TEST_F(FileHandOverTest, GivesALayerQemuOnlyReadsAThrowAwayOverlay) {
+  files.Put(In("s.vmdk"), SparseVmdkFile(1));
+  files.Put(In("a.img"), std::string(1000, '\0'));
+  FileUse appliance = DiskUse(In("a.img"), "drive1");
+  appliance.throwAwayWrites = true;
+  Decide({DiskUse(In("s.vmdk")), appliance});
+  FileHandOver handOver(*plan);
+  BlockRenderer renderer(*plan, handOver);
+  std::string failed;
+  ASSERT_TRUE(handOver.Open(host, renderer.FilesForQemu(), &failed));
+  // Both files are only read; each disk gets an overlay of its size.
+  EXPECT_EQ(Openings(host), (std::vector<Opened>{{In("s.vmdk"), HandOverMode::kRead},
+                                                 {In("a.img"), HandOverMode::kRead}}));
+  ASSERT_EQ(renderer.PlayerImages().size(), 2u);
+  EXPECT_TRUE(renderer.DiscardsWrites());
+  for (std::size_t image = 0; image < 2; ++image) {
+    EXPECT_EQ(renderer.PlayerImages()[image].kind, PlayerImage::Kind::kOverlay);
+    std::string bytes;
+    ASSERT_TRUE(renderer.ImageBytes(image, &bytes));
+    std::size_t file = kNoFile;
+    ASSERT_TRUE(handOver.AddPlayerFile(host, "/tmp/o" + std::to_string(image), FileAccess::kWrite,
+                                       &file, &failed));
+    renderer.HandedOver(image, file);
+  }
+  EXPECT_EQ(
+      renderer.BlockNodes(1, "drive1", false),
+      (Arguments{
+          "-blockdev", "driver=file,node-name=drive1-base-file,filename=/dev/fdset/2,read-only=on",
+          "-blockdev", "driver=raw,node-name=drive1-base,file=drive1-base-file,read-only=on",
+          "-blockdev", "driver=file,node-name=drive1-file,filename=/dev/fdset/4", "-blockdev",
+          "driver=qcow2,node-name=drive1,file=drive1-file,backing=drive1-base"}));
+  // A CD drive's image stays read-only without one.
+  EXPECT_EQ(renderer.BlockNodes(0, "drive0", true).size(), 4u);
+}
+
 }  // namespace

@@ -11,54 +11,6 @@ namespace {
 
 using namespace player_test;
 
-TEST(MachineFilePlaces, ClassifiesNamesWithoutTheFileSystem) {
-  EXPECT_EQ(ClassifyPath("/home/u/vm/disk.img", '/'), PathClass::kOrdinary);
-  EXPECT_EQ(ClassifyPath("//server/share/x.iso", '/'), PathClass::kNetwork);
-  EXPECT_EQ(ClassifyPath("/dev/fd/3", '/'), PathClass::kDevice);
-  EXPECT_EQ(ClassifyPath("/dev", '/'), PathClass::kDevice);
-  EXPECT_EQ(ClassifyPath("/proc/self/fd/0", '/'), PathClass::kDevice);
-  EXPECT_EQ(ClassifyPath("/sys/block/sda", '/'), PathClass::kDevice);
-  EXPECT_EQ(ClassifyPath("/dev/sr0", '/'), PathClass::kCdDrive);
-  EXPECT_EQ(ClassifyPath("/dev/cdrom", '/'), PathClass::kCdDrive);
-  EXPECT_EQ(ClassifyPath("/dev/sda", '/'), PathClass::kDevice);
-  EXPECT_EQ(ClassifyPath("/dev/srx", '/'), PathClass::kDevice);
-  // Near misses are ordinary files.
-  EXPECT_EQ(ClassifyPath("/devices/x", '/'), PathClass::kOrdinary);
-  EXPECT_EQ(ClassifyPath("/home/u/proc/x", '/'), PathClass::kOrdinary);
-  // A backslash name is an ordinary (odd) file name on POSIX.
-  EXPECT_EQ(ClassifyPath("\\\\server\\share\\x.iso", '/'), PathClass::kOrdinary);
-
-  EXPECT_EQ(ClassifyPath("C:\\Users\\u\\vm\\a.vmdk", '\\'), PathClass::kOrdinary);
-  EXPECT_EQ(ClassifyPath("\\\\server\\share\\x.iso", '\\'), PathClass::kNetwork);
-  EXPECT_EQ(ClassifyPath("//server/share/x.iso", '\\'), PathClass::kNetwork);
-  EXPECT_EQ(ClassifyPath("\\/server/share", '\\'), PathClass::kNetwork);
-  EXPECT_EQ(ClassifyPath("\\\\?\\C:\\x.img", '\\'), PathClass::kDevice);
-  EXPECT_EQ(ClassifyPath("\\\\?\\UNC\\server\\share", '\\'), PathClass::kDevice);
-  EXPECT_EQ(ClassifyPath("\\\\.\\PhysicalDrive0", '\\'), PathClass::kDevice);
-  EXPECT_EQ(ClassifyPath("\\\\.\\D:", '\\'), PathClass::kCdDrive);
-  EXPECT_EQ(ClassifyPath("//./cdrom0", '\\'), PathClass::kCdDrive);
-  EXPECT_EQ(ClassifyPath("C:\\vm\\COM1", '\\'), PathClass::kDevice);
-  EXPECT_EQ(ClassifyPath("nul.txt", '\\'), PathClass::kDevice);
-  EXPECT_EQ(ClassifyPath("C:\\vm\\Con ", '\\'), PathClass::kDevice);
-  EXPECT_EQ(ClassifyPath("C:\\vm\\console.log", '\\'), PathClass::kOrdinary);
-  EXPECT_EQ(ClassifyPath("C:\\vm\\com10", '\\'), PathClass::kOrdinary);
-}
-
-TEST(MachineFilePlaces, LiesInFolderOnlyBelowAFolderBoundary) {
-  EXPECT_TRUE(LiesInFolder("/home/u/vm/disk.img", "/home/u/vm/", '/'));
-  EXPECT_TRUE(LiesInFolder("/home/u/vm/sub/disk.img", "/home/u/vm/", '/'));
-  EXPECT_FALSE(LiesInFolder("/home/u/vm2/disk.img", "/home/u/vm/", '/'));
-  EXPECT_FALSE(LiesInFolder("/home/u/vm", "/home/u/vm/", '/'));
-  EXPECT_FALSE(LiesInFolder("/home/u/vm/", "/home/u/vm/", '/'));
-  EXPECT_FALSE(LiesInFolder("/home/u/VM/disk.img", "/home/u/vm/", '/'));
-  EXPECT_FALSE(LiesInFolder("/home/u/vm/disk.img", "/home/u/vm", '/'));  // no boundary given
-  // Windows: any case, either separator.
-  EXPECT_TRUE(LiesInFolder("c:\\Users\\U\\VM\\disk.img", "C:\\users\\u\\vm\\", '\\'));
-  EXPECT_TRUE(LiesInFolder("C:/Users/u/vm/disk.img", "C:\\Users\\u\\vm\\", '\\'));
-  EXPECT_FALSE(LiesInFolder("C:\\Users\\u\\vm2\\disk.img", "C:\\Users\\u\\vm\\", '\\'));
-  EXPECT_FALSE(LiesInFolder("D:\\Users\\u\\vm\\disk.img", "C:\\Users\\u\\vm\\", '\\'));
-}
-
 TEST(MachineFilePlaces, KnowsTheLaunchersOwnRunsByNameAndDepth) {
   EXPECT_TRUE(
       NamedLikeTrennwickRun("/tmp/trennwick_temp_20260101_1200/trennwick.vmx", "/tmp/", '/'));
@@ -408,3 +360,91 @@ TEST_F(MachineFilePlanTest, AFlatVmdksExtentIsPlacedAsTheDisksData) {
 }
 
 }  // namespace
+
+// The user's "Ja" covers the file and the access the question named; a
+// later use that needs more is asked again, or refused.
+class OneAnswerPerAccessTest : public MachineFilePlanTest {
+ protected:
+  // Agrees to what is asked now; the names and accesses asked.
+  std::vector<std::pair<std::string, FileAccess>> AskAndAgree(MachineFilePlan& plan) {
+    std::vector<std::pair<std::string, FileAccess>> asked;
+    for (const PlannedFile* file : plan.FilesToAsk())
+      asked.push_back({file->resolved, file->access});
+    plan.Agree();
+    return asked;
+  }
+};
+
+TEST_F(OneAnswerPerAccessTest, AReadLayerThatTurnsOutAWrittenExtentIsAskedAgain) {
+  // The download: its own qcow2 over the user's disk, and a descriptor
+  // outside whose flat extent is that same disk.
+  files.Put("/home/u/vm/b.qcow2", Qcow2Naming("/home/u/win10/win10.vmdk"));
+  files.Put("/home/u/win10/win10.vmdk", std::string(4096, '\0'));
+  files.Put("/home/u/y.vmdk", FlatVmdkDescriptor("win10/win10.vmdk", 8, 0));
+  MachineFilePlan plan(Place(), files);
+  plan.Decide({DiskUse("/home/u/vm/b.qcow2"), DiskUse("/home/u/y.vmdk", "drive1")});
+  ASSERT_EQ(plan.refusal(), "");
+  EXPECT_EQ(AskAndAgree(plan), (std::vector<std::pair<std::string, FileAccess>>{
+                                   {"/home/u/y.vmdk", FileAccess::kWrite},
+                                   {"/home/u/win10/win10.vmdk", FileAccess::kRead}}));
+  // Only now the descriptor is read: its extent is the disk, written.
+  ASSERT_TRUE(plan.AsksUser());
+  EXPECT_EQ(AskAndAgree(plan), (std::vector<std::pair<std::string, FileAccess>>{
+                                   {"/home/u/win10/win10.vmdk", FileAccess::kWrite}}));
+  EXPECT_FALSE(plan.AsksUser());
+}
+
+TEST_F(OneAnswerPerAccessTest, ABackingLayerThatIsAlsoAWrittenTopIsAskedOnceForWriting) {
+  files.Put("/home/u/vm/a.qcow2", Qcow2Naming("/home/u/base.qcow2"));
+  files.Put("/home/u/base.qcow2", Qcow2Naming(""));
+  MachineFilePlan plan(Place(), files);
+  plan.Decide({DiskUse("/home/u/vm/a.qcow2"), DiskUse("/home/u/base.qcow2", "drive1")});
+  ASSERT_EQ(plan.refusal(), "");
+  EXPECT_EQ(AskAndAgree(plan), (std::vector<std::pair<std::string, FileAccess>>{
+                                   {"/home/u/base.qcow2", FileAccess::kWrite}}));
+  EXPECT_FALSE(plan.AsksUser());
+}
+
+TEST_F(OneAnswerPerAccessTest, ASerialOutputThatIsAlsoAnExtentOrASecondDiskIsAskedAgain) {
+  files.Put("/home/u/out.vmdk", FlatVmdkDescriptor("s.log", 8, 0));
+  files.Put("/home/u/s.log", std::string(4096, '\0'));
+  MachineFilePlan plan(Place(), files);
+  plan.Decide({DiskUse("/home/u/out.vmdk"), SerialUse("/home/u/s.log")});
+  EXPECT_EQ(AskAndAgree(plan),
+            (std::vector<std::pair<std::string, FileAccess>>{
+                {"/home/u/out.vmdk", FileAccess::kWrite}, {"/home/u/s.log", FileAccess::kAppend}}));
+  EXPECT_EQ(
+      AskAndAgree(plan),
+      (std::vector<std::pair<std::string, FileAccess>>{{"/home/u/s.log", FileAccess::kWrite}}));
+  EXPECT_FALSE(plan.AsksUser());
+
+  // A second drive that writes a disk the user agreed to for one.
+  files.Put("/home/u/d.img", std::string(4096, '\0'));
+  files.Put("/home/u/e.vmdk", FlatVmdkDescriptor("d.img", 8, 0));
+  MachineFilePlan twice(Place(), files);
+  twice.Decide({DiskUse("/home/u/d.img"), DiskUse("/home/u/e.vmdk", "drive1")});
+  EXPECT_EQ(AskAndAgree(twice),
+            (std::vector<std::pair<std::string, FileAccess>>{
+                {"/home/u/d.img", FileAccess::kWrite}, {"/home/u/e.vmdk", FileAccess::kWrite}}));
+  EXPECT_EQ(
+      AskAndAgree(twice),
+      (std::vector<std::pair<std::string, FileAccess>>{{"/home/u/d.img", FileAccess::kWrite}}));
+}
+
+TEST_F(OneAnswerPerAccessTest, AFileThatIsACdAndWrittenIsRefused) {
+  files.Put("/home/u/.bashrc", std::string(4096, '\0'));
+  files.Put("/home/u/x.vmdk", FlatVmdkDescriptor(".bashrc", 8, 0));
+  MachineFilePlan plan(Place(), files);
+  plan.Decide({CdUse("/home/u/.bashrc"), DiskUse("/home/u/x.vmdk", "drive1")});
+  ASSERT_EQ(plan.refusal(), "");
+  plan.Agree();
+  EXPECT_EQ(plan.refusal(),
+            "Eine Datei kann nicht zugleich als CD gelesen und als Festplatte oder Ausgabe "
+            "beschrieben werden: '");
+  EXPECT_EQ(plan.refusedPath(), "/home/u/.bashrc");
+  // The same in the machine's own folder, and with a serial output.
+  files.Put("/home/u/vm/c.iso");
+  MachineFilePlan own(Place(), files);
+  own.Decide({CdUse("/home/u/vm/c.iso"), SerialUse("/home/u/vm/c.iso")});
+  EXPECT_EQ(own.refusedPath(), "/home/u/vm/c.iso");
+}

@@ -173,6 +173,24 @@ inline std::string FlatVmdkDescriptor(const std::string& file, int sectors, int 
          std::to_string(sectors) + " FLAT \"" + file + "\" " + std::to_string(offset) + "\n";
 }
 
+// A hosted sparse vmdk of 1 MiB (64 KiB grains); `compression` 1 makes it
+// streamOptimized.
+inline std::string SparseVmdkFile(int compression = 0) {
+  std::string image(1024, '\0');
+  auto put = [&image](std::size_t at, std::uint64_t value, int count) {
+    for (int i = 0; i < count; ++i, value >>= 8) {
+      image[at + static_cast<std::size_t>(i)] = static_cast<char>(value & 0xFF);
+    }
+  };
+  image.replace(0, 4, "KDMV");
+  put(4, 1, 4);
+  put(12, 2048, 8);
+  put(20, 128, 8);
+  put(44, 512, 4);
+  put(77, static_cast<std::uint64_t>(compression), 2);
+  return image;
+}
+
 inline FileUse DiskUse(const std::string& path, const std::string& node = "drive0") {
   return {path, FileAccess::kWrite, FileUseKind::kDiskImage, node};
 }
