@@ -272,7 +272,9 @@ class MachineRun {
   // it is a raw image (its bytes are the guest's disk). Unknown otherwise.
   BootMediumFacts ReadBootMedium(const MachineDescription& machine, const MachineFilePlan& plan) {
     if (machine.bootCdUse != kNoUse) {
-      const BootMedia media = ReadCdBootMedia(Reader(plan, plan.FileOfUse(machine.bootCdUse)));
+      const FileUse& cd = plan.uses()[machine.bootCdUse];
+      const BootMedia media = ReadCdBootMedia(
+          Reader(plan, plan.FileOfUse(machine.bootCdUse), cd.sliceOffset, cd.sliceSize));
       return {media.biosBoot, media.uefiBoot, media.windowsSetup, false};
     }
     for (const Drive& drive : machine.drives) {
@@ -282,18 +284,24 @@ class MachineRun {
           chain->nodes[0].format != ImageFormat::kRaw) {
         return {};
       }
-      const BootMedia media = ReadDiskBootMedia(Reader(plan, chain->nodes[0].file));
+      const ImageNode& disk = chain->nodes[0];
+      const BootMedia media =
+          ReadDiskBootMedia(Reader(plan, disk.file, disk.sliceOffset, disk.sliceSize));
       return {media.biosBoot, media.uefiBoot, false, true};
     }
     return {};
   }
 
-  // Reads a file of the plan; every read fails when it is not held open.
-  ReadBytesAt Reader(const MachineFilePlan& plan, std::size_t file) {
+  // Reads a file of the plan, or its part from `sliceOffset`, `sliceSize`
+  // long (0: the whole file); every read fails when it is not held open.
+  ReadBytesAt Reader(const MachineFilePlan& plan, std::size_t file, std::uint64_t sliceOffset,
+                     std::uint64_t sliceSize) {
     const std::size_t held = file < plan.files().size() ? plan.files()[file].held : kNoFile;
     MachineFileHost& files = services_.MachineFiles();
-    return [held, &files](std::uint64_t offset, std::size_t count, std::string* bytes) {
-      return held != kNoFile && files.ReadAt(held, offset, count, bytes);
+    return [held, &files, sliceOffset, sliceSize](std::uint64_t offset, std::size_t count,
+                                                  std::string* bytes) {
+      return held != kNoFile &&
+             ReadPartAt(files, held, sliceOffset, sliceSize, offset, count, bytes);
     };
   }
 

@@ -2,9 +2,10 @@
 # Appliances through the real player as an ordinary user. An .ova laid out
 # as VMware's export lays it out (the envelope first, then a
 # streamOptimized disk made by qemu-img and the Linux CD, then the
-# manifest) boots under TCG to the guest's own power-off, and so does the
-# same appliance as an .ovf beside its files; afterwards the appliance is
-# byte for byte what it was and the player left nothing behind. Broken
+# manifest) boots under TCG to the guest's own power-off, the guest reading
+# a marker on the disk and writing after it, and so does the same appliance
+# as an .ovf beside its files; afterwards the appliance is byte for byte
+# what it was and the player left nothing behind. Broken
 # and hostile appliances ("..", a link, a disk past the end, a 200 MB
 # envelope, XML entities, a manifest that does not match) and a file that
 # is none of what the player opens are refused with a box, before QEMU
@@ -95,16 +96,31 @@ expect_refusal() {
   unchanged
 }
 
-# Boots FILE under TCG to the guest's power-off; checks QEMU's memory and
-# that the appliance and everything around it stay as they were.
+# An appliance has no serial port: the stand-in gives QEMU one, into a file
+# of the test's, so that the guest's report can be read.
+give_qemu_a_serial_port() {
+  local stand_in="$work/qemu-stand-in/qemu-system-x86_64"
+  printf '#!/bin/sh\nprintf "%%s\\n" "$$" >"%s/qemu.pid"\nprintf "%%s\\0" "$@" >"%s/qemu-arguments"\nexec %s "$@" -serial file:%s\n' \
+    "$work" "$work" "$(command -v qemu-system-x86_64)" "$work/serial.log" >"$stand_in"
+  chmod 755 "$stand_in"
+}
+
+# Boots FILE under TCG to the guest's power-off; checks QEMU's memory,
+# that the guest read the disk's marker and wrote after it, and that the
+# appliance and everything around it stay as they were.
 expect_boot() {
   local file=$1 code
   snapshot before
+  : >"$work/serial.log"
+  chown "$pl_uid:$pl_gid" "$work/serial.log"
   pl_start_player "$file"
   pl_wait_player "$pl_boot_seconds" >"$work/code"
   code=$(cat "$work/code")
   [ "$code" = 0 ] || pl_fail "exit code $code"
   [ -s "$work/qemu.pid" ] || pl_fail "QEMU never started"
+  pl_check_report "$work/serial.log" >/dev/null
+  [ "$(pl_report_value "$work/serial.log" "trennwick-read sda $probe")" = appliance-data ] ||
+    pl_fail "the guest did not read the disk's marker: $(grep -a trennwick- "$work/serial.log" | head -n 12)"
   pl_qemu_arguments | grep -qxF 768 || pl_fail "QEMU did not get the envelope's 768 MB"
   pl_qemu_arguments | grep -F -- "$(basename "$file")" | grep -v '^guest=' &&
     pl_fail "QEMU got the appliance by its name"
@@ -117,14 +133,18 @@ if ! pl_prepare_linux_cd; then
   pl_fail "no Linux CD"
   pl_end
 fi
+give_qemu_a_serial_port
 apps=$(pl_user_dir apps)
 build=$(pl_user_dir build)
+# Where the guest reads a marker on the appliance's disk and writes after it.
+probe=1048576
 
 # The pieces of the appliance, made as VMware's export makes them.
 (
   cd "$build" || exit 1
   qemu-img create -q -f raw disk.raw 64M
-  printf 'trennwick appliance disk' | dd of=disk.raw bs=512 seek=2048 conv=notrunc status=none
+  printf 'trennwick-probe %s' "$probe" | dd of=disk.raw conv=notrunc status=none
+  printf 'appliance-data' | dd of=disk.raw bs=512 seek=$((probe / 512)) conv=notrunc status=none
   qemu-img convert -O vmdk -o subformat=streamOptimized disk.raw e2e-disk1.vmdk
   cp "$pl_linux_cd" tools.iso
   write_envelope e2e.ovf e2e-disk1.vmdk tools.iso
