@@ -337,6 +337,9 @@ class ApplianceReader {
       // The guest writes its disks as on any machine; the writes land in
       // the player's overlay, and the appliance itself is only read.
       use.throwAwayWrites = use.kind == FileUseKind::kDiskImage;
+      // A name inside a downloaded disk could point at any of the user's
+      // files: the appliance's disks are whole in themselves.
+      use.selfContained = use.kind == FileUseKind::kDiskImage;
       if (!archive_) continue;
       const auto place = byUsePath.find(use.path);
       if (place == byUsePath.end()) {

@@ -71,8 +71,8 @@ bool NamedLikeTrennwickRun(std::string_view vmxFile, std::string_view temporaryR
 
 // The plan as the image reader sees it: each name an image holds is placed
 // before it is opened, and read only when it may be read now.
-// An image inside a larger file (a slice) is read within its bounds and
-// may name no further file: nothing outside an appliance is opened.
+// An image inside a larger file (a slice) is read within its bounds; a
+// self-contained one may name no further file.
 class MachineFilePlan::Images : public ImageFiles {
  public:
   Images(MachineFilePlan& plan, const FileUse& use, std::size_t useNumber)
@@ -80,12 +80,13 @@ class MachineFilePlan::Images : public ImageFiles {
         access_(FileAccessOfPlan(use)),
         use_(useNumber),
         sliceOffset_(use.sliceOffset),
-        sliceSize_(use.sliceSize) {}
+        sliceSize_(use.sliceSize),
+        selfContained_(use.selfContained) {}
 
   Opened Open(const std::string& path, ImageLink link, int level, std::size_t* file,
               std::string* resolved) override {
-    if (sliceSize_ != 0 && link != ImageLink::kTop) {
-      plan_.Refuse("Eine Festplatte in einer Appliance nennt eine weitere Datei: '", path);
+    if (selfContained_ && link != ImageLink::kTop) {
+      plan_.Refuse("Eine Festplatte einer Appliance nennt eine weitere Datei: '", path);
       return Opened::kRefused;
     }
     const FileAccess access =
@@ -117,6 +118,7 @@ class MachineFilePlan::Images : public ImageFiles {
   const std::size_t use_;
   const std::uint64_t sliceOffset_;
   const std::uint64_t sliceSize_;
+  const bool selfContained_;
   std::size_t top_ = kNoFile;
 };
 

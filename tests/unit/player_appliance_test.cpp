@@ -166,6 +166,7 @@ TEST(Appliance, ReadsAnOvasDisksWhereTheyLieAndThrowsTheirWritesAway) {
   const FileUse& disk = UseOf(read.machine, FileUseKind::kDiskImage);
   EXPECT_EQ(disk.path, "/apps/m.ova");
   EXPECT_TRUE(disk.throwAwayWrites);
+  EXPECT_TRUE(disk.selfContained);
   EXPECT_EQ(disk.sliceSize, kDisk.size());
   EXPECT_TRUE(ova.compare(disk.sliceOffset, disk.sliceSize, kDisk) == 0);
   const FileUse& cd = UseOf(read.machine, FileUseKind::kCdImage);

@@ -452,6 +452,30 @@ TEST_F(PlaySequence, GivesQemuAnOvasDiskAndCdWhereTheyLieInside) {
   }
 }
 
+// A disk beside an .ovf whose descriptor names one of the user's files as
+// its extent: nothing starts, and the file is never opened.
+TEST_F(PlaySequence, RefusesAnAppliancesDiskThatNamesAnotherFile) {
+  const std::string secret = directory.Name("id_rsa");
+  PlayRequest request;
+  request.vmxFile = directory.Name("trennwick.vmx");
+  request.madeByPlayer = true;
+  ScriptedPlayer appliance(request.vmxFile);
+  appliance.files.Put(directory.Name("disk.vmdk"), FlatVmdkDescriptor(secret, 8, 0));
+  appliance.files.Put(secret, std::string(4096, 'k'));
+  MachineDescription machine =
+      DescribeMachine(ParseVmxText("sata0.present = \"TRUE\"\nsata0:0.present = \"TRUE\"\n"
+                                   "sata0:0.fileName = \"disk.vmdk\"\n"),
+                      directory.Name(""), kSep);
+  ASSERT_EQ(machine.uses.size(), 1u);
+  machine.uses[0].throwAwayWrites = true;
+  machine.uses[0].selfContained = true;
+  request.appliance = &machine;
+  EXPECT_EQ(PlayMachine(request, appliance), kExitConfiguration);
+  EXPECT_TRUE(Has(appliance.OnlyBox().text, "Appliance")) << appliance.OnlyBox().text;
+  EXPECT_TRUE(appliance.runs.empty());
+  EXPECT_FALSE(appliance.files.WasHeld(secret));
+}
+
 TEST_F(PlaySequence, RefusesUefiWithoutFirmwareOrStoreAndATpmWithoutSwtpm) {
   EXPECT_EQ(Play("firmware = \"efi\"\nuefi.secureBoot.enabled = \"TRUE\"\n"), kExitConfiguration);
   EXPECT_EQ(player.firmwareAsked, std::vector<bool>{true});
