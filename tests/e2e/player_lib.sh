@@ -252,9 +252,9 @@ pl_end() {
   exit 1
 }
 
-# Waits for a box of the player titled TITLE and closes it with Return;
+# Waits for a box of the player titled TITLE and gives it the focus;
 # false when none came within 30 s.
-pl_close_box() {
+pl_focus_box() {
   local window=""
   for _ in $(seq 300); do
     window=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1)
@@ -264,7 +264,11 @@ pl_close_box() {
   [ -n "$window" ] || return 1
   xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowactivate --sync "$window"
   sleep 0.2
-  xdotool key --clearmodifiers Return
+}
+
+# Waits for a box of the player titled TITLE and closes it with Return.
+pl_close_box() {
+  pl_focus_box "$1" && xdotool key --clearmodifiers Return
 }
 
 # Runs the player on FILE, which it must refuse with a box; checks exit

@@ -5,7 +5,8 @@
 # QEMU, the window names the machine, its CD and the software emulation;
 # an unknown drive type, SCSI unit 7, a refused /dev/kvm and a missing QEMU
 # are told to the user; a disk split into 2 GB sparse files is read and
-# written in its 2nd and 3rd file, a streamOptimized disk boots over a
+# written in its 2nd and 3rd file, an encrypted qcow2 is refused with
+# nothing made beside it, a streamOptimized disk boots over a
 # throw-away overlay and stays as it was, and so does a file the user let
 # the machine read. Cases that need no guest use a QEMU stand-in that only
 # notes its arguments.
@@ -122,6 +123,20 @@ case_refusals() {
   pl_case=scsi-unit-7
   scsi_vmx "$dir/s.vmx" scsi0:7 "$dir/s.log"
   pl_expect_refusal "$dir/s.vmx" "'scsi0:7.present'"
+
+  pl_case=encrypted-qcow2
+  # Told in German before QEMU starts; nothing is made beside the .vmx.
+  mkdir -p "$dir/encrypted"
+  qemu-img create -q -f qcow2 --object secret,id=key,data=e2e \
+    -o encrypt.format=luks,encrypt.key-secret=key "$dir/encrypted/disk.qcow2" 64M
+  chown -R "$pl_uid:$pl_gid" "$dir/encrypted"
+  pl_write_vmx "$dir/encrypted/e.vmx" "$pl_linux_cd" "$dir/encrypted/e.log" \
+    'ide0:0.present = "TRUE"' 'ide0:0.fileName = "disk.qcow2"' 'firmware = "efi"'
+  pl_expect_refusal "$dir/encrypted/e.vmx" "Das Abbild ist mit LUKS verschl"
+  grep -qF "$dir/encrypted/disk.qcow2" "$work/player.log" || pl_fail "the refusal names no file"
+  [ "$(find "$dir/encrypted" -mindepth 1 | LC_ALL=C sort | tr '\n' ' ')" = \
+    "$dir/encrypted/disk.qcow2 $dir/encrypted/e.vmx " ] ||
+    pl_fail "made beside the .vmx: $(ls -A "$dir/encrypted")"
 }
 
 case_software_emulation_told() {
@@ -198,15 +213,21 @@ check_markers_read() {
 # own tool reads it.
 guest_wrote() {
   local image=$1 format=$2 offset=$3
-  qemu-img dd -f "$format" -O raw if="$image" of="$work/sector" bs=512 skip=$((offset / 512 + 1)) \
-    count=1 2>/dev/null
-  tr -d '\0' <"$work/sector"
+  qemu-img convert -f "$format" -O raw "$image" "$work/disk.raw" &&
+    dd if="$work/disk.raw" bs=512 skip=$((offset / 512 + 1)) count=1 2>/dev/null | tr -d '\0'
+  rm -f "$work/disk.raw"
 }
 
-# The player's own folder for what it writes for QEMU is gone.
+# The player's own folders for what it writes for QEMU, one a line. Other
+# runs may make theirs meanwhile: a case compares with those there before.
+image_folders() {
+  find /tmp -maxdepth 1 -name 'trennwick_overlay_*' 2>/dev/null | LC_ALL=C sort
+}
+
+# No folder is left that was not there when the case began (BEFORE).
 check_no_image_folder() {
   local left
-  left=$(find /tmp -maxdepth 1 -name 'trennwick_overlay_*' 2>/dev/null)
+  left=$(image_folders | LC_ALL=C comm -13 "$1" -)
   [ -z "$left" ] || pl_fail "left behind: $left"
 }
 
@@ -216,6 +237,7 @@ case_split_disk() {
   cd="$dir/$(basename "$pl_linux_cd")"
   cp "$pl_linux_cd" "$cd"
   pl_case=split-sparse-disk
+  image_folders >"$work/folders-before"
   # VMware Workstation's default for new disks: one sparse file per 2 GB.
   make_probe_disk "$work/split.raw" 5G
   qemu-img convert -f raw -O vmdk -o subformat=twoGbMaxExtentSparse "$work/split.raw" \
@@ -236,9 +258,10 @@ case_split_disk() {
   pl_qemu_arguments | grep -qx 'driver=vmdk,node-name=drive0,file=drive0-file' ||
     pl_fail "no vmdk node: $(pl_qemu_arguments | grep -F drive0)"
   pl_qemu_arguments | grep -qF "$dir" && pl_fail "QEMU was given a name of the machine's files"
-  check_no_image_folder
+  check_no_image_folder "$work/folders-before"
 
   pl_case=stream-optimized-overlay
+  image_folders >"$work/folders-before"
   # What an appliance carries: QEMU could only read it; the guest writes
   # into the player's overlay, the title says so, and the disk stays.
   make_probe_disk "$work/stream.raw" 5G
@@ -256,14 +279,53 @@ case_split_disk() {
   sha256sum -c --quiet "$work/stream.sum" || pl_fail "the streamOptimized disk changed"
   pl_qemu_arguments | grep -qx 'driver=qcow2,node-name=drive0,file=drive0-file,backing=drive0-base' ||
     pl_fail "no overlay: $(pl_qemu_arguments | grep -F drive0)"
-  check_no_image_folder
+  check_no_image_folder "$work/folders-before"
+}
+
+# The player's folder of what it wrote for QEMU goes when a stop signal
+# ends the machine: QEMU (a stand-in that waits) gets the signal passed on.
+case_image_folder_gone_after_signal() {
+  local dir signal folder
+  dir=$(pl_user_dir stopped)
+  cp "$pl_linux_cd" "$dir/"
+  qemu-img create -q -f vmdk -o subformat=streamOptimized "$dir/small.vmdk" 64M
+  chown "$pl_uid:$pl_gid" "$dir/small.vmdk"
+  pl_write_vmx "$dir/small.vmx" "$dir/$(basename "$pl_linux_cd")" "$dir/small.log" \
+    'ide0:0.present = "TRUE"' 'ide0:0.fileName = "small.vmdk"'
+  mkdir -p "$work/waiting-qemu"
+  printf '#!/bin/sh\nprintf "%%s\\n" "$$" >"%s/waiting.pid"\nexec sleep 120\n' "$work" \
+    >"$work/waiting-qemu/qemu-system-x86_64"
+  chmod 755 "$work/waiting-qemu/qemu-system-x86_64"
+  for signal in TERM HUP INT; do
+    pl_case=image-folder-gone-after-sig$signal
+    : >"$work/waiting.pid"
+    chown "$pl_uid:$pl_gid" "$work/waiting.pid"
+    # A job of a script starts with SIGINT ignored, and the player keeps
+    # what it was started ignoring; a terminal's Ctrl-C is not ignored.
+    pl_user_command_for env --default-signal=INT TRENNWICK_PLAYER_ACCEL=tcg \
+      PATH="$work/waiting-qemu:$PATH" "$player" "$dir/small.vmx"
+    "${pl_user_command[@]}" >"$work/player.log" 2>&1 &
+    pl_player_pid=$!
+    for _ in $(seq 300); do
+      [ -s "$work/waiting.pid" ] && break
+      sleep 0.1
+    done
+    # The stand-in holds what QEMU would: the overlay in the player's folder.
+    folder=$(find "/proc/$(cat "$work/waiting.pid")/fd" -type l -exec readlink {} + 2>/dev/null |
+      grep -o '^/tmp/trennwick_overlay_[^/]*' | head -n1)
+    [ -n "$folder" ] || pl_fail "QEMU holds no overlay in the player's folder"
+    kill -"$signal" "$pl_player_pid"
+    pl_wait_player 30 >"$work/code"
+    [ "$(cat "$work/code")" = 124 ] && pl_fail "the player did not end"
+    [ -n "$folder" ] && [ -e "$folder" ] && pl_fail "left behind: $folder"
+  done
 }
 
 # A "Ja" to a file the question says is read leaves it as it was: the
 # machine's own qcow2 over a disk outside its folder; the guest reads the
 # disk's markers and writes, into the qcow2.
 case_read_answer_keeps_file() {
-  local dir outside window token
+  local dir outside token
   dir=$(pl_user_dir layered)
   outside=$(pl_user_dir outside)
   pl_case=read-answer-keeps-file
@@ -275,18 +337,11 @@ case_read_answer_keeps_file() {
   pl_write_vmx "$dir/top.vmx" "$dir/$(basename "$pl_linux_cd")" "$dir/top-serial.log" \
     'ide0:0.present = "TRUE"' 'ide0:0.fileName = "top.qcow2"'
   pl_start_player "$dir/top.vmx"
-  for _ in $(seq 300); do
-    window=$(xdotool search --onlyvisible --name '^Trennwick-Player$' 2>/dev/null | head -n1)
-    [ -n "$window" ] && break
-    sleep 0.1
-  done
-  if [ -z "$window" ]; then
+  if ! pl_focus_box Trennwick-Player; then
     pl_fail "no question"
     pl_wait_player 30 >/dev/null
     return
   fi
-  xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowactivate --sync "$window"
-  sleep 0.2
   # The "Ja" button's mnemonic, in English or German.
   xdotool key --clearmodifiers y
   sleep 0.5
@@ -309,6 +364,7 @@ if pl_prepare_linux_cd; then
   case_refusals
   case_software_emulation_told
   case_scsi_upper_units
+  case_image_folder_gone_after_signal
   case_split_disk
   case_read_answer_keeps_file
 else

@@ -610,3 +610,42 @@ TEST_F(PlaySequence, StartsWindowsSetupWithoutWhatTheHostLacks) {
 }
 
 }  // namespace
+
+// A disk QEMU can only read boots over the player's own overlay, written
+// into its folder before QEMU starts; the title says that the guest's
+// changes go.
+TEST_F(PlaySequence, GivesAStreamOptimizedDiskAThrowAwayOverlayAndSaysSo) {
+  player.files.Put(directory.Name("s.vmdk"), SparseVmdkFile(1));
+  EXPECT_EQ(Play("displayName = \"Test\"\n" + DiskLines("ide0:0", "s.vmdk")), 0);
+  ASSERT_EQ(player.runs.size(), 1u) << player.errorOutput;
+  ASSERT_EQ(player.imageFolder.written.size(), 1u);
+  const std::string& overlay = player.imageFolder.written.begin()->second;
+  EXPECT_EQ(overlay.substr(0, 4), "QFI\xFB");
+  const Arguments& arguments = player.runs[0].arguments;
+  EXPECT_TRUE(
+      Contains(arguments, "driver=qcow2,node-name=drive0,file=drive0-file,backing=drive0-base"));
+  EXPECT_EQ(ValueOf(arguments, "-name"), "guest=Test - cd.iso - " +
+                                             ShownText("\xC4nderungen werden verworfen") +
+                                             " - Software-Emulation");
+
+  // Where the overlay cannot be made, nothing starts.
+  ScriptedPlayer failing(vmx);
+  failing.files = player.files;
+  failing.imageFolder.failing = true;
+  EXPECT_EQ(PlayMachine({vmx, false}, failing), kExitConfiguration);
+  EXPECT_TRUE(failing.runs.empty());
+  EXPECT_TRUE(Has(failing.errorOutput, "s.vmdk"));
+}
+
+// Refused before anything is made beside the .vmx: no lock, no UEFI store.
+TEST_F(PlaySequence, RefusesAnEncryptedDiskBeforeMakingAnything) {
+  std::string luks = Qcow2Naming("");
+  luks[35] = 2;  // crypt_method: LUKS
+  player.files.Put(directory.Name("e.qcow2"), luks);
+  EXPECT_EQ(Play("firmware = \"efi\"\n" + DiskLines("ide0:0", "e.qcow2")), kExitConfiguration);
+  EXPECT_TRUE(player.runs.empty());
+  EXPECT_TRUE(player.copies.empty());
+  EXPECT_TRUE(Has(player.OnlyBox().text, "LUKS"));
+  EXPECT_TRUE(Has(player.OnlyBox().text, "e.qcow2"));
+  EXPECT_FALSE(std::filesystem::exists(MachineLockPath(vmx)));
+}
