@@ -35,8 +35,10 @@ if(WIN32)
   list(PREPEND CMAKE_MODULE_PATH ${PROJECT_SOURCE_DIR}/packaging/nsis)
 else()
   install(TARGETS trennwick trennwick-player RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  # The desktop opens .vmx files with the player where nothing else does.
-  install(FILES player/desktop/trennwick-vmx.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages)
+  # The desktop opens .vmx files with the player where nothing else does,
+  # and offers it for appliances.
+  install(FILES player/desktop/trennwick-vmx.xml player/desktop/trennwick-appliance.xml
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages)
   install(FILES player/desktop/trennwick-player.desktop packaging/linux/trennwick.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   # The player shows the same icon under its own name, which its windows

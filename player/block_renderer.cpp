@@ -6,6 +6,14 @@
 
 namespace {
 
+// QEMU's raw driver takes a part of a file as the whole image.
+std::string SliceNode(const std::string& name, const std::string& file, std::uint64_t offset,
+                      std::uint64_t size, bool readOnly) {
+  return "driver=raw,node-name=" + EscapeQemuOptionValue(name) +
+         ",file=" + EscapeQemuOptionValue(file) + ",offset=" + std::to_string(offset) +
+         ",size=" + std::to_string(size) + (readOnly ? ",read-only=on" : "");
+}
+
 // Whether the guest writes a node of the chain: the layer's place in it,
 // and whether QEMU can write the layer at all.
 bool NodeWritten(const ImageNode& node, bool readOnly) {
@@ -46,6 +54,14 @@ class BlockdevRenderer {
     return name;
   }
 
+  // A raw node over the part of `file` that holds the layer; its name.
+  std::string RenderSlice(const std::string& file, std::uint64_t offset, std::uint64_t size,
+                          bool readOnly) {
+    const std::string name = file + "-slice";
+    Add(SliceNode(name, file, offset, size, readOnly));
+    return name;
+  }
+
   std::string FileOfNode(int index) const {
     return fileName_(chain_.nodes[static_cast<std::size_t>(index)].file);
   }
@@ -67,8 +83,9 @@ class BlockdevRenderer {
     if (node.dataFile >= 0)
       dataFile = RenderFile(node.dataFile, FileOfNode(node.dataFile), readOnly);
     // A descriptor of extents reaches QEMU as the player's copy.
-    const std::string file =
+    std::string file =
         RenderFile(index, node.extents.empty() ? FileOfNode(index) : copyName_(index), readOnly);
+    if (node.sliceSize != 0) file = RenderSlice(file, node.sliceOffset, node.sliceSize, readOnly);
     std::string value = "driver=";
     value += node.format == ImageFormat::kQcow2  ? "qcow2"
              : node.format == ImageFormat::kVmdk ? "vmdk"
@@ -245,6 +262,15 @@ std::vector<std::string> BlockRenderer::BlockNodes(std::size_t use, const std::s
     return nodes;
   }
   const std::size_t file = plan_.FileOfUse(use);
+  const FileUse& used = plan_.uses()[use];
+  if (used.sliceSize != 0) {
+    // A CD inside an appliance: its part of the file, only read.
+    const std::string protocol = nodeName + "-file";
+    return {"-blockdev",
+            "driver=file,node-name=" + EscapeQemuOptionValue(protocol) +
+                ",filename=" + EscapeQemuOptionValue(store_.NameOfFile(file)) + ",read-only=on",
+            "-blockdev", SliceNode(nodeName, protocol, used.sliceOffset, used.sliceSize, true)};
+  }
   const bool drive =
       file < plan_.files().size() && plan_.files()[file].fileKind == FileKind::kBlockDevice;
   return RawBlockNodes(store_.NameOfFile(file), nodeName, readOnly, drive ? "host_cdrom" : "file");

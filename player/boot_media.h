@@ -5,16 +5,10 @@
 // broken image gives "unknown" (neither way), never a failure or a hang.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 
-// Reads up to `count` bytes at `offset` of an opened file into `bytes`
-// (fewer at its end); false when the read fails.
-using ReadBytesAt =
-    std::function<bool(std::uint64_t offset, std::size_t count, std::string* bytes)>;
+#include "player/read_bytes_at.h"
 
 struct BootMedia {
   // El Torito: an entry SeaBIOS boots (the catalog's own platform x86 BIOS,

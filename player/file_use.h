@@ -32,6 +32,9 @@ struct FileUse {
   std::uint64_t sliceSize = 0;
   // The guest's writes go to a throw-away overlay; the file itself is only read.
   bool throwAwayWrites = false;
+  // The image may name no further file (an appliance's disk: nothing outside
+  // the appliance is opened, whatever its disk says).
+  bool selfContained = false;
 
   bool operator==(const FileUse& other) const = default;
 };

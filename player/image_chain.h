@@ -78,6 +78,10 @@ struct ImageNode {
   bool readOnly = false;
   // The guest's size of the disk this layer holds, in bytes.
   std::uint64_t virtualSize = 0;
+  // The layer is the file's bytes from `sliceOffset`, `sliceSize` long (an
+  // appliance's disk inside its .ova); 0/0: the whole file.
+  std::uint64_t sliceOffset = 0;
+  std::uint64_t sliceSize = 0;
 };
 
 struct ImageChain {

@@ -8,6 +8,12 @@
 
 namespace {
 
+// What the plan holds a use's file for: a disk whose writes are thrown
+// away is only read, whatever the guest does with it.
+FileAccess FileAccessOfPlan(const FileUse& use) {
+  return use.throwAwayWrites ? FileAccess::kRead : use.access;
+}
+
 bool KindFits(FileUseKind use, FileKind kind, PathClass place) {
   switch (use) {
     case FileUseKind::kCdImage:
@@ -110,16 +116,28 @@ bool NamedLikeTrennwickRun(std::string_view vmxFile, std::string_view temporaryR
 
 // The plan as the image reader sees it: each name an image holds is placed
 // before it is opened, and read only when it may be read now.
+// An image inside a larger file (a slice) is read within its bounds; a
+// self-contained one may name no further file.
 class MachineFilePlan::Images : public ImageFiles {
  public:
-  Images(MachineFilePlan& plan, FileAccess access, std::size_t use)
-      : plan_(plan), access_(access), use_(use) {}
+  Images(MachineFilePlan& plan, const FileUse& use, std::size_t useNumber)
+      : plan_(plan),
+        access_(FileAccessOfPlan(use)),
+        use_(useNumber),
+        sliceOffset_(use.sliceOffset),
+        sliceSize_(use.sliceSize),
+        selfContained_(use.selfContained) {}
 
-  Opened Open(const std::string& path, ImageLink /*link*/, int level, std::size_t* file,
+  Opened Open(const std::string& path, ImageLink link, int level, std::size_t* file,
               std::string* resolved) override {
+    if (selfContained_ && link != ImageLink::kTop) {
+      plan_.Refuse("Eine Festplatte einer Appliance nennt eine weitere Datei: '", path);
+      return Opened::kRefused;
+    }
     const FileAccess access =
         LayerWritten(level, access_ != FileAccess::kRead) ? access_ : FileAccess::kRead;
     if (!plan_.Place(path, FileUseKind::kDiskImage, access, use_, file)) return Opened::kRefused;
+    if (link == ImageLink::kTop) top_ = *file;
     const PlannedFile& planned = plan_.files_[*file];
     *resolved = planned.resolved;
     if (planned.outside && !planned.agreed) return Opened::kNotYet;
@@ -128,18 +146,37 @@ class MachineFilePlan::Images : public ImageFiles {
 
   bool ReadAt(std::size_t file, std::uint64_t offset, std::size_t count,
               std::string* bytes) override {
-    return plan_.host_.ReadAt(plan_.files_[file].held, offset, count, bytes);
+    const bool sliced = Sliced(file);
+    return ReadPartAt(plan_.host_, plan_.files_[file].held, sliced ? sliceOffset_ : 0,
+                      sliced ? sliceSize_ : 0, offset, count, bytes);
   }
 
   std::uint64_t Size(std::size_t file) override {
-    return plan_.host_.Size(plan_.files_[file].held);
+    return Sliced(file) ? sliceSize_ : plan_.host_.Size(plan_.files_[file].held);
   }
 
  private:
+  bool Sliced(std::size_t file) const { return sliceSize_ != 0 && file == top_; }
+
   MachineFilePlan& plan_;
   const FileAccess access_;
   const std::size_t use_;
+  const std::uint64_t sliceOffset_;
+  const std::uint64_t sliceSize_;
+  const bool selfContained_;
+  std::size_t top_ = kNoFile;
 };
+
+bool ReadPartAt(MachineFileHost& host, std::size_t held, std::uint64_t sliceOffset,
+                std::uint64_t sliceSize, std::uint64_t offset, std::size_t count,
+                std::string* bytes) {
+  if (sliceSize == 0) return host.ReadAt(held, offset, count, bytes);
+  bytes->clear();
+  if (offset >= sliceSize) return true;
+  const std::uint64_t left = sliceSize - offset;
+  return host.ReadAt(held, sliceOffset + offset,
+                     left < count ? static_cast<std::size_t>(left) : count, bytes);
+}
 
 MachineFilePlan::MachineFilePlan(MachinePlace place, MachineFileHost& host)
     : place_(std::move(place)), host_(host) {}
@@ -164,7 +201,7 @@ void MachineFilePlan::Decide(const std::vector<FileUse>& uses) {
   uses_ = uses;
   for (std::size_t use = 0; use < uses_.size(); ++use) {
     std::size_t file = kNoFile;
-    if (!Place(uses_[use].path, uses_[use].kind, uses_[use].access, use, &file)) break;
+    if (!Place(uses_[use].path, uses_[use].kind, FileAccessOfPlan(uses_[use]), use, &file)) break;
     fileOfUse_.push_back(file);
   }
   ReadImages();
@@ -304,10 +341,14 @@ void MachineFilePlan::ReadImages() {
     const std::size_t file = fileOfUse_[use];
     switch (uses_[use].kind) {
       case FileUseKind::kDiskImage: {
-        Images images(*this, uses_[use].access, use);
+        Images images(*this, uses_[use], use);
         chains_[use] = ReadImageChain(uses_[use].path, images, place_.separator);
         if (!chains_[use].refusal.empty()) {
           Refuse(chains_[use].refusal.c_str(), chains_[use].refusedName);
+        }
+        if (!chains_[use].nodes.empty()) {
+          chains_[use].nodes[0].sliceOffset = uses_[use].sliceOffset;
+          chains_[use].nodes[0].sliceSize = uses_[use].sliceSize;
         }
         break;
       }

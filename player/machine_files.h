@@ -93,6 +93,13 @@ class MachineFileHost {
 // when unknown.
 std::string OpenShortageText(OpenResult result, long long limit);
 
+// Up to `count` bytes at `offset` of the part of a held file that starts at
+// `sliceOffset` and is `sliceSize` long (0: the whole file), never past
+// that part's end.
+bool ReadPartAt(MachineFileHost& host, std::size_t held, std::uint64_t sliceOffset,
+                std::uint64_t sliceSize, std::uint64_t offset, std::size_t count,
+                std::string* bytes);
+
 // One file of the plan; several uses or layers may name it.
 struct PlannedFile {
   std::string resolved;

@@ -46,13 +46,17 @@ class MachineRun {
   int Run() {
     VmxConfig config;
     int code = 0;
-    if (!ReadConfiguration(&config, &code)) return code;
-    if (!AcceptVmwareState(ReadVmwareState(config), &code)) return code;
+    if (request_.appliance == nullptr) {
+      if (!ReadConfiguration(&config, &code)) return code;
+      if (!AcceptVmwareState(ReadVmwareState(config), &code)) return code;
+    }
     if (!LookAtHost(&code)) return code;
     // The one place the .vmx's folder is taken: with the system's own
     // separators, so that '|' or '\\' in a Linux folder's name is a name.
     vmxFolder_ = FolderOfPath(vmxFile_, host_.separator);
-    const MachineDescription machine = DescribeMachine(config, vmxFolder_, host_.separator);
+    const MachineDescription machine = request_.appliance != nullptr
+                                           ? *request_.appliance
+                                           : DescribeMachine(config, vmxFolder_, host_.separator);
     if (!machine.error.empty()) return FailInConfiguration(machine.error);
     MachineFilePlan plan(Place(), services_.MachineFiles());
     if (!PlanFiles(machine, &plan, &code)) return code;
@@ -290,7 +294,9 @@ class MachineRun {
   // it is a raw image (its bytes are the guest's disk). Unknown otherwise.
   BootMediumFacts ReadBootMedium(const MachineDescription& machine, const MachineFilePlan& plan) {
     if (machine.bootCdUse != kNoUse) {
-      const BootMedia media = ReadCdBootMedia(Reader(plan, plan.FileOfUse(machine.bootCdUse)));
+      const FileUse& cd = plan.uses()[machine.bootCdUse];
+      const BootMedia media = ReadCdBootMedia(
+          Reader(plan, plan.FileOfUse(machine.bootCdUse), cd.sliceOffset, cd.sliceSize));
       return {media.biosBoot, media.uefiBoot, media.windowsSetup, false};
     }
     for (const Drive& drive : machine.drives) {
@@ -300,18 +306,24 @@ class MachineRun {
           chain->nodes[0].format != ImageFormat::kRaw) {
         return {};
       }
-      const BootMedia media = ReadDiskBootMedia(Reader(plan, chain->nodes[0].file));
+      const ImageNode& disk = chain->nodes[0];
+      const BootMedia media =
+          ReadDiskBootMedia(Reader(plan, disk.file, disk.sliceOffset, disk.sliceSize));
       return {media.biosBoot, media.uefiBoot, false, true};
     }
     return {};
   }
 
-  // Reads a file of the plan; every read fails when it is not held open.
-  ReadBytesAt Reader(const MachineFilePlan& plan, std::size_t file) {
+  // Reads a file of the plan, or its part from `sliceOffset`, `sliceSize`
+  // long (0: the whole file); every read fails when it is not held open.
+  ReadBytesAt Reader(const MachineFilePlan& plan, std::size_t file, std::uint64_t sliceOffset,
+                     std::uint64_t sliceSize) {
     const std::size_t held = file < plan.files().size() ? plan.files()[file].held : kNoFile;
     MachineFileHost& files = services_.MachineFiles();
-    return [held, &files](std::uint64_t offset, std::size_t count, std::string* bytes) {
-      return held != kNoFile && files.ReadAt(held, offset, count, bytes);
+    return [held, &files, sliceOffset, sliceSize](std::uint64_t offset, std::size_t count,
+                                                  std::string* bytes) {
+      return held != kNoFile &&
+             ReadPartAt(files, held, sliceOffset, sliceSize, offset, count, bytes);
     };
   }
 

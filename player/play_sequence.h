@@ -21,11 +21,17 @@ inline constexpr int kExitNoMemory = 8;
 inline constexpr char kErrorTitle[] = "Fehler";
 inline constexpr char kNoticeTitle[] = "Trennwick-Player";
 
+struct MachineDescription;
+
 struct PlayRequest {
   std::string vmxFile;
-  // The player made the machine itself from the user's CD: every file is
-  // the user's own choice, as in the launcher's run.
+  // The player made the machine itself from the user's CD or appliance:
+  // every file is the user's own choice, as in the launcher's run.
   bool madeByPlayer = false;
+  // An appliance's machine, read by the player itself: there is no .vmx to
+  // read, and `vmxFile` only says where the machine's lock and firmware
+  // store go (its run folder).
+  const MachineDescription* appliance = nullptr;
 };
 
 int PlayMachine(const PlayRequest& request, PlayerServices& services);

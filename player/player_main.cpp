@@ -1,19 +1,25 @@
 // trennwick-player FILE.vmx: boots the virtual machine of a VMware
-// configuration in QEMU and ends with QEMU's exit code. While QEMU runs
+// configuration in QEMU and ends with QEMU's exit code. A CD image or an
+// appliance (.ova, .ovf), told by its content, boots as a throw-away
+// machine. While QEMU runs
 // the machine's lock lies beside the .vmx, and QEMU ends with the player.
 // On Windows, --register and --unregister set up or remove the current
 // user's .vmx association with this program; --silent after either
 // reports on stderr only, for installers.
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "core/run_folder.h"
 #include "platform/command_line.h"
 #include "platform/dialogs.h"
+#include "platform/directory_services.h"
 #include "platform/file_kind.h"
 #include "platform/shown_text.h"
 #include "platform/system.h"
 #include "platform/trennwick_run.h"
+#include "player/appliance.h"
 #include "player/cd_machine.h"
 #include "player/host/accelerator_access.h"
 #include "player/host/audio_output.h"
@@ -225,6 +231,88 @@ int PlayCd(const std::string& image, PlayerServices& services) {
   return code;
 }
 
+// Removes a run folder with everything in it when the run ends, however
+// it ends.
+class RunFolderRemoval {
+ public:
+  RunFolderRemoval(std::string folder, PlayerServices& services)
+      : folder_(std::move(folder)), services_(services) {}
+  ~RunFolderRemoval() {
+    if (RemoveDirectoryTree(folder_, "", RemoveRecursive) == 0) {
+      Tell(services_, kErrorTitle, FolderStaysText(folder_), true);
+    }
+  }
+  RunFolderRemoval(const RunFolderRemoval&) = delete;
+  RunFolderRemoval& operator=(const RunFolderRemoval&) = delete;
+
+ private:
+  const std::string folder_;
+  PlayerServices& services_;
+};
+
+// An appliance, read and checked before anything is made. Its machine
+// runs from a fresh run folder, where its lock and firmware store lie; the
+// folder goes at the end, also after a stop signal passed on to QEMU.
+int PlayAppliance(const std::string& path, OpenedKind kind, PlayerServices& services) {
+  const ApplianceMachine appliance =
+      ReadAppliance(path, kind, services.MachineFiles(), system_facts::kPathSeparator);
+  if (!appliance.error.empty()) {
+    return FailBox(services, appliance.error, kExitConfiguration, true);
+  }
+  const CdMachinePlaces places = SystemCdMachinePlaces();
+  const std::optional<std::string> folder =
+      MakeRunFolder(places.temporaryRoot, FormatInteger(places.now),
+                    [](const std::string& name) { return MakeDirectory(name); });
+  if (!folder) {
+    return FailBox(services,
+                   MachineFailureText(MachineFailure::kNoFolder, path,
+                                      places.templateDirectory + kTemplateFileName),
+                   kExitConfiguration, true);
+  }
+  const RunFolderRemoval removal(*folder, services);
+  PlayRequest request;
+  request.vmxFile = *folder + kRunConfigName;
+  request.madeByPlayer = true;
+  request.appliance = &appliance.machine;
+  return PlayMachine(request, services);
+}
+
+// What the player was given, by its content. What is no regular file (a
+// CD drive, a missing name) goes the CD's way, whose checks tell the user.
+int PlayOpened(const std::string& path, PlayerServices& services) {
+  MachineFileHost& files = services.MachineFiles();
+  std::string resolved;
+  if (!files.Resolve(path, &resolved) || files.Kind(resolved) != FileKind::kRegular) {
+    return PlayCd(path, services);
+  }
+  std::size_t held = 0;
+  std::string start;
+  if (files.OpenForReading(resolved, false, &held) != OpenResult::kOpened ||
+      !files.ReadAt(held, 0, kContentProbeBytes, &start)) {
+    return FailBox(services,
+                   ShownText("Kann die Datei nicht lesen: '") + ShownFileName(path) +
+                       ShownText("'. Nichts gestartet."),
+                   kExitConfiguration, true);
+  }
+  const OpenedKind kind = KindOfContent(start);
+  switch (kind) {
+    case OpenedKind::kCdImage:
+      return PlayCd(path, services);
+    case OpenedKind::kApplianceArchive:
+    case OpenedKind::kApplianceEnvelope:
+      return PlayAppliance(path, kind, services);
+    case OpenedKind::kUnknown:
+      break;
+  }
+  return FailBox(services,
+                 ShownText("'") + ShownFileName(path) +
+                     ShownText("' ist weder ein CD-Abbild (ISO 9660 oder UDF) noch eine Appliance "
+                               "(.ova oder .ovf) noch eine VMware-Konfiguration (.vmx).\rDer "
+                               "Player \xF6"
+                               "ffnet nur diese; nichts gestartet."),
+                 kExitConfiguration, true);
+}
+
 int Play(int argc, char** argv) {
   InitDialogServices();
   SystemPlayerServices services;
@@ -237,7 +325,8 @@ int Play(int argc, char** argv) {
   }
   const bool display = services.DisplayPresent();
   if (parameters.size() != 1 || parameters[0].empty() || parameters[0] == "--help") {
-    Tell(services, kErrorTitle, ShownText("Aufruf: trennwick-player DATEI.vmx oder CD-ABBILD"),
+    Tell(services, kErrorTitle,
+         ShownText("Aufruf: trennwick-player DATEI.vmx, CD-ABBILD oder APPLIANCE (.ova, .ovf)"),
          display);
     return kExitUsage;
   }
@@ -250,7 +339,7 @@ int Play(int argc, char** argv) {
     return kExitNoDisplay;
   }
   if (IsVmxFileName(parameters[0])) return PlayMachine({parameters[0], false}, services);
-  return PlayCd(parameters[0], services);
+  return PlayOpened(parameters[0], services);
 }
 
 }  // namespace

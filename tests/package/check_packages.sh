@@ -72,6 +72,40 @@ check_cd_image_offer() {
   find "$work/deb" -name '*mimeapps.list' -o -name defaults.list | grep . && fail "the package ships default applications"
 }
 
+# The player is offered for appliances (.ova and .ovf, told as a file
+# manager tells them) and takes no program's place as their default: with
+# VirtualBox installed, whose entry sorts after the player's and lists the
+# appliance types itself, VirtualBox stays the default where nobody chose.
+check_appliance_offer() {
+  local root="$work/appliance" type recommended default file
+  mkdir -p "$root/share/mime/packages" "$root/share/applications" "$root/home" "$root/config"
+  cp /usr/share/mime/packages/freedesktop.org.xml "$work"/deb/usr/share/mime/packages/*.xml \
+    "$root/share/mime/packages/"
+  update-mime-database "$root/share/mime"
+  printf '[Desktop Entry]\nType=Application\nName=VirtualBox\nExec=true %%f\nMimeType=%s\n' \
+    "application/x-virtualbox-ova;application/x-virtualbox-ovf;" >"$root/share/applications/virtualbox.desktop"
+  cp "$work"/deb/usr/share/applications/*.desktop "$root/share/applications/"
+  update-desktop-database "$root/share/applications"
+  printf '<?xml version="1.0"?>\n<Envelope xmlns="http://schemas.dmtf.org/ovf/envelope/1"/>\n' \
+    >"$root/machine.ovf"
+  tar -cf "$root/machine.ova" -C "$root" machine.ovf
+  for file in machine.ova machine.ovf; do
+    type=$(appliance_gio gio info -a standard::content-type "$root/$file" |
+      sed -n 's/^ *standard::content-type: //p')
+    default=$(appliance_gio gio mime "$type" | sed -n '1s/^Default application for .*: //p')
+    recommended=$(appliance_gio gio mime "$type" | sed -n '/^Registered applications:/,$p')
+    echo "$file: $type, default $default"
+    [ "$default" = virtualbox.desktop ] || fail "the player took the default for $file ('$type'): $default"
+    grep -qx $'\ttrennwick-player.desktop' <<<"$recommended" ||
+      fail "the player is not offered for $file ('$type')"
+  done
+}
+appliance_gio() {
+  env -i PATH="$work/deb/usr/bin:/usr/bin:/bin" HOME="$work/appliance/home" \
+    XDG_CONFIG_HOME="$work/appliance/config" XDG_CONFIG_DIRS="$work/appliance/config" \
+    XDG_DATA_HOME="$work/appliance/home/share" XDG_DATA_DIRS="$work/appliance/share" "$@"
+}
+
 for arch in win32:i686:PE32 win64:x86_64:PE32+; do
   IFS=: read -r suffix tool kind <<<"$arch"
   zip=$(ls "$packages"/trennwick-*-"$suffix".zip 2>/dev/null | head -n1)
@@ -97,7 +131,8 @@ else
   dpkg-deb -x "$deb" "$work/deb"
   for f in usr/bin/trennwick usr/bin/trennwick-player \
     usr/share/applications/trennwick.desktop usr/share/applications/trennwick-player.desktop \
-    usr/share/mime/packages/trennwick-vmx.xml usr/share/icons/hicolor/scalable/apps/trennwick.svg \
+    usr/share/mime/packages/trennwick-vmx.xml usr/share/mime/packages/trennwick-appliance.xml \
+    usr/share/icons/hicolor/scalable/apps/trennwick.svg \
     usr/share/icons/hicolor/48x48/apps/trennwick.png usr/share/metainfo/de.trennwick.Trennwick.metainfo.xml \
     usr/share/icons/hicolor/scalable/apps/trennwick-player.svg usr/share/icons/hicolor/48x48/apps/trennwick-player.png \
     usr/share/man/man1/trennwick.1.gz usr/share/man/man1/trennwick-player.1.gz \
@@ -108,6 +143,7 @@ else
     desktop-file-validate "$f" || fail "$(basename "$f") does not validate"
   done
   check_cd_image_offer
+  check_appliance_offer
   appstreamcli validate --no-net "$work"/deb/usr/share/metainfo/*.xml >/dev/null ||
     fail "metainfo does not validate"
   depends=$(dpkg-deb -f "$deb" Depends)

@@ -86,6 +86,16 @@ iso_command=$(registry_value "$iso_verb\command")
 default_verb=$(registry_value 'HKCU\Software\Classes\SystemFileAssociations\.iso\shell')
 [ -z "$default_verb" ] || [ "$default_verb" = "(value not set)" ] ||
   fail "the installer set the default verb '$default_verb' for .iso files"
+# Appliances get the same verb, and no default either.
+for extension in .ova .ovf; do
+  verb="HKCU\Software\Classes\SystemFileAssociations\\$extension\\shell\Trennwick"
+  [ "$(registry_value "$verb")" = "Mit Trennwick starten" ] || fail "no $extension verb"
+  [ "$(registry_value "$verb\command")" = "$iso_command" ] ||
+    fail "the $extension verb runs '$(registry_value "$verb\command")'"
+  default_verb=$(registry_value "HKCU\Software\Classes\SystemFileAssociations\\$extension\\shell")
+  [ -z "$default_verb" ] || [ "$default_verb" = "(value not set)" ] ||
+    fail "the installer set the default verb '$default_verb' for $extension files"
+done
 
 # ---- the installed program runs from its folder and shows its first box
 (cd "$app" && exec "$wine_dir/wine64" trennwick.exe) </dev/null >"$work/program.log" 2>&1 &
@@ -128,6 +138,10 @@ wine reg query 'HKCU\Software\Classes\Trennwick.Player.vmx' >/dev/null 2>&1 && f
 wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Trennwick' >/dev/null 2>&1 &&
   fail "uninstall entry left"
 wine reg query 'HKCU\Software\Classes\SystemFileAssociations\.iso' >/dev/null 2>&1 && fail ".iso verb left"
+for extension in .ova .ovf; do
+  wine reg query "HKCU\\Software\\Classes\\SystemFileAssociations\\$extension" >/dev/null 2>&1 &&
+    fail "$extension verb left"
+done
 
 # ---- the LIESMICH's commands for the ZIP make and take back the same verb,
 # typed into cmd as it says (in a batch file the percent sign is doubled)

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <string>
@@ -9,11 +10,14 @@
 
 #include "platform/shown_text.h"
 #include "platform/system.h"
+#include "player/appliance.h"
 #include "player/host/machine_lock.h"
 #include "player/host/machine_lock_system.h"
+#include "player/qemu_command.h"
 #include "player/vmx_config.h"
 #include "player_test_support.h"
 #include "scripted_machine_files.h"
+#include "tar_builder.h"
 #include "test_directory.h"
 
 namespace {
@@ -369,6 +373,107 @@ TEST_F(PlaySequence, GivesAUefiMachineItsOwnVariableStore) {
   ASSERT_EQ(player.handOver.openings.size(), 2u);
   EXPECT_EQ(player.handOver.openings[1].name, store);
   EXPECT_EQ(player.handOver.openings[1].mode, HandOverMode::kReadWrite);
+}
+
+// An appliance's machine comes read already: no .vmx is read (there is
+// none), and its lock and variable store lie in its run folder.
+TEST_F(PlaySequence, PlaysAnAppliancesMachineFromItsRunFolder) {
+  player.firmware = {"/usr/share/OVMF/OVMF_CODE_4M.fd", "/usr/share/OVMF/OVMF_VARS_4M.fd"};
+  VmxConfig settings = ParseVmxText(CdLines("ide1:0", "cd.iso") + "firmware = \"efi\"\n");
+  const MachineDescription machine = DescribeMachine(settings, directory.Name(""), kSep);
+  PlayRequest request;
+  request.vmxFile = directory.Name("trennwick.vmx");
+  request.madeByPlayer = true;
+  request.appliance = &machine;
+  ScriptedPlayer appliance(request.vmxFile);
+  appliance.firmware = player.firmware;
+  appliance.files.Put(directory.Name("cd.iso"));
+  EXPECT_EQ(PlayMachine(request, appliance), 0);
+  EXPECT_TRUE(appliance.boxes.empty()) << appliance.errorOutput;
+  EXPECT_FALSE(fs::exists(request.vmxFile));
+  ASSERT_EQ(appliance.runs.size(), 1u);
+  EXPECT_TRUE(appliance.runs[0].lockHeld);
+  ASSERT_EQ(appliance.copies.size(), 1u);
+  EXPECT_EQ(appliance.copies[0].second, directory.Name("trennwick-efivars.fd"));
+}
+
+// An .ova's disk and CD reach QEMU as their parts of the .ova, which is
+// handed over only for reading; the guest writes into the overlay.
+TEST_F(PlaySequence, GivesQemuAnOvasDiskAndCdWhereTheyLieInside) {
+  const std::string envelope =
+      "<Envelope xmlns='http://schemas.dmtf.org/ovf/envelope/1' "
+      "xmlns:ovf='http://schemas.dmtf.org/ovf/envelope/1' xmlns:rasd='urn:rasd'>"
+      "<References><File ovf:id='f1' ovf:href='disk.img'/><File ovf:id='f2' "
+      "ovf:href='cd.iso'/></References><DiskSection><Disk ovf:diskId='d1' ovf:fileRef='f1'/>"
+      "</DiskSection><VirtualSystem ovf:id='a'><VirtualHardwareSection>"
+      "<Item><rasd:InstanceID>1</rasd:InstanceID><rasd:ResourceType>5</rasd:ResourceType></Item>"
+      "<Item><rasd:InstanceID>2</rasd:InstanceID><rasd:Parent>1</rasd:Parent>"
+      "<rasd:HostResource>ovf:/disk/d1</rasd:HostResource><rasd:ResourceType>17</rasd:ResourceType>"
+      "</Item><Item><rasd:InstanceID>3</rasd:InstanceID><rasd:Parent>1</rasd:Parent>"
+      "<rasd:HostResource>ovf:/file/f2</rasd:HostResource><rasd:ResourceType>15</rasd:ResourceType>"
+      "</Item></VirtualHardwareSection></VirtualSystem></Envelope>";
+  player_test::Archive archive;
+  archive.Member("a.ovf", envelope)
+      .Member("disk.img", std::string(4096, 'd'))
+      .Member("cd.iso", BootCd(0x00, "APPLIANCE", "X"))
+      .End();
+  const std::string ova = directory.Name("a.ova");
+  PlayRequest request;
+  request.vmxFile = directory.Name("trennwick.vmx");
+  request.madeByPlayer = true;
+  ScriptedPlayer appliance(request.vmxFile);
+  appliance.files.Put(ova, archive.bytes());
+  const ApplianceMachine read =
+      ReadAppliance(ova, OpenedKind::kApplianceArchive, appliance.files, kSep);
+  ASSERT_EQ(read.error, "");
+  request.appliance = &read.machine;
+  EXPECT_EQ(PlayMachine(request, appliance), 0);
+  EXPECT_TRUE(appliance.boxes.empty()) << appliance.errorOutput;
+  ASSERT_EQ(appliance.runs.size(), 1u);
+  const Arguments& arguments = appliance.runs[0].arguments;
+  // Member offsets: the disk after the envelope's header and data, the CD
+  // after the disk's.
+  const std::size_t diskAt = 512 + (envelope.size() + 511) / 512 * 512 + 512;
+  const std::size_t cdAt = diskAt + 4096 + 512;
+  EXPECT_TRUE(std::any_of(arguments.begin(), arguments.end(), [&](const std::string& argument) {
+    return Has(argument, "driver=raw,") &&
+           Has(argument, ",offset=" + std::to_string(diskAt) + ",size=4096,read-only=on");
+  })) << testing::PrintToString(arguments);
+  EXPECT_TRUE(std::any_of(arguments.begin(), arguments.end(), [&](const std::string& argument) {
+    return Has(argument, ",offset=" + std::to_string(cdAt) + ",size=");
+  })) << testing::PrintToString(arguments);
+  EXPECT_TRUE(Has(ValueOf(arguments, "-name"), ShownText("\xC4nderungen werden verworfen")));
+  // The CD's catalog was read inside the .ova: it boots under BIOS.
+  EXPECT_FALSE(Contains(arguments, "if=pflash,unit=0,format=raw,readonly=on,file="));
+  for (const ScriptedHandOver::Opening& opening : appliance.handOver.openings) {
+    if (opening.name == ova) {
+      EXPECT_EQ(opening.mode, HandOverMode::kRead);
+    }
+  }
+}
+
+// A disk beside an .ovf whose descriptor names one of the user's files as
+// its extent: nothing starts, and the file is never opened.
+TEST_F(PlaySequence, RefusesAnAppliancesDiskThatNamesAnotherFile) {
+  const std::string secret = directory.Name("id_rsa");
+  PlayRequest request;
+  request.vmxFile = directory.Name("trennwick.vmx");
+  request.madeByPlayer = true;
+  ScriptedPlayer appliance(request.vmxFile);
+  appliance.files.Put(directory.Name("disk.vmdk"), FlatVmdkDescriptor(secret, 8, 0));
+  appliance.files.Put(secret, std::string(4096, 'k'));
+  MachineDescription machine =
+      DescribeMachine(ParseVmxText("sata0.present = \"TRUE\"\nsata0:0.present = \"TRUE\"\n"
+                                   "sata0:0.fileName = \"disk.vmdk\"\n"),
+                      directory.Name(""), kSep);
+  ASSERT_EQ(machine.uses.size(), 1u);
+  machine.uses[0].throwAwayWrites = true;
+  machine.uses[0].selfContained = true;
+  request.appliance = &machine;
+  EXPECT_EQ(PlayMachine(request, appliance), kExitConfiguration);
+  EXPECT_TRUE(Has(appliance.OnlyBox().text, "Appliance")) << appliance.OnlyBox().text;
+  EXPECT_TRUE(appliance.runs.empty());
+  EXPECT_FALSE(appliance.files.WasHeld(secret));
 }
 
 TEST_F(PlaySequence, RefusesUefiWithoutFirmwareOrStoreAndATpmWithoutSwtpm) {
