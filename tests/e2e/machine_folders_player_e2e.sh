@@ -113,14 +113,26 @@ case_private_temporary_folder() {
 
 case_linked_cd() {
   local downloads key
-  pl_case=cd-link-to-key
   downloads=$(pl_user_dir home/Downloads)
+  # A link to an image elsewhere among the user's files: asked about,
+  # naming the file it points to; "Nein" makes nothing.
+  pl_case=cd-link-out-of-its-folder
+  pl_as_user mkdir -p "$pl_home/isos"
+  pl_as_user cp "$pl_linux_cd" "$pl_home/isos/linux.iso"
+  pl_as_user ln -s "$pl_home/isos/linux.iso" "$downloads/debian-12-netinst.iso"
+  pl_start_player "$downloads/debian-12-netinst.iso"
+  expect_question
+  [ -z "$(find /tmp -maxdepth 1 -name 'trennwick_temp_*' -user "$pl_user_name")" ] ||
+    pl_fail "a machine was made for the link"
+  # A download named like a CD that links to the user's key is no CD by
+  # its content: refused, the key never handed on.
+  pl_case=cd-link-to-key
   key="$pl_home/.ssh/id_rsa"
   pl_as_user sh -c 'mkdir -m 700 -p "$1/.ssh" && printf "KEY\n" >"$1/.ssh/id_rsa" &&
     chmod 600 "$1/.ssh/id_rsa"' sh "$pl_home"
   pl_as_user ln -s "$key" "$downloads/ubuntu-24.04-desktop-amd64.iso"
-  pl_start_player "$downloads/ubuntu-24.04-desktop-amd64.iso"
-  expect_question
+  pl_expect_refusal "$(pl_run_refused "$downloads/ubuntu-24.04-desktop-amd64.iso")" \
+    "ist weder ein CD-Abbild"
   [ -z "$(find /tmp -maxdepth 1 -name 'trennwick_temp_*' -user "$pl_user_name")" ] ||
     pl_fail "a machine was made for the link"
   cmp -s <(printf 'KEY\n') "$key" || pl_fail "the key changed"
