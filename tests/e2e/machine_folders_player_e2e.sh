@@ -18,19 +18,8 @@ source "$here/player_lib.sh"
 # Waits for the player's question and answers with Return (its default,
 # "Nein"); then checks that nothing started.
 expect_question() {
-  local window="" code
-  for _ in $(seq 300); do
-    window=$(xdotool search --onlyvisible --name '^Trennwick-Player$' 2>/dev/null | head -n1)
-    [ -n "$window" ] && break
-    sleep 0.1
-  done
-  if [ -z "$window" ]; then
-    pl_fail "no question"
-  else
-    xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowactivate --sync "$window"
-    sleep 0.3
-    xdotool key --clearmodifiers Return
-  fi
+  local code
+  pl_answer_box '^Trennwick-Player$' Return
   pl_wait_player 30 >"$work/code"
   code=$(cat "$work/code")
   [ "$code" = 0 ] || pl_fail "exit code $code, not 0"
