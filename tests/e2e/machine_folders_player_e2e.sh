@@ -88,7 +88,8 @@ case_private_temporary_folder() {
   rm -rf "$folder"
   pl_as_user mkdir -m 700 "$folder"
   pl_as_user sh -c 'printf "%%PDF-1.4 bank statement\n" >"$1/statement.pdf"' sh "$folder"
-  pl_as_user cp "$pl_linux_cd" "$folder/linux.iso"
+  # The CD's cache may lie where the user cannot read (a clone below /root).
+  cp "$pl_linux_cd" "$folder/linux.iso" && chown "$pl_uid:$pl_gid" "$folder/linux.iso"
   pl_linux_cd_was=$pl_linux_cd
   pl_linux_cd="$folder/linux.iso"
   write_vmx_naming "$folder" statement.pdf
@@ -107,7 +108,7 @@ case_linked_cd() {
   # naming the file it points to; "Nein" makes nothing.
   pl_case=cd-link-out-of-its-folder
   pl_as_user mkdir -p "$pl_home/isos"
-  pl_as_user cp "$pl_linux_cd" "$pl_home/isos/linux.iso"
+  cp "$pl_linux_cd" "$pl_home/isos/linux.iso" && chown "$pl_uid:$pl_gid" "$pl_home/isos/linux.iso"
   pl_as_user ln -s "$pl_home/isos/linux.iso" "$downloads/debian-12-netinst.iso"
   pl_start_player "$downloads/debian-12-netinst.iso"
   expect_question
