@@ -17,7 +17,8 @@ fail() {
 }
 readonly size_budget=$((256 * 1024))
 # Windows' own DLLs, in lower case: the import tables spell them either way.
-readonly system_dlls='advapi32.dll comctl32.dll comdlg32.dll kernel32.dll msvcrt.dll ole32.dll shell32.dll user32.dll'
+# bcrypt.dll hashes an appliance's files for its manifest (Vista and later).
+readonly system_dlls='advapi32.dll bcrypt.dll comctl32.dll comdlg32.dll kernel32.dll msvcrt.dll ole32.dll shell32.dll user32.dll'
 
 check_windows_program() {  # FILE OBJDUMP PE_KIND
   local exe=$1 objdump=$2 kind=$3 name dll resources
