@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#include "player/accelerator.h"
+#include "player/boot_media.h"
+#include "player/host_look.h"
+
 namespace {
 
 FirmwareKind RequestedFirmware(const MachineDescription& machine) {
@@ -89,6 +93,45 @@ long long SpareMemoryMegabytes(long long physicalMegabytes) {
       {physicalMegabytes - kHostReserveMegabytes, physicalMegabytes / 2, kMinimumMemoryMegabytes});
 }
 
+WorkedOutHost WorkOutHostFacts(const HostLook& look) {
+  WorkedOutHost result;
+  HostFacts& host = result.facts;
+  const bool chooses = look.acceleratorOverride.empty();
+  if (!ChooseAccelerator(look.acceleratorOverride, chooses && look.kvm.usable,
+                         chooses && !look.kvm.usable && look.whpx, &host.accelerator)) {
+    result.refusal = HostRefusal::kUnknownAccelerator;
+    return result;
+  }
+  if (look.qemu.empty()) {
+    result.refusal = HostRefusal::kNoQemu;
+    return result;
+  }
+  host.audioBackend = look.audioBackend;
+  host.separator = look.separator;
+  host.titleDash = look.titleDash;
+  host.spareMemoryMegabytes = SpareMemoryMegabytes(look.memoryMegabytes);
+  host.processors = look.processors;
+  host.tpmEmulation = look.tpmEmulation && !look.swtpm.empty();
+  return result;
+}
+
+BootMediumFacts ReadBootMedium(const MachineDescription& machine, const MediumReader& readerOf) {
+  if (machine.bootCdUse != kNoUse) {
+    const ReadBytesAt read = readerOf(machine.bootCdUse);
+    if (!read) return {};
+    const BootMedia media = ReadCdBootMedia(read);
+    return {media.biosBoot, media.uefiBoot, media.windowsSetup, false};
+  }
+  for (const Drive& drive : machine.drives) {
+    if (drive.cd || drive.bootIndex == 0) continue;
+    const ReadBytesAt read = readerOf(drive.use);
+    if (!read) return {};
+    const BootMedia media = ReadDiskBootMedia(read);
+    return {media.biosBoot, media.uefiBoot, false, true};
+  }
+  return {};
+}
+
 MachineFacts WorkOutMachineFacts(const MachineDescription& machine, const HostFacts& host,
                                  const BootMediumFacts& bootMedium) {
   MachineFacts facts;
@@ -104,4 +147,10 @@ MachineFacts WorkOutMachineFacts(const MachineDescription& machine, const HostFa
   }
   CapToHost(host, &facts);
   return facts;
+}
+
+MachineFacts FactsForTcgRetry(const MachineFacts& facts) {
+  MachineFacts retry = facts;
+  retry.accelerator = QemuAccelerator::kTcg;
+  return retry;
 }

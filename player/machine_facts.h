@@ -1,13 +1,20 @@
-// The facts that several units need, worked out once: the firmware (as the
-// .vmx asks, or as the CD that boots first needs it), Secure Boot and the
-// machine type, the TPM, the accelerator, memory and processors. No unit
-// works any of them out again; each takes what it needs from here.
+// The facts that several units need, worked out once: the host's (from
+// what the player saw of it), what the medium that boots first says of
+// itself, the firmware (as the .vmx asks, or as that medium needs it),
+// Secure Boot and the machine type, the TPM, the accelerator, memory and
+// processors. No unit works any of them out again; each takes what it
+// needs from here.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "player/machine_description.h"
+#include "player/read_bytes_at.h"
+
+struct HostLook;
 
 enum class QemuAccelerator { kTcg, kKvm, kWhpx };
 
@@ -30,6 +37,24 @@ struct HostFacts {
   bool tpmEmulation = false;  // swtpm is there and QEMU can reach it
 };
 
+// Why no machine can start on the host at all.
+enum class HostRefusal {
+  kNone,
+  kUnknownAccelerator,  // TRENNWICK_PLAYER_ACCEL names none the player knows
+  kNoQemu,
+};
+
+struct WorkedOutHost {
+  HostFacts facts;  // only where there is no refusal
+  HostRefusal refusal = HostRefusal::kNone;
+};
+
+// The accelerator (the override, else KVM where usable, else WHPX, else
+// TCG), what a machine may get at most, and a TPM only where QEMU can
+// emulate one and swtpm was found. An unknown override is refused before
+// a missing QEMU.
+WorkedOutHost WorkOutHostFacts(const HostLook& look);
+
 // What the medium that boots first says about itself: the CD's El Torito
 // catalog and volume descriptor, or, where no CD boots, the raw disk's MBR
 // and GPT; all false when unknown or there is none.
@@ -39,6 +64,15 @@ struct BootMediumFacts {
   bool windowsSetup = false;
   bool disk = false;  // the medium is the disk that boots first
 };
+
+// The guest's bytes of a use's medium: a CD's file, a disk's only where
+// its image is one raw file. No reader (an empty function) otherwise.
+using MediumReader = std::function<ReadBytesAt(std::size_t use)>;
+
+// What the medium that boots first says of itself: the CD that boots
+// first, else the first disk when its bytes are the guest's. Unknown (all
+// false) otherwise, and where a read fails.
+BootMediumFacts ReadBootMedium(const MachineDescription& machine, const MediumReader& readerOf);
 
 struct MachineFacts {
   FirmwareKind firmware = FirmwareKind::kBios;
@@ -65,6 +99,8 @@ struct MachineFacts {
   // Secure Boot keeps its variables from the guest only in system
   // management mode, which QEMU's q35 machine has.
   bool Q35() const { return firmware == FirmwareKind::kEfiSecureBoot; }
+
+  bool operator==(const MachineFacts& other) const = default;
 };
 
 // What the host keeps for itself: a machine gets its memory less this.
@@ -84,3 +120,7 @@ inline constexpr long long kWindowsSetupProcessors = 2;
 // can spare is lowered to that, so that the host stays usable.
 MachineFacts WorkOutMachineFacts(const MachineDescription& machine, const HostFacts& host,
                                  const BootMediumFacts& bootMedium);
+
+// The facts of the one more start after a hardware accelerator failed at
+// the start: the same machine under TCG.
+MachineFacts FactsForTcgRetry(const MachineFacts& facts);

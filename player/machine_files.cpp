@@ -231,7 +231,7 @@ std::vector<const PlannedFile*> MachineFilePlan::FilesToAsk() const {
   return asked;
 }
 
-void MachineFilePlan::AddOwnFile(const FileUse& use) {
+std::size_t MachineFilePlan::AddOwnFile(const FileUse& use) {
   uses_.push_back(use);
   std::size_t file = kNoFile;
   if (Place(use.path, use.kind, use.access, uses_.size() - 1, &file)) {
@@ -239,6 +239,7 @@ void MachineFilePlan::AddOwnFile(const FileUse& use) {
     files_[file].outside = false;
   }
   fileOfUse_.push_back(file);
+  return uses_.size() - 1;
 }
 
 std::size_t MachineFilePlan::FileOfUse(std::size_t use) const {

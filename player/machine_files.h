@@ -31,9 +31,9 @@
 
 #include "platform/file_kind.h"
 #include "platform/path_names.h"
+#include "player/file_use.h"
 #include "player/host/machine_file_access.h"
 #include "player/image_chain.h"
-#include "player/qemu_arguments.h"
 
 // True when `vmxFile` is named as the launcher names its own: trennwick.vmx
 // in a trennwick_temp_* folder directly in `temporaryRoot`.
@@ -138,8 +138,9 @@ class MachineFilePlan {
   const std::string& refusedPath() const { return refusedPath_; }
 
   // The player's own files (the UEFI store beside the .vmx), added once the
-  // facts are known: no question, the caller makes and checks them.
-  void AddOwnFile(const FileUse& use);
+  // facts are known and before anything is rendered: no question, the
+  // caller makes and checks them. Returns the use's number.
+  std::size_t AddOwnFile(const FileUse& use);
 
   const std::vector<PlannedFile>& files() const { return files_; }
   const std::vector<FileUse>& uses() const { return uses_; }

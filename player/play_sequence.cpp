@@ -8,7 +8,7 @@
 #include "platform/trennwick_run.h"
 #include "player/accelerator.h"
 #include "player/block_renderer.h"
-#include "player/boot_media.h"
+#include "player/firmware.h"
 #include "player/host/machine_lock.h"
 #include "player/nat_service.h"
 #include "player/network.h"
@@ -62,25 +62,20 @@ class MachineRun {
     if (!PlanFiles(machine, &plan, &code)) return code;
     MachineLock lock;
     if (!TakeLock(&lock, &code)) return code;
-    facts_ = WorkOutMachineFacts(machine, host_, ReadBootMedium(machine, plan));
+    MachineFacts facts = WorkOutMachineFacts(
+        machine, host_,
+        ReadBootMedium(machine, [&](std::size_t use) { return MediumReader(plan, use); }));
     FileHandOver handOver(plan);
     BlockRenderer renderer(plan, handOver);
-    facts_.writesDiscarded = renderer.DiscardsWrites();
-    TellFacts();
+    facts.writesDiscarded = renderer.DiscardsWrites();
+    TellFacts(facts);
     Companions companions;
     MachineState state;
-    if (!MakeMachineState(machine, &companions, &state, &code)) return code;
-    QemuInvocation invocation = MapMachineToQemu(machine, facts_, host_, state);
-    if (!invocation.error.empty()) return FailInConfiguration(invocation.error);
-    for (std::size_t use = machine.uses.size(); use < invocation.uses.size(); ++use) {
-      plan.AddOwnFile(invocation.uses[use]);
-    }
+    if (!MakeMachineState(machine, facts, &plan, &companions, &state, &code)) return code;
     if (!OpenFiles(plan, renderer, &handOver, &code)) return code;
     if (!WritePlayerImages(plan, &renderer, &handOver, &code)) return code;
     ProgramEnd end;
-    if (!RunQemu(machine, state, handOver, renderer, companions, &invocation, &end, &code)) {
-      return code;
-    }
+    if (!RunQemu(machine, facts, state, handOver, renderer, companions, &end, &code)) return code;
     lock.Release();
     return Report(end);
   }
@@ -154,25 +149,20 @@ class MachineRun {
   bool LookAtHost(int* code) {
     look_ = services_.LookAtHost();
     if (!look_.kvm.refusal.empty()) TellKvmRefusal();
-    if (!ChooseAccelerator(look_.acceleratorOverride,
-                           look_.acceleratorOverride.empty() && look_.kvm.usable,
-                           look_.acceleratorOverride.empty() && !look_.kvm.usable && look_.whpx,
-                           &host_.accelerator)) {
-      *code = Fail(ShownText("Unbekannter Wert von " + std::string(kAcceleratorVariable) + ": '" +
-                             look_.acceleratorOverride + "' (erlaubt: kvm, tcg, whpx)."),
-                   kExitUsage);
-      return false;
+    const WorkedOutHost host = WorkOutHostFacts(look_);
+    switch (host.refusal) {
+      case HostRefusal::kUnknownAccelerator:
+        *code = Fail(ShownText("Unbekannter Wert von " + std::string(kAcceleratorVariable) + ": '" +
+                               look_.acceleratorOverride + "' (erlaubt: kvm, tcg, whpx)."),
+                     kExitUsage);
+        return false;
+      case HostRefusal::kNoQemu:
+        *code = Fail(QemuMissing(), kExitNoQemu);
+        return false;
+      case HostRefusal::kNone:
+        break;
     }
-    if (look_.qemu.empty()) {
-      *code = Fail(QemuMissing(), kExitNoQemu);
-      return false;
-    }
-    host_.audioBackend = look_.audioBackend;
-    host_.separator = look_.separator;
-    host_.titleDash = look_.titleDash;
-    host_.spareMemoryMegabytes = SpareMemoryMegabytes(look_.memoryMegabytes);
-    host_.processors = look_.processors;
-    host_.tpmEmulation = look_.tpmEmulation && !look_.swtpm.empty();
+    host_ = host.facts;
     return true;
   }
 
@@ -289,29 +279,20 @@ class MachineRun {
     return false;
   }
 
-  // What the medium that boots first says of itself, read from the file
-  // the plan holds open: the CD that boots first, else the first disk when
-  // it is a raw image (its bytes are the guest's disk). Unknown otherwise.
-  BootMediumFacts ReadBootMedium(const MachineDescription& machine, const MachineFilePlan& plan) {
-    if (machine.bootCdUse != kNoUse) {
-      const FileUse& cd = plan.uses()[machine.bootCdUse];
-      const BootMedia media = ReadCdBootMedia(
-          Reader(plan, plan.FileOfUse(machine.bootCdUse), cd.sliceOffset, cd.sliceSize));
-      return {media.biosBoot, media.uefiBoot, media.windowsSetup, false};
+  // The guest's bytes of a use's medium, read from the file the plan holds
+  // open: a CD's, and a disk's only where its image is one raw file.
+  ReadBytesAt MediumReader(const MachineFilePlan& plan, std::size_t use) {
+    if (use < plan.uses().size() && plan.uses()[use].kind == FileUseKind::kCdImage) {
+      const FileUse& cd = plan.uses()[use];
+      return Reader(plan, plan.FileOfUse(use), cd.sliceOffset, cd.sliceSize);
     }
-    for (const Drive& drive : machine.drives) {
-      if (drive.cd || drive.bootIndex == 0) continue;
-      const ImageChain* chain = plan.ChainOfUse(drive.use);
-      if (chain == nullptr || chain->nodes.size() != 1 ||
-          chain->nodes[0].format != ImageFormat::kRaw) {
-        return {};
-      }
-      const ImageNode& disk = chain->nodes[0];
-      const BootMedia media =
-          ReadDiskBootMedia(Reader(plan, disk.file, disk.sliceOffset, disk.sliceSize));
-      return {media.biosBoot, media.uefiBoot, false, true};
+    const ImageChain* chain = plan.ChainOfUse(use);
+    if (chain == nullptr || chain->nodes.size() != 1 ||
+        chain->nodes[0].format != ImageFormat::kRaw) {
+      return nullptr;
     }
-    return {};
+    const ImageNode& disk = chain->nodes[0];
+    return Reader(plan, disk.file, disk.sliceOffset, disk.sliceSize);
   }
 
   // Reads a file of the plan, or its part from `sliceOffset`, `sliceSize`
@@ -327,31 +308,32 @@ class MachineRun {
     };
   }
 
-  void TellFacts() {
-    if (!facts_.reason.empty()) Tell(services_, kNoticeTitle, ShownText(facts_.reason), false);
-    if (!facts_.lowered.empty()) {
+  void TellFacts(const MachineFacts& facts) {
+    if (!facts.reason.empty()) Tell(services_, kNoticeTitle, ShownText(facts.reason), false);
+    if (!facts.lowered.empty()) {
       std::string text = ShownText(
           "Die Maschine bekommt weniger, als ihre Konfiguration verlangt, damit der Rechner "
           "benutzbar bleibt:");
-      for (const std::string& lowered : facts_.lowered) text += ShownText("\r  " + lowered);
+      for (const std::string& lowered : facts.lowered) text += ShownText("\r  " + lowered);
       Tell(services_, kNoticeTitle, text, true);
     }
-    if (facts_.shortfalls.empty()) return;
+    if (facts.shortfalls.empty()) return;
     std::string text = ShownText(
         "Die CD ist ein Windows-Setup, das mehr verlangt, als hier m\xF6glich ist. Es fehlt:");
-    for (const std::string& shortfall : facts_.shortfalls) text += ShownText("\r  " + shortfall);
+    for (const std::string& shortfall : facts.shortfalls) text += ShownText("\r  " + shortfall);
     text += ShownText("\rDie Maschine startet ohne; das Setup kann sich deshalb weigern.");
     Tell(services_, kNoticeTitle, text, true);
   }
 
   // What the player makes for the machine once the lock is held: the UEFI
-  // variable store and the TPM's state folder beside the .vmx, and the NAT
-  // cards' connections.
-  bool MakeMachineState(const MachineDescription& machine, Companions* companions,
-                        MachineState* state, int* code) {
+  // variable store (a use of the plan from then on) and the TPM's state
+  // folder beside the .vmx, and the NAT cards' connections.
+  bool MakeMachineState(const MachineDescription& machine, const MachineFacts& facts,
+                        MachineFilePlan* plan, Companions* companions, MachineState* state,
+                        int* code) {
     // Refused before anything is made for the machine: a TPM's state folder
     // would otherwise stay behind.
-    const std::string tpmRefused = TpmRefusal(facts_);
+    const std::string tpmRefused = TpmRefusal(facts);
     if (!tpmRefused.empty()) {
       *code = FailInConfiguration(tpmRefused);
       return false;
@@ -361,8 +343,8 @@ class MachineRun {
       *code = Fail(noNat, kExitConfiguration);
       return false;
     }
-    if (facts_.Uefi()) {
-      const bool secure = facts_.firmware == FirmwareKind::kEfiSecureBoot;
+    if (facts.Uefi()) {
+      const bool secure = facts.firmware == FirmwareKind::kEfiSecureBoot;
       const UefiFirmware firmware = services_.FindUefiFirmware(secure, look_.qemu);
       if (firmware.code.empty()) {
         *code = Fail(
@@ -370,19 +352,18 @@ class MachineRun {
             kExitConfiguration);
         return false;
       }
-      state->uefi.code = firmware.code;
-      state->uefi.variables =
+      const std::string store =
           MachineFileBase(vmxFile_) + (secure ? "-efivars-secure.fd" : "-efivars.fd");
-      const PrivateCopyResult copy =
-          services_.MakePrivateCopy(firmware.variables, state->uefi.variables);
+      const PrivateCopyResult copy = services_.MakePrivateCopy(firmware.variables, store);
       if (copy == PrivateCopyResult::kNotAFile || copy == PrivateCopyResult::kFailed) {
-        *code = Fail(WithName("Der UEFI-Variablenspeicher kann nicht angelegt werden: '",
-                              state->uefi.variables),
+        *code = Fail(WithName("Der UEFI-Variablenspeicher kann nicht angelegt werden: '", store),
                      kExitConfiguration);
         return false;
       }
+      state->uefi.code = firmware.code;
+      state->uefi.store = plan->AddOwnFile(UefiStoreUse(store));
     }
-    if (!facts_.tpm) return true;
+    if (!facts.tpm) return true;
     if (!host_.tpmEmulation) {
       *code = Fail(ShownText(look_.tpmEmulation
                                  ? "Die Konfiguration verlangt ein TPM 2.0 (vtpm.present), aber "
@@ -470,25 +451,33 @@ class MachineRun {
 
   // QEMU to its end, with a TPM beside a fresh swtpm, and once more with
   // TCG when a hardware accelerator failed at the start.
-  bool RunQemu(const MachineDescription& machine, const MachineState& state,
-               const FileHandOver& handOver, const BlockRenderer& renderer, Companions& companions,
-               QemuInvocation* invocation, ProgramEnd* end, int* code) {
-    if (!RunOnce(*invocation, handOver, renderer, companions, end, code)) return false;
+  bool RunQemu(const MachineDescription& machine, const MachineFacts& facts,
+               const MachineState& state, const FileHandOver& handOver,
+               const BlockRenderer& renderer, Companions& companions, ProgramEnd* end, int* code) {
+    if (!RunOnce(Render(machine, facts, state, renderer), handOver, companions, end, code)) {
+      return false;
+    }
     if (end->stopSignal != 0 ||
-        !ShouldRetryWithTcg(facts_.accelerator, end->exitCode, end->seconds)) {
+        !ShouldRetryWithTcg(facts.accelerator, end->exitCode, end->seconds)) {
       return true;
     }
     Tell(services_, kNoticeTitle,
-         ShownText("QEMU mit " + std::string(AcceleratorName(facts_.accelerator)) +
+         ShownText("QEMU mit " + std::string(AcceleratorName(facts.accelerator)) +
                    " ist beim Start gescheitert; neuer Versuch mit TCG (Software-Emulation)."),
          false);
-    facts_.accelerator = QemuAccelerator::kTcg;
-    *invocation = MapMachineToQemu(machine, facts_, host_, state);
-    return RunOnce(*invocation, handOver, renderer, companions, end, code);
+    return RunOnce(Render(machine, FactsForTcgRetry(facts), state, renderer), handOver, companions,
+                   end, code);
   }
 
-  bool RunOnce(const QemuInvocation& invocation, const FileHandOver& handOver,
-               const BlockRenderer& renderer, Companions& companions, ProgramEnd* end, int* code) {
+  // QEMU's arguments for the facts, from the plan alone: every file the
+  // machine uses is a use of the plan by now.
+  std::vector<std::string> Render(const MachineDescription& machine, const MachineFacts& facts,
+                                  const MachineState& state, const BlockRenderer& renderer) const {
+    return RenderArguments(MapMachineToQemu(machine, facts, host_, state), renderer);
+  }
+
+  bool RunOnce(const std::vector<std::string>& arguments, const FileHandOver& handOver,
+               Companions& companions, ProgramEnd* end, int* code) {
     const std::string natFailure = companions.nat.Start();
     if (!natFailure.empty()) {
       *code = Fail(natFailure, kExitConfiguration);
@@ -503,8 +492,7 @@ class MachineRun {
     std::vector<int> keepOpen = handOver.Descriptors();
     for (int descriptor : companions.tpm.Descriptors()) keepOpen.push_back(descriptor);
     for (int descriptor : companions.nat.Descriptors()) keepOpen.push_back(descriptor);
-    const bool ran =
-        services_.RunProgramToEnd(look_.qemu, RenderArguments(invocation, renderer), keepOpen, end);
+    const bool ran = services_.RunProgramToEnd(look_.qemu, arguments, keepOpen, end);
     companions.tpm.Stop();
     companions.nat.Stop();
     if (ran) return true;
@@ -528,7 +516,6 @@ class MachineRun {
   PlayerServices& services_;
   HostLook look_;
   HostFacts host_;
-  MachineFacts facts_;
 };
 
 }  // namespace

@@ -6,11 +6,6 @@ void QemuInvocation::Add(std::initializer_list<std::string> texts) {
   }
 }
 
-std::size_t QemuInvocation::AddUse(FileUse use) {
-  uses.push_back(std::move(use));
-  return uses.size() - 1;
-}
-
 void QemuInvocation::AddFileName(std::string before, std::size_t use, std::string after) {
   arguments.push_back(
       {QemuArgument::Kind::kFileName, std::move(before), std::move(after), use, false});

@@ -1,9 +1,9 @@
-// QEMU's command line as the mapping units build it, and the files it
-// names. The units add plain arguments and file uses; an argument that
-// names a file holds the use, not the name, so that the arguments are
-// rendered from the decided plan (a descriptor set on Linux, the placed
-// name on Windows) and nothing is parsed back out of an argument. This
-// header is below every unit but the plan's types.
+// QEMU's command line as the mapping units build it. An argument that
+// names a file holds the file's use in the plan, not its name, so that the
+// arguments are rendered from the decided plan (a descriptor set on Linux,
+// the placed name on Windows) and nothing is parsed back out of an
+// argument; every use is in the plan before anything is rendered. This
+// header is below every unit.
 #pragma once
 
 #include <cstddef>
@@ -11,8 +11,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "player/file_use.h"
 
 struct QemuArgument {
   enum class Kind {
@@ -44,13 +42,9 @@ class FileRendering {
 };
 
 struct QemuInvocation {
-  // Empty on success; else the German message for the user (Windows-1252).
-  std::string error;
   std::vector<QemuArgument> arguments;
-  std::vector<FileUse> uses;
 
   void Add(std::initializer_list<std::string> texts);
-  std::size_t AddUse(FileUse use);
   void AddFileName(std::string before, std::size_t use, std::string after);
   void AddBlockNodes(std::string nodeName, std::size_t use, bool readOnly);
 };

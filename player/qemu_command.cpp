@@ -51,7 +51,6 @@ MachineDescription DescribeMachine(const VmxConfig& config, const std::string& v
 QemuInvocation MapMachineToQemu(const MachineDescription& machine, const MachineFacts& facts,
                                 const HostFacts& host, const MachineState& state) {
   QemuInvocation result;
-  result.uses = machine.uses;
   AddFirmwareArguments(facts, state.uefi, result);
   AddAcceleratorArguments(facts.accelerator, result);
   AddMachineSize(facts, result);
@@ -61,11 +60,6 @@ QemuInvocation MapMachineToQemu(const MachineDescription& machine, const Machine
   AddPeripheralArguments(machine, host, result);
   AddSerialPortArguments(machine, result);
   AddTpmArguments(facts, state.tpmSocket, result);
-  if (!result.error.empty()) {
-    QemuInvocation refused;
-    refused.error = result.error;
-    return refused;
-  }
   return result;
 }
 

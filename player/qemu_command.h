@@ -17,7 +17,8 @@
 MachineDescription DescribeMachine(const VmxConfig& config, const std::string& vmxDirectory,
                                    char separator);
 
-// What the player made for the machine once its lock was held.
+// What the player made for the machine once its lock was held, each file
+// a use in the plan already.
 struct MachineState {
   UefiFiles uefi;
   std::string tpmSocket;  // swtpm's control socket as QEMU reaches it
@@ -26,8 +27,9 @@ struct MachineState {
   std::vector<int> natConnections;
 };
 
-// The invocation's uses are the description's, then the player's own
-// files (the UEFI variable store).
+// The arguments name the description's uses and the state's, by their
+// place in the plan; nothing here refuses: the facts and the state are
+// known good.
 QemuInvocation MapMachineToQemu(const MachineDescription& machine, const MachineFacts& facts,
                                 const HostFacts& host, const MachineState& state);
 

@@ -10,13 +10,7 @@ std::string TpmRefusal(const MachineFacts& facts) {
 
 void AddTpmArguments(const MachineFacts& facts, const std::string& socket,
                      QemuInvocation& invocation) {
-  if (!facts.tpm || !invocation.error.empty()) return;
-  invocation.error = TpmRefusal(facts);
-  if (!invocation.error.empty()) return;
-  if (socket.empty()) {
-    invocation.error = "Der TPM-Emulator (swtpm) ist nicht bereit.";
-    return;
-  }
+  if (!facts.tpm) return;
   invocation.Add({"-chardev", "socket,id=tpmchar0,path=" + EscapeQemuOptionValue(socket), "-tpmdev",
                   "emulator,id=tpm0,chardev=tpmchar0", "-device", "tpm-crb,tpmdev=tpm0"});
 }

@@ -13,11 +13,12 @@
 #include "player/qemu_arguments.h"
 
 // The refusal (an own text) of a TPM that the machine cannot have: one
-// without UEFI firmware; empty when there is none or it can have it.
+// without UEFI firmware; empty when there is none or it can have it. The
+// player refuses it before it makes anything for the machine.
 std::string TpmRefusal(const MachineFacts& facts);
 
-// `socket`: swtpm's control socket, as QEMU reaches it. A TPM needs UEFI
-// firmware and the socket; without either the configuration is refused.
+// `socket`: the control socket of the swtpm opened for the machine, as
+// QEMU reaches it. Only a TPM that TpmRefusal let pass gets here.
 void AddTpmArguments(const MachineFacts& facts, const std::string& socket,
                      QemuInvocation& invocation);
 

@@ -91,7 +91,6 @@ TEST_F(FileHandOverTest, HandsEachFileAsItsOwnDescriptorSetOpenedAsItsUsesNeedIt
                                             "-add-fd", "fd=34,set=4", "-add-fd", "fd=35,set=4"}));
 
   QemuInvocation invocation;
-  invocation.uses = plan->uses();
   invocation.Add({"-accel", "tcg"});
   invocation.AddBlockNodes("drive0", 0, false);
   invocation.AddBlockNodes("drive1", 1, true);
@@ -194,7 +193,6 @@ TEST_F(FileHandOverTest, PassesThePlacedNamesWhereNoDescriptorsAreHanded) {
   EXPECT_TRUE(handOver.Descriptors().empty());
 
   QemuInvocation invocation;
-  invocation.uses = plan->uses();
   invocation.AddBlockNodes("drive0", 0, false);
   invocation.AddBlockNodes("drive1", 1, true);
   invocation.Add({"-chardev"});

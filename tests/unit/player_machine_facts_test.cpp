@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "player/host_look.h"
+
 namespace {
 
 enum class Asked { kBios, kEfi, kEfiSecureBootTpm };
@@ -190,6 +192,117 @@ TEST(MachineFacts, LowersWhatTheHostCannotSpareAndSaysFromWhatToWhatAndWhy) {
   EXPECT_TRUE(
       WorkOutMachineFacts(Machine(Asked::kBios, 1 << 20, 255), Host(0, 0), {}).lowered.empty());
   EXPECT_TRUE(WorkOutMachineFacts(Machine(Asked::kBios), Host(100, 1), {}).lowered.empty());
+}
+
+// A Linux host as the player sees it: QEMU and swtpm found, KVM usable.
+HostLook Look() {
+  HostLook look;
+  look.kvm.usable = true;
+  look.qemu = "/usr/bin/qemu-system-x86_64";
+  look.swtpm = "/usr/bin/swtpm";
+  look.tpmEmulation = true;
+  look.memoryMegabytes = 16384;
+  look.processors = 8;
+  look.audioBackend = "pa";
+  look.titleDash = " - ";
+  return look;
+}
+
+TEST(HostFacts, ChoosesTheAcceleratorAndRefusesAnUnknownOneBeforeAMissingQemu) {
+  WorkedOutHost worked = WorkOutHostFacts(Look());
+  EXPECT_EQ(worked.refusal, HostRefusal::kNone);
+  EXPECT_EQ(worked.facts.accelerator, QemuAccelerator::kKvm);
+  HostLook look = Look();
+  look.acceleratorOverride = "TCG";
+  EXPECT_EQ(WorkOutHostFacts(look).facts.accelerator, QemuAccelerator::kTcg);
+  // WHPX only where KVM cannot be used and nothing is asked for.
+  look = Look();
+  look.whpx = true;
+  EXPECT_EQ(WorkOutHostFacts(look).facts.accelerator, QemuAccelerator::kKvm);
+  look.kvm.usable = false;
+  EXPECT_EQ(WorkOutHostFacts(look).facts.accelerator, QemuAccelerator::kWhpx);
+  look.whpx = false;
+  EXPECT_EQ(WorkOutHostFacts(look).facts.accelerator, QemuAccelerator::kTcg);
+
+  look = Look();
+  look.qemu.clear();
+  EXPECT_EQ(WorkOutHostFacts(look).refusal, HostRefusal::kNoQemu);
+  look.acceleratorOverride = "hvf";
+  EXPECT_EQ(WorkOutHostFacts(look).refusal, HostRefusal::kUnknownAccelerator);
+}
+
+TEST(HostFacts, TakesWhatAMachineMayGetAndATpmOnlyWhereSwtpmWasFound) {
+  const HostFacts host = WorkOutHostFacts(Look()).facts;
+  EXPECT_EQ(host.spareMemoryMegabytes, SpareMemoryMegabytes(16384));
+  EXPECT_EQ(host.processors, 8);
+  EXPECT_EQ(host.audioBackend, "pa");
+  EXPECT_EQ(host.titleDash, " - ");
+  EXPECT_TRUE(host.tpmEmulation);
+  HostLook look = Look();
+  look.swtpm.clear();
+  EXPECT_FALSE(WorkOutHostFacts(look).facts.tpmEmulation);
+  look = Look();
+  look.tpmEmulation = false;
+  EXPECT_FALSE(WorkOutHostFacts(look).facts.tpmEmulation);
+  look = Look();
+  look.separator = '\\';
+  EXPECT_EQ(WorkOutHostFacts(look).facts.separator, '\\');
+}
+
+// A disk's first sector with boot code and the boot signature: it boots
+// with BIOS only.
+ReadBytesAt BiosDisk() {
+  std::string mbr(512, '\0');
+  mbr[0] = static_cast<char>(0xEB);
+  mbr[510] = 0x55;
+  mbr[511] = static_cast<char>(0xAA);
+  return [mbr](std::uint64_t offset, std::size_t count, std::string* bytes) {
+    *bytes = offset < mbr.size() ? mbr.substr(offset, count) : std::string();
+    return true;
+  };
+}
+
+TEST(MachineFacts, ReadsTheCdThatBootsFirstElseTheFirstDiskWhoseBytesAreTheGuests) {
+  MachineDescription machine;
+  machine.drives = {{DriveBus::kIde, 0, 0, false, 0, 0, ""},
+                    {DriveBus::kIde, 0, 1, false, 1, 2, ""},
+                    {DriveBus::kIde, 1, 0, true, 2, 1, ""}};
+  machine.bootCdUse = 2;
+  std::vector<std::size_t> asked;
+  const MediumReader disks = [&asked](std::size_t use) -> ReadBytesAt {
+    asked.push_back(use);
+    return BiosDisk();
+  };
+  // The CD boots first: only it is read, as a CD (a disk's sector 0 is no
+  // volume descriptor).
+  EXPECT_FALSE(ReadBootMedium(machine, disks).biosBoot);
+  EXPECT_EQ(asked, std::vector<std::size_t>{2});
+
+  machine.drives.pop_back();
+  machine.bootCdUse = kNoUse;
+  asked.clear();
+  const BootMediumFacts disk = ReadBootMedium(machine, disks);
+  EXPECT_EQ(asked, std::vector<std::size_t>{1});
+  EXPECT_TRUE(disk.biosBoot);
+  EXPECT_FALSE(disk.uefiBoot);
+  EXPECT_TRUE(disk.disk);
+  // A disk image of another format than raw (no reader) is unknown.
+  const BootMediumFacts unknown =
+      ReadBootMedium(machine, [](std::size_t) { return ReadBytesAt(); });
+  EXPECT_FALSE(unknown.biosBoot);
+  EXPECT_FALSE(unknown.disk);
+}
+
+TEST(MachineFacts, TheTcgRetryIsTheSameMachineUnderTcg) {
+  MachineFacts facts = WorkOutMachineFacts(Machine(Asked::kEfiSecureBootTpm, 8192, 16),
+                                           Host(4096, 4), Cd(false, true, true));
+  facts.writesDiscarded = true;
+  ASSERT_EQ(facts.accelerator, QemuAccelerator::kKvm);
+  const MachineFacts retry = FactsForTcgRetry(facts);
+  EXPECT_EQ(retry.accelerator, QemuAccelerator::kTcg);
+  MachineFacts expected = facts;
+  expected.accelerator = QemuAccelerator::kTcg;
+  EXPECT_EQ(retry, expected);
 }
 
 }  // namespace

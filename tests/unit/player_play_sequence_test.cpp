@@ -507,6 +507,25 @@ TEST_F(PlaySequence, RefusesUefiWithoutFirmwareOrStoreAndATpmWithoutSwtpm) {
   }
 }
 
+// The one check of a TPM without UEFI comes before the UEFI store, the
+// TPM's state folder and the NAT's connections are made.
+TEST_F(PlaySequence, RefusesATpmWithoutUefiBeforeAnythingIsMade) {
+  player.firmware = {"/c.fd", "/v.fd"};
+  player.look.swtpm = "/usr/bin/swtpm";
+  player.look.tpmEmulation = true;
+  EXPECT_EQ(Play("vtpm.present = \"TRUE\"\nethernet0.present = \"TRUE\"\n"
+                 "ethernet0.connectionType = \"nat\"\n"),
+            kExitConfiguration);
+  const std::string shown = player.OnlyBox().text;
+  EXPECT_TRUE(Has(shown, "firmware = \"efi\"")) << shown;
+  EXPECT_TRUE(Has(shown, vmx)) << shown;
+  EXPECT_TRUE(player.firmwareAsked.empty());
+  EXPECT_TRUE(player.copies.empty());
+  EXPECT_FALSE(fs::exists(directory.path() / "m-tpm"));
+  EXPECT_TRUE(player.runs.empty());
+  EXPECT_TRUE(player.handOver.openings.empty());
+}
+
 TEST_F(PlaySequence, SaysWhenQemuDoesNotStartOrItsFilesDoNotOpen) {
   player.qemuStarts = false;
   EXPECT_EQ(Play(), kExitNoQemu);

@@ -54,10 +54,10 @@ TEST(QemuInvocation, MapsTheDefaultTemplate) {
       "-drive",
       "if=floppy,index=0"};
   EXPECT_EQ(mapped.arguments, expected);
-  ASSERT_EQ(mapped.invocation.uses.size(), 1u);
-  EXPECT_EQ(mapped.invocation.uses[0].path, "/home/j/debian 12.iso");
-  EXPECT_EQ(mapped.invocation.uses[0].kind, FileUseKind::kCdImage);
-  EXPECT_EQ(mapped.invocation.uses[0].access, FileAccess::kRead);
+  ASSERT_EQ(mapped.uses.size(), 1u);
+  EXPECT_EQ(mapped.uses[0].path, "/home/j/debian 12.iso");
+  EXPECT_EQ(mapped.uses[0].kind, FileUseKind::kCdImage);
+  EXPECT_EQ(mapped.uses[0].access, FileAccess::kRead);
 
   // With KVM and sound: the same machine, accelerated with the host's CPU, with sound.
   HostFacts host = TestHost();
@@ -122,8 +122,8 @@ TEST(QemuInvocation, KeepsHostileValuesInsideTheirOption) {
   EXPECT_EQ(ValueOf(mapped.arguments, "-chardev"),
             "file,id=serial0,path=/log/a,,b -serial stdio,append=on");
   // The names stay whole in the uses: the plan opens what was written.
-  EXPECT_EQ(mapped.invocation.uses[0].path, "/x/a,format=qcow2,file.driver=ssh.iso");
-  EXPECT_EQ(mapped.invocation.uses[1].path, "/log/a,b -serial stdio");
+  EXPECT_EQ(mapped.uses[0].path, "/x/a,format=qcow2,file.driver=ssh.iso");
+  EXPECT_EQ(mapped.uses[1].path, "/log/a,b -serial stdio");
   // A quote inside a value stays one byte of one argument.
   HostFacts kvm = TestHost();
   kvm.accelerator = QemuAccelerator::kKvm;
@@ -200,9 +200,9 @@ TEST(QemuInvocation, ResolvesRelativeNamesAgainstTheConfigurationsDirectory) {
   EXPECT_EQ(ResolveVmxPath("..\\a.iso", "C:\\tmp\\", '\\'), "C:\\tmp\\..\\a.iso");
   // The description takes every name it uses there.
   const MappedMachine mapped = Map(CdLines("ide1:0", "cd.iso") + SerialLines(0, "s.log"));
-  ASSERT_EQ(mapped.invocation.uses.size(), 2u);
-  EXPECT_EQ(mapped.invocation.uses[0].path, "/tmp/run/cd.iso");
-  EXPECT_EQ(mapped.invocation.uses[1].path, "/tmp/run/s.log");
+  ASSERT_EQ(mapped.uses.size(), 2u);
+  EXPECT_EQ(mapped.uses[0].path, "/tmp/run/cd.iso");
+  EXPECT_EQ(mapped.uses[1].path, "/tmp/run/s.log");
 }
 
 TEST(QemuInvocation, WritesSerialPortsToFilesKeepingTheirNumbers) {
@@ -225,8 +225,8 @@ TEST(QemuInvocation, WritesSerialPortsToFilesKeepingTheirNumbers) {
   EXPECT_EQ(serial, expected);
   const FileUse use = {"/tmp/run/com3.txt", FileAccess::kAppend, FileUseKind::kSerialOutput,
                        "serial2"};
-  EXPECT_EQ(mapped.invocation.uses.back(), use);
-  EXPECT_EQ(mapped.invocation.uses.size(), 2u);
+  EXPECT_EQ(mapped.uses.back(), use);
+  EXPECT_EQ(mapped.uses.size(), 2u);
   EXPECT_FALSE(Contains(MapBootable("serial0.present = \"FALSE\"\n").arguments, "-serial"));
 }
 

@@ -33,10 +33,6 @@ class NamedFiles : public FileRendering {
   const std::vector<FileUse>& uses_;
 };
 
-inline Arguments RenderWithNames(const QemuInvocation& invocation) {
-  return RenderArguments(invocation, NamedFiles(invocation.uses));
-}
-
 // A Linux host without KVM, as the tests start from.
 inline HostFacts TestHost() {
   HostFacts host;
@@ -44,18 +40,26 @@ inline HostFacts TestHost() {
   return host;
 }
 
+// What the player made for a machine, as the play sequence hands it on.
+struct PlayerMade {
+  std::string uefiCode;
+  std::string uefiStore;  // becomes the plan's use after the machine's, for UEFI
+  std::string tpmSocket;
+};
+
 struct MappedMachine {
-  std::string error;  // the description's or the mapping's refusal
+  std::string error;  // the description's refusal
   MachineDescription machine;
   MachineFacts facts;
+  std::vector<FileUse> uses;  // the plan's: the machine's, then the player's own
   QemuInvocation invocation;
   Arguments arguments;  // rendered with names
 };
 
 // The whole mapping of `text` lying in `directory`: description, facts,
-// arguments.
+// the uses as the plan holds them, arguments.
 inline MappedMachine MapVmx(const std::string& text, const HostFacts& host = TestHost(),
-                            const MachineState& state = {}, const std::string& directory = "/run/",
+                            const PlayerMade& made = {}, const std::string& directory = "/run/",
                             const BootMediumFacts& bootCd = {}) {
   MappedMachine mapped;
   mapped.machine = DescribeMachine(ParseVmxText(text), directory, host.separator);
@@ -64,9 +68,16 @@ inline MappedMachine MapVmx(const std::string& text, const HostFacts& host = Tes
     return mapped;
   }
   mapped.facts = WorkOutMachineFacts(mapped.machine, host, bootCd);
+  mapped.uses = mapped.machine.uses;
+  MachineState state;
+  state.tpmSocket = made.tpmSocket;
+  if (mapped.facts.Uefi()) {
+    state.uefi.code = made.uefiCode;
+    state.uefi.store = mapped.uses.size();
+    mapped.uses.push_back(UefiStoreUse(made.uefiStore));
+  }
   mapped.invocation = MapMachineToQemu(mapped.machine, mapped.facts, host, state);
-  mapped.error = mapped.invocation.error;
-  if (mapped.error.empty()) mapped.arguments = RenderWithNames(mapped.invocation);
+  mapped.arguments = RenderArguments(mapped.invocation, NamedFiles(mapped.uses));
   return mapped;
 }
 

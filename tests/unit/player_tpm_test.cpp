@@ -13,16 +13,12 @@ using namespace player_test;
 
 constexpr char kSocket[] = "/proc/self/fd/7/swtpm.sock";
 
-MachineState UefiWithTpm(const std::string& socket = kSocket) {
-  MachineState state;
-  state.uefi.code = "/usr/share/OVMF/OVMF_CODE_4M.fd";
-  state.uefi.variables = "/tmp/run/m-efivars.fd";
-  state.tpmSocket = socket;
-  return state;
+PlayerMade UefiWithTpm(const std::string& socket = kSocket) {
+  return {"/usr/share/OVMF/OVMF_CODE_4M.fd", "/tmp/run/m-efivars.fd", socket};
 }
 
-MappedMachine MapBootable(const std::string& more, const MachineState& state = UefiWithTpm()) {
-  return MapVmx(CdLines("ide1:0", "cd.iso") + more, TestHost(), state, "/tmp/run/");
+MappedMachine MapBootable(const std::string& more, const PlayerMade& made = UefiWithTpm()) {
+  return MapVmx(CdLines("ide1:0", "cd.iso") + more, TestHost(), made, "/tmp/run/");
 }
 
 // The arguments from the first "-chardev" of the TPM on; empty without one.
@@ -68,15 +64,18 @@ TEST(Tpm, NoTpmUnlessTheConfigurationAsksForOne) {
   EXPECT_TRUE(TpmArguments(off.arguments).empty());
 }
 
-TEST(Tpm, RefusesATpmWithoutUefiOrWithoutSwtpm) {
-  const MappedMachine bios = MapBootable("vtpm.present = \"TRUE\"\n");
-  EXPECT_NE(bios.error.find("firmware = \"efi\""), std::string::npos) << bios.error;
-  EXPECT_TRUE(bios.invocation.arguments.empty());
-  EXPECT_TRUE(bios.invocation.uses.empty());
-  const MappedMachine missing =
-      MapBootable("firmware = \"efi\"\nvtpm.present = \"TRUE\"\n", UefiWithTpm(""));
-  EXPECT_NE(missing.error.find("swtpm"), std::string::npos) << missing.error;
-  EXPECT_TRUE(missing.invocation.arguments.empty());
+TEST(Tpm, RefusesATpmWithoutUefiOnly) {
+  const std::string refused = TpmRefusal(MapBootable("vtpm.present = \"TRUE\"\n").facts);
+  EXPECT_NE(refused.find("firmware = \"efi\""), std::string::npos) << refused;
+  EXPECT_EQ(TpmRefusal(MapBootable("firmware = \"efi\"\nvtpm.present = \"TRUE\"\n").facts), "");
+  EXPECT_EQ(TpmRefusal(MapBootable("").facts), "");
+  // A CD that boots only with BIOS takes the TPM away with UEFI: nothing
+  // left to refuse.
+  const MachineDescription machine = DescribeMachine(
+      ParseVmxText(CdLines("ide1:0", "cd.iso") + "firmware = \"efi\"\nvtpm.present = \"TRUE\"\n"),
+      "/tmp/run/", '/');
+  const MachineFacts biosCd = WorkOutMachineFacts(machine, TestHost(), {true, false, false, false});
+  EXPECT_EQ(TpmRefusal(biosCd), "");
 }
 
 TEST(Tpm, StateFolderAndUefiStoreLieBesideTheConfiguration) {
