@@ -332,10 +332,21 @@ class MachineRun {
                         MachineFilePlan* plan, Companions* companions, MachineState* state,
                         int* code) {
     // Refused before anything is made for the machine: a TPM's state folder
-    // would otherwise stay behind.
+    // or a UEFI store would otherwise stay behind.
     const std::string tpmRefused = TpmRefusal(facts);
     if (!tpmRefused.empty()) {
       *code = FailInConfiguration(tpmRefused);
+      return false;
+    }
+    if (facts.tpm && !host_.tpmEmulation) {
+      *code = Fail(ShownText(look_.tpmEmulation
+                                 ? "Die Konfiguration verlangt ein TPM 2.0 (vtpm.present), aber "
+                                   "der TPM-Emulator swtpm fehlt. Bitte das Paket \"swtpm\" "
+                                   "installieren."
+                                 : "Die Konfiguration verlangt ein TPM 2.0 (vtpm.present), aber "
+                                   "QEMU f\xFCr Windows kann kein TPM nachbilden. Nichts "
+                                   "gestartet."),
+                   kExitConfiguration);
       return false;
     }
     const std::string noNat = companions->nat.Prepare(NatCards(machine), &state->natConnections);
@@ -364,17 +375,6 @@ class MachineRun {
       state->uefi.store = plan->AddOwnFile(UefiStoreUse(store));
     }
     if (!facts.tpm) return true;
-    if (!host_.tpmEmulation) {
-      *code = Fail(ShownText(look_.tpmEmulation
-                                 ? "Die Konfiguration verlangt ein TPM 2.0 (vtpm.present), aber "
-                                   "der TPM-Emulator swtpm fehlt. Bitte das Paket \"swtpm\" "
-                                   "installieren."
-                                 : "Die Konfiguration verlangt ein TPM 2.0 (vtpm.present), aber "
-                                   "QEMU f\xFCr Windows kann kein TPM nachbilden. Nichts "
-                                   "gestartet."),
-                   kExitConfiguration);
-      return false;
-    }
     const std::string refused = companions->tpm.Open(vmxFile_, look_.swtpm);
     if (!refused.empty()) {
       *code = Fail(refused, kExitConfiguration);

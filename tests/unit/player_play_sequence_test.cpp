@@ -503,6 +503,7 @@ TEST_F(PlaySequence, RefusesUefiWithoutFirmwareOrStoreAndATpmWithoutSwtpm) {
     const std::string shown = noSwtpm.OnlyBox().text;
     EXPECT_TRUE(Has(shown, emulates ? "Paket \"swtpm\"" : "kein TPM")) << shown;
     EXPECT_TRUE(noSwtpm.runs.empty());
+    EXPECT_TRUE(noSwtpm.copies.empty()) << "a UEFI store made for a machine refused";
     EXPECT_FALSE(fs::exists(directory.path() / "m-tpm"));
   }
 }
