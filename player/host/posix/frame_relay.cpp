@@ -156,15 +156,21 @@ void RelayFrames(const Cards& cards, int wake, KernelRoutes* routes) {
     }
     if (poll(watched.data(), watched.size(), timeout) < 0 && errno != EINTR) return;
     if (watched[0].revents & POLLIN) return;
-    // The host's changes up to now count for the frames read below.
-    routes->TakeChanges();
+    bool framesRead = false;
     for (std::size_t i = 0; i < cards.size(); ++i) {
       Card& card = *cards[i];
       const short revents = watched[1 + i].revents;
       // QEMU gone ends the relay: the machine has ended.
       if (revents & (POLLERR | POLLNVAL)) return;
       if ((revents & (POLLIN | POLLHUP)) && !card.fromGuest.ReadFrom(card.machine.get())) return;
-      if (!FeedGuestFrames(card, *routes)) return;
+      framesRead = framesRead || card.fromGuest.pendingSize() > 0;
+    }
+    // Taken after the frames were read: the kernel told of every change
+    // made before a frame was sent by the time it arrived, so each frame is
+    // decided on the host as it was then at the latest.
+    if (framesRead) routes->TakeChanges();
+    for (const auto& card : cards) {
+      if (!FeedGuestFrames(*card, *routes)) return;
     }
     for (const auto& card : cards) card->engine.Serve(watched);
     for (const auto& card : cards) {

@@ -122,14 +122,15 @@ void SlirpNetwork::Serve(const std::vector<pollfd>& watched) {
 
 void SlirpNetwork::RunDueTimers() {
   const std::int64_t now = NowNanoseconds() / 1000000;
-  // Collected first: a timer's work may set, make or free timers.
-  std::vector<Timer> due;
+  // Collected first: a timer's work may set, make or free timers. The
+  // list is kept between calls, so that the relay's turns allocate nothing.
+  due_.clear();
   for (Timer& timer : timers_) {
     if (timer.dueMilliseconds < 0 || timer.dueMilliseconds > now) continue;
     timer.dueMilliseconds = -1;
-    due.push_back(timer);
+    due_.push_back(timer);
   }
-  for (const Timer& timer : due) slirp_handle_timer(slirp_, timer.id, timer.argument);
+  for (const Timer& timer : due_) slirp_handle_timer(slirp_, timer.id, timer.argument);
 }
 
 ssize_t SlirpNetwork::SendPacket(const void* frame, std::size_t size, void* self) {

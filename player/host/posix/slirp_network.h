@@ -60,6 +60,7 @@ class SlirpNetwork {
   SlirpCb callbacks_{};
   Slirp* slirp_ = nullptr;
   std::list<Timer> timers_;
+  std::vector<Timer> due_;  // RunDueTimers' own, kept for its capacity
   std::vector<pollfd>* watched_ = nullptr;
   const std::vector<pollfd>* results_ = nullptr;
   bool readHost_ = true;
