@@ -72,7 +72,7 @@ class MachineRun {
     Companions companions;
     MachineState state;
     if (!MakeMachineState(machine, facts, &plan, &companions, &state, &code)) return code;
-    if (!OpenFiles(plan, renderer, &handOver, &code)) return code;
+    if (!OpenFiles(renderer, &handOver, &code)) return code;
     if (!WritePlayerImages(plan, &renderer, &handOver, &code)) return code;
     ProgramEnd end;
     if (!RunQemu(machine, facts, state, handOver, renderer, companions, &end, &code)) return code;
@@ -221,12 +221,17 @@ class MachineRun {
       }
       plan->Agree();
     }
-    if (!plan->refusal().empty()) {
-      *code = Fail(WithName(plan->refusal().c_str(), plan->refusedPath(), "'. Nichts gestartet."),
-                   kExitConfiguration);
-      return false;
-    }
-    return true;
+    return AcceptedByPlan(*plan, code);
+  }
+
+  // The plan refuses a file when the machine is planned and, once more,
+  // when the player adds its own (a UEFI store that is also the machine's
+  // CD); both say so the same way.
+  bool AcceptedByPlan(const MachineFilePlan& plan, int* code) {
+    if (plan.refusal().empty()) return true;
+    *code = Fail(WithName(plan.refusal().c_str(), plan.refusedPath(), "'. Nichts gestartet."),
+                 kExitConfiguration);
+    return false;
   }
 
   // The question about the files of a .vmx from elsewhere.
@@ -373,6 +378,7 @@ class MachineRun {
       }
       state->uefi.code = firmware.code;
       state->uefi.store = plan->AddOwnFile(UefiStoreUse(store));
+      if (!AcceptedByPlan(*plan, code)) return false;
     }
     if (!facts.tpm) return true;
     const std::string refused = companions->tpm.Open(vmxFile_, look_.swtpm);
@@ -384,13 +390,7 @@ class MachineRun {
     return true;
   }
 
-  bool OpenFiles(const MachineFilePlan& plan, const BlockRenderer& renderer, FileHandOver* handOver,
-                 int* code) {
-    if (!plan.refusal().empty()) {
-      *code = Fail(WithName(plan.refusal().c_str(), plan.refusedPath(), "'. Nichts gestartet."),
-                   kExitConfiguration);
-      return false;
-    }
+  bool OpenFiles(const BlockRenderer& renderer, FileHandOver* handOver, int* code) {
     std::string unopened;
     const OpenResult opened =
         handOver->Open(services_.HandOver(), renderer.FilesForQemu(), &unopened);

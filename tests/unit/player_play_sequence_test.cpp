@@ -375,6 +375,19 @@ TEST_F(PlaySequence, GivesAUefiMachineItsOwnVariableStore) {
   EXPECT_EQ(player.handOver.openings[1].mode, HandOverMode::kReadWrite);
 }
 
+// The store is the player's own file: a .vmx that names it as its CD is
+// refused, not run with one file both read as a CD and written.
+TEST_F(PlaySequence, RefusesAUefiStoreThatIsAlsoTheMachinesCd) {
+  player.firmware = {"/usr/share/OVMF/OVMF_CODE_4M.fd", "/usr/share/OVMF/OVMF_VARS_4M.fd"};
+  player.files.Put(directory.Name("m-efivars.fd"));
+  WriteBytes(vmx, CdLines("ide1:0", "m-efivars.fd") + "firmware = \"efi\"\n");
+  EXPECT_EQ(PlayMachine({vmx, false}, player), kExitConfiguration);
+  const std::string shown = player.OnlyBox().text;
+  EXPECT_TRUE(Has(shown, "m-efivars.fd") && Has(shown, "Nichts gestartet.")) << shown;
+  EXPECT_TRUE(player.handOver.openings.empty());
+  EXPECT_TRUE(player.runs.empty());
+}
+
 // An appliance's machine comes read already: no .vmx is read (there is
 // none), and its lock and variable store lie in its run folder.
 TEST_F(PlaySequence, PlaysAnAppliancesMachineFromItsRunFolder) {
