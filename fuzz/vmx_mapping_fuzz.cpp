@@ -15,7 +15,9 @@
 
 #include "fuzz/model_check.h"
 #include "player/block_renderer.h"
+#include "player/firmware.h"
 #include "player/qemu_command.h"
+#include "player/tpm.h"
 #include "player/vmx_config.h"
 
 namespace {
@@ -136,15 +138,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 (host.spareMemoryMegabytes > 0 &&
                  host.spareMemoryMegabytes < kWindowsSetupMemoryMegabytes));
   }
-  MachineState state;
-  state.uefi = {"/usr/share/OVMF/code.fd", directory + "m-efivars.fd"};
-  state.tpmSocket = "/proc/self/fd/9/swtpm.sock";
-  const QemuInvocation invocation = MapMachineToQemu(machine, facts, host, state);
-  if (!invocation.error.empty()) {
-    MODEL_CHECK(invocation.arguments.empty());
+  // A TPM without UEFI is refused before anything is mapped.
+  if (!TpmRefusal(facts).empty()) {
+    MODEL_CHECK(facts.tpm && !facts.Uefi());
     return 0;
   }
-  MODEL_CHECK(invocation.uses.size() >= machine.uses.size());
-  CheckArguments(RenderArguments(invocation, NamedFiles(invocation.uses)));
+  // The plan's uses as the player holds them: the machine's, then its own.
+  std::vector<FileUse> uses = machine.uses;
+  MachineState state;
+  if (facts.Uefi()) {
+    state.uefi = {"/usr/share/OVMF/code.fd", uses.size()};
+    uses.push_back(UefiStoreUse(directory + "m-efivars.fd"));
+  }
+  state.tpmSocket = "/proc/self/fd/9/swtpm.sock";
+  CheckArguments(RenderArguments(MapMachineToQemu(machine, facts, host, state), NamedFiles(uses)));
   return 0;
 }
