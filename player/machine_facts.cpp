@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "player/accelerator.h"
+#include "platform/ascii_case.h"
 #include "player/boot_media.h"
 #include "player/host_look.h"
 
@@ -91,6 +91,37 @@ long long SpareMemoryMegabytes(long long physicalMegabytes) {
   // A small host keeps half: a guest still gets enough to start there.
   return std::max(
       {physicalMegabytes - kHostReserveMegabytes, physicalMegabytes / 2, kMinimumMemoryMegabytes});
+}
+
+const char* AcceleratorName(QemuAccelerator accelerator) {
+  switch (accelerator) {
+    case QemuAccelerator::kKvm:
+      return "kvm";
+    case QemuAccelerator::kWhpx:
+      return "whpx";
+    case QemuAccelerator::kTcg:
+      break;
+  }
+  return "tcg";
+}
+
+bool ChooseAccelerator(const std::string& override, bool kvmUsable, bool whpxUsable,
+                       QemuAccelerator* accelerator) {
+  const std::string name = LowerAscii(override);
+  if (name.empty()) {
+    *accelerator = kvmUsable    ? QemuAccelerator::kKvm
+                   : whpxUsable ? QemuAccelerator::kWhpx
+                                : QemuAccelerator::kTcg;
+    return true;
+  }
+  for (QemuAccelerator known :
+       {QemuAccelerator::kTcg, QemuAccelerator::kKvm, QemuAccelerator::kWhpx}) {
+    if (name == AcceleratorName(known)) {
+      *accelerator = known;
+      return true;
+    }
+  }
+  return false;
 }
 
 WorkedOutHost WorkOutHostFacts(const HostLook& look) {

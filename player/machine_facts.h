@@ -37,6 +37,15 @@ struct HostFacts {
   bool tpmEmulation = false;  // swtpm is there and QEMU can reach it
 };
 
+// `override` is TRENNWICK_PLAYER_ACCEL's value ("kvm", "tcg", "whpx", any
+// case; empty when unset). Without it: KVM when it can be used, else WHPX
+// when it can, else TCG. False for an override the player does not know.
+bool ChooseAccelerator(const std::string& override, bool kvmUsable, bool whpxUsable,
+                       QemuAccelerator* accelerator);
+
+// QEMU's name of the accelerator ("kvm", "tcg", "whpx").
+const char* AcceleratorName(QemuAccelerator accelerator);
+
 // Why no machine can start on the host at all.
 enum class HostRefusal {
   kNone,
