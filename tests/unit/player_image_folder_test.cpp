@@ -19,10 +19,14 @@ std::string Read(const std::string& path) {
 class ImageFolderTest : public ::testing::Test {
  protected:
   ImageFolderTest() {
-    root =
-        fs::temp_directory_path() /
-        ("image_folder_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
-    fs::create_directories(root);
+    // ctest runs these tests in processes started in the same instant, and two
+    // build trees' tests may run at once, so the folder is claimed by creating it.
+    const std::string base = std::string("image_folder_test_") +
+                             ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_";
+    for (int n = 0;; ++n) {
+      root = fs::temp_directory_path() / (base + std::to_string(n));
+      if (fs::create_directory(root)) break;
+    }
   }
   ~ImageFolderTest() override { fs::remove_all(root); }
 
