@@ -7,6 +7,8 @@
 #include <iterator>
 #include <string>
 
+#include "test_directory.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -18,21 +20,10 @@ std::string Read(const std::string& path) {
 
 class ImageFolderTest : public ::testing::Test {
  protected:
-  ImageFolderTest() {
-    // ctest runs these tests in processes started in the same instant, and two
-    // build trees' tests may run at once, so the folder is claimed by creating it.
-    const std::string base = std::string("image_folder_test_") +
-                             ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_";
-    for (int n = 0;; ++n) {
-      root = fs::temp_directory_path() / (base + std::to_string(n));
-      if (fs::create_directory(root)) break;
-    }
-  }
-  ~ImageFolderTest() override { fs::remove_all(root); }
-
   std::string Root() const { return (root / "").string(); }
 
-  fs::path root;
+  TestDirectory directory;
+  const fs::path& root = directory.path();
 };
 
 TEST_F(ImageFolderTest, MakesItsFolderWithTheFirstFileAndRemovesEverythingItWrote) {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "player/image_readers.h"
+#include "test_directory.h"
 
 namespace {
 
@@ -104,8 +104,8 @@ TEST(Qcow2OverlayWriter, WritesAnEmptyImageOfTheDisksSizeWithoutABackingName) {
 // QEMU's own tool finds nothing wrong with the overlay.
 TEST(Qcow2OverlayWriter, PassesQemuImgCheck) {
   if (std::system("qemu-img --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no qemu-img";
-  const std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                     ("overlay_check_" + std::to_string(rand()) + ".qcow2");
+  TestDirectory directory;
+  const std::filesystem::path path = directory.path() / "overlay.qcow2";
   for (std::uint64_t size : {1ULL << 20, 5ULL << 30, (3ULL << 40) + 512}) {
     std::string image;
     ASSERT_TRUE(WriteQcow2Overlay(size, &image));
@@ -116,7 +116,6 @@ TEST(Qcow2OverlayWriter, PassesQemuImgCheck) {
                              "' | grep -q '\"virtual-size\": " + std::to_string(size) + ",'";
     EXPECT_EQ(std::system(info.c_str()), 0) << size;
   }
-  std::filesystem::remove(path);
 }
 
 }  // namespace
