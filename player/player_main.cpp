@@ -314,6 +314,7 @@ int PlayOpened(const std::string& path, PlayerServices& services) {
 }
 
 int Play(int argc, char** argv) {
+  RaiseOpenFileLimit();
   InitDialogServices();
   SystemPlayerServices services;
   const std::vector<std::string> parameters(argv + 1, argv + argc);

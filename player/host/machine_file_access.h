@@ -60,6 +60,11 @@ enum class OpenResult {
 // The most files the program may hold open at once (Linux: RLIMIT_NOFILE);
 // 0 when there is no such limit or it is unknown.
 long long OpenFileLimit();
+// Raises that limit as far as the system lets this user, since a split
+// disk of many extents holds each of them and hands each over again; the
+// program waits on its descriptors with poll, never with select. Windows
+// has no such limit.
+void RaiseOpenFileLimit();
 
 enum class HandOverMode {
   kRead,       // read only: one descriptor
@@ -87,7 +92,10 @@ class HeldFiles {
 
   // Opens `resolved` (whose folders are resolved) without following a link
   // at its last step and without waiting for a FIFO; kUnfit unless it is a
-  // regular file (or, with `blockDeviceAllowed`, a block device).
+  // regular file (or, with `blockDeviceAllowed`, a block device). A name
+  // held already gives its number again while it is still the held file,
+  // and kUnfit once another file has taken its place: what was read and
+  // checked through it (an appliance's digests) is what the plan hands on.
   OpenResult Open(const std::string& resolved, bool blockDeviceAllowed, std::size_t* number);
   // Up to `count` bytes at `offset` (fewer at the end); false when it fails.
   bool ReadAt(std::size_t number, std::uint64_t offset, std::size_t count, std::string* bytes);

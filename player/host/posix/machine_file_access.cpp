@@ -159,6 +159,14 @@ long long OpenFileLimit() {
   return static_cast<long long>(limit.rlim_cur);
 }
 
+void RaiseOpenFileLimit() {
+  struct rlimit limit {};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == limit.rlim_max) return;
+  limit.rlim_cur = limit.rlim_max;
+  // A failure leaves the limit as it was; a shortage is told when it comes.
+  setrlimit(RLIMIT_NOFILE, &limit);
+}
+
 OpenResult OpenForHandOver(const std::string& resolved, HandOverMode mode, bool blockDeviceAllowed,
                            std::vector<int>* descriptors) {
   std::vector<int> flags;
@@ -218,6 +226,16 @@ OpenResult HeldFiles::Open(const std::string& resolved, bool blockDeviceAllowed,
   if (fstat(fd.get(), &status) != 0) return OpenResult::kUnfit;
   const bool block = S_ISBLK(status.st_mode);
   if (!S_ISREG(status.st_mode) && !(blockDeviceAllowed && block)) return OpenResult::kUnfit;
+  for (std::size_t earlier = 0; earlier < held_.size(); ++earlier) {
+    if (held_[earlier].path != resolved) continue;
+    struct stat was {};
+    if (fstat(static_cast<int>(held_[earlier].handle), &was) != 0 || was.st_dev != status.st_dev ||
+        was.st_ino != status.st_ino) {
+      return OpenResult::kUnfit;
+    }
+    *number = earlier;
+    return OpenResult::kOpened;
+  }
   held_.push_back({resolved, fd.Release(), block});
   *number = held_.size() - 1;
   return OpenResult::kOpened;

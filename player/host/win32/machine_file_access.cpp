@@ -205,6 +205,8 @@ long long OpenFileLimit() {
   return 0;
 }
 
+void RaiseOpenFileLimit() {}
+
 OpenResult OpenForHandOver(const std::string& /*resolved*/, HandOverMode /*mode*/,
                            bool /*blockDeviceAllowed*/, std::vector<int>* /*descriptors*/) {
   return OpenResult::kUnfit;
@@ -234,6 +236,22 @@ OpenResult HeldFiles::Open(const std::string& resolved, bool blockDeviceAllowed,
              (information.dwFileAttributes &
               (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
     return OpenResult::kUnfit;
+  }
+  for (std::size_t earlier = 0; earlier < held_.size(); ++earlier) {
+    if (held_[earlier].path != resolved) continue;
+    // Held without FILE_SHARE_DELETE, a file cannot be renamed away or
+    // replaced; the comparison keeps the promise where a file system
+    // ignores that (a network share). A device is its name.
+    BY_HANDLE_FILE_INFORMATION was{};
+    if (!device &&
+        (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(held_[earlier].handle), &was) ||
+         was.dwVolumeSerialNumber != information.dwVolumeSerialNumber ||
+         was.nFileIndexHigh != information.nFileIndexHigh ||
+         was.nFileIndexLow != information.nFileIndexLow)) {
+      return OpenResult::kUnfit;
+    }
+    *number = earlier;
+    return OpenResult::kOpened;
   }
   held_.push_back({resolved, reinterpret_cast<std::intptr_t>(owner.Release()), device});
   *number = held_.size() - 1;

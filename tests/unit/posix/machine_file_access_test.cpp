@@ -145,9 +145,19 @@ TEST(MachineFileAccess, HoldsTheCheckedFileAndHandsOverOnlyThatOne) {
   std::vector<int> none;
   EXPECT_EQ(held.OpenForHandOver(number, HandOverMode::kRead, &none), OpenResult::kUnfit);
   EXPECT_TRUE(none.empty());
-  // The held file is still the one that was read.
+  // The held file is still the one that was read, and its name is not
+  // held a second time for the file now in its place.
   ASSERT_TRUE(held.ReadAt(number, 0, 2, &bytes));
   EXPECT_EQ(bytes, "01");
+  std::size_t again = 99;
+  EXPECT_EQ(held.Open(Real(image), false, &again), OpenResult::kUnfit);
+  EXPECT_EQ(again, 99u);
+  // The same file under a name held already keeps its one number.
+  const std::string moved = Real(directory.path() / "moved.img");
+  ASSERT_EQ(held.Open(moved, false, &again), OpenResult::kOpened);
+  std::size_t same = 99;
+  ASSERT_EQ(held.Open(moved, false, &same), OpenResult::kOpened);
+  EXPECT_EQ(same, again);
 
   // A link, a FIFO or a folder is never held.
   fs::create_symlink(image, directory.path() / "link");
@@ -160,7 +170,7 @@ TEST(MachineFileAccess, HoldsTheCheckedFileAndHandsOverOnlyThatOne) {
 }
 
 // Out of descriptors is no changed file: the open says which it is, and
-// the limit it met.
+// the limit it met, which the program raises as far as it may.
 TEST(MachineFileAccess, TellsRunningOutOfDescriptorsApartFromAnUnfitFile) {
   TestDirectory directory;
   const fs::path image = directory.path() / "disk.img";
@@ -180,13 +190,19 @@ TEST(MachineFileAccess, TellsRunningOutOfDescriptorsApartFromAnUnfitFile) {
   std::vector<int> none;
   const OpenResult handed = OpenForHandOver(Real(image), HandOverMode::kRead, false, &none);
   const long long limit = OpenFileLimit();
+  // The program raises its limit as far as the system lets it.
+  RaiseOpenFileLimit();
+  struct rlimit raised {};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &raised), 0);
+  // With descriptors to spare the same file opens.
+  const OpenResult again = held.Open(Real(image), false, &number);
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &was), 0);
   EXPECT_EQ(heldResult, OpenResult::kTooManyFiles);
   EXPECT_EQ(handed, OpenResult::kTooManyFiles);
   EXPECT_TRUE(none.empty());
   EXPECT_EQ(limit, lowest);
-  // With descriptors to spare the same file opens.
-  EXPECT_EQ(held.Open(Real(image), false, &number), OpenResult::kOpened);
+  EXPECT_EQ(raised.rlim_cur, was.rlim_max);
+  EXPECT_EQ(again, OpenResult::kOpened);
 }
 
 // The root of the system and of every mounted file system, and a bind
