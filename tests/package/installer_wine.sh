@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The Windows installer under wine64, in a Wine prefix of its own: a silent
 # install puts the programs, the start-menu entry, C:\tmp and the player's
-# .vmx association and the .iso verb in place; the installed program shows
+# .vmx association and the verbs of .iso, .ova and .ovf in place; the installed program shows
 # its first box; a silent uninstall leaves nothing but the template the
-# program wrote. The LIESMICH's commands for the ZIP make the same verb.
+# program wrote. The LIESMICH's commands for the ZIP make the same verbs.
 # Usage: installer_wine.sh INSTALLER.exe WORK_DIR
 set -uo pipefail
 installer=$(realpath "$1")
@@ -155,14 +155,21 @@ player_dir=$(wine winepath -w "$app" 2>/dev/null | tr -d '\r')
     printf '%s\r\n' "${line//%1/%%1}"
   done < <(liesmich_commands "reg add")
 } >"$work/by_hand.cmd"
-[ "$(grep -c . "$work/by_hand.cmd")" = 2 ] || fail "the LIESMICH gives no two reg add lines"
+[ "$(grep -c . "$work/by_hand.cmd")" = 6 ] || fail "the LIESMICH gives no six reg add lines"
 wine cmd /c "$(wine winepath -w "$work/by_hand.cmd" 2>/dev/null | tr -d '\r')" >"$work/by_hand.log" 2>&1
-[ "$(registry_value "$iso_verb")" = "Mit Trennwick starten" ] || fail "the LIESMICH's commands make no .iso verb"
-[ "$(registry_value "$iso_verb\command")" = "$iso_command" ] ||
-  fail "the LIESMICH's commands make the verb run '$(registry_value "$iso_verb\command")', not '$iso_command'"
+for extension in .iso .ova .ovf; do
+  verb="HKCU\Software\Classes\SystemFileAssociations\\$extension\\shell\Trennwick"
+  [ "$(registry_value "$verb")" = "Mit Trennwick starten" ] ||
+    fail "the LIESMICH's commands make no $extension verb"
+  [ "$(registry_value "$verb\command")" = "$iso_command" ] ||
+    fail "the LIESMICH's commands make the $extension verb run '$(registry_value "$verb\command")', not '$iso_command'"
+done
 liesmich_commands "reg delete" | sed 's/$/\r/' >"$work/by_hand_undo.cmd"
 wine cmd /c "$(wine winepath -w "$work/by_hand_undo.cmd" 2>/dev/null | tr -d '\r')" >>"$work/by_hand.log" 2>&1
-wine reg query "$iso_verb" >/dev/null 2>&1 && fail "the LIESMICH's reg delete leaves the .iso verb"
+for extension in .iso .ova .ovf; do
+  wine reg query "HKCU\Software\Classes\SystemFileAssociations\\$extension\\shell\Trennwick" >/dev/null 2>&1 &&
+    fail "the LIESMICH's reg delete leaves the $extension verb"
+done
 
 if [ "$failures" -ne 0 ]; then
   echo "installer test: $failures failures (logs in $work)" >&2
