@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Windows installer under wine64, in a Wine prefix of its own: a silent
-# install puts the programs, the start-menu entry, C:\tmp and the player's
-# .vmx association and the verbs of .iso, .ova and .ovf in place; the installed program shows
-# its first box; a silent uninstall leaves nothing but the template the
-# program wrote. The LIESMICH's commands for the ZIP make the same verbs.
+# install puts the programs, the start-menu entry, C:\tmp, the player's
+# .vmx association and the verbs of .iso, .ova and .ovf in place; the
+# installed program shows its first box; a silent uninstall leaves nothing
+# but the template the program wrote. The LIESMICH's commands for the ZIP
+# make the same verbs.
 # Usage: installer_wine.sh INSTALLER.exe WORK_DIR
 set -uo pipefail
 installer=$(realpath "$1")
