@@ -48,6 +48,9 @@ bare_root_make() {  # WORK_DIR
   mkdir -p "$root"
   tar -C "$root" -xzf "$tarball"
   cp /etc/resolv.conf "$root/etc/resolv.conf"
+  # Its own mount, as a container's or a machine's root is: `ip netns exec`
+  # makes / a slave mount, which only a mount's root can be.
+  mount --bind "$root" "$root" && mounts+=("$root")
   mount_into proc /proc -t proc
   mount_into /sys /sys --rbind
   mount_into /dev /dev --rbind
