@@ -114,6 +114,13 @@ TEST(KernelRoutes, AnswersFollowTheHostsAddressesAndRoutesAsTheyChange) {
       failure = "skip";
       return;
     }
+    // An IPv6 address is the host's once the link has its carrier, which
+    // the kernel reports up to a second later.
+    if (std::system("for i in $(seq 50); do ip -6 route show table local | "
+                    "grep -q '2001:db8:98::2 ' && exit 0; sleep 0.1; done; exit 1") != 0) {
+      failure = "the veth pair got no carrier";
+      return;
+    }
     KernelRoutes routes;
     if (!routes.Open()) {
       failure = "the netlink sockets could not be opened";
