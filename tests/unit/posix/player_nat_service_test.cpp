@@ -114,11 +114,17 @@ TEST(KernelRoutes, AnswersFollowTheHostsAddressesAndRoutesAsTheyChange) {
       failure = "skip";
       return;
     }
-    // An IPv6 address is the host's once the link has its carrier, which
-    // the kernel reports up to a second later.
-    if (std::system("for i in $(seq 50); do ip -6 route show table local | "
-                    "grep -q '2001:db8:98::2 ' && exit 0; sleep 0.1; done; exit 1") != 0) {
-      failure = "the veth pair got no carrier";
+    // The kernel makes an IPv6 address the host's (its local route) after
+    // `ip` returns, once the link has its carrier and the address is set up;
+    // until then a packet to it would not end on the host either.
+    auto settled = [](const char* address) {
+      const std::string wait =
+          std::string("for i in $(seq 50); do ip -6 route show table local | ") +
+          "grep -q '^local " + address + " ' && exit 0; sleep 0.1; done; exit 1";
+      return std::system(wait.c_str()) == 0;
+    };
+    if (!settled("2001:db8:98::2")) {
+      failure = "the veth pair's address was never the host's";
       return;
     }
     KernelRoutes routes;
@@ -143,6 +149,10 @@ TEST(KernelRoutes, AnswersFollowTheHostsAddressesAndRoutesAsTheyChange) {
     if (std::system("ip addr add 10.98.0.7/24 dev tw0 && ip addr add 2001:db8:98::7/64 dev tw0 "
                     "nodad && ip route add local 10.98.0.128/25 dev lo") != 0) {
       failure += "ip refused the change";
+      return;
+    }
+    if (!settled("2001:db8:98::7")) {
+      failure += "the added address was never the host's";
       return;
     }
     expect("10.98.0.7", true);
